@@ -7,13 +7,22 @@ function(kav_dll target)
     LIBRARY_OUTPUT_DIRECTORY ${KAV_BIN_DIR})
 endfunction()
 
-# kav_test(name sources... LIBS libs...): a GoogleTest executable run by CTest
-# headless (offscreen Qt, working directory build/bin).
+# kav_test(name sources... LIBS libs... [QT_MAIN]): a GoogleTest executable run by
+# CTest headless (offscreen Qt, working directory build/bin). QT_MAIN gives it a
+# main() that creates a QCoreApplication first (tests/support/QtTestMain.cpp);
+# tests that need widgets bring a main of their own and link GTest::gtest.
 function(kav_test name)
-  cmake_parse_arguments(T "" "" "LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "QT_MAIN;OWN_MAIN" "" "LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_UNPARSED_ARGUMENTS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(T_QT_MAIN)
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/QtTestMain.cpp)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest Qt6::Core)
+  elseif(T_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest)
+  else()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${KAV_BIN_DIR}
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KAV_BIN_DIR=${KAV_BIN_DIR};KAV_SOURCE_DIR=${CMAKE_SOURCE_DIR}"

@@ -9,7 +9,7 @@
 namespace win {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Local time of day in milliseconds since midnight, 0..86'399'999.
     virtual std::uint32_t TimeOfDayMs() = 0;
@@ -26,14 +26,22 @@ Clock& GetClock();
 void SetClock(Clock* clock);
 
 // Shorthands over GetClock().
-inline std::uint32_t TimeOfDayMs() { return GetClock().TimeOfDayMs(); }
-inline std::uint32_t GetTickCount() { return GetClock().TickCount(); }
-inline void Sleep(std::uint32_t ms) { GetClock().Sleep(ms); }
+inline std::uint32_t TimeOfDayMs() {
+    return GetClock().TimeOfDayMs();
+}
+inline std::uint32_t GetTickCount() {
+    return GetClock().TickCount();
+}
+inline void Sleep(std::uint32_t ms) {
+    GetClock().Sleep(ms);
+}
 // The current hour, 0..23.
-inline unsigned CurrentHour() { return TimeOfDayMs() / 3'600'000u; }
+inline unsigned CurrentHour() {
+    return TimeOfDayMs() / 3'600'000u;
+}
 
 class RealClock : public Clock {
-public:
+  public:
     std::uint32_t TimeOfDayMs() override;
     std::uint32_t TickCount() override;
     std::uint64_t PerformanceCounter() override;
@@ -45,7 +53,7 @@ public:
 // calls the sleep hook (tests use it to run message dispatching or to act at
 // a given moment). Thread-safe.
 class ManualClock : public Clock {
-public:
+  public:
     explicit ManualClock(std::uint32_t timeOfDayMs = 12 * 3'600'000u, std::uint32_t tick = 1000)
         : time_(timeOfDayMs), tick_(tick) {}
 
@@ -62,7 +70,7 @@ public:
     void SetSleepHook(std::function<void(std::uint32_t ms)> hook);
     void SetPerformanceCounter(std::uint64_t value);
 
-private:
+  private:
     std::mutex mutex_;
     std::uint32_t time_;
     std::uint32_t tick_;

@@ -9,7 +9,7 @@
 namespace win {
 
 class Timer {
-public:
+  public:
     Timer();
     ~Timer();
     Timer(const Timer&) = delete;
@@ -22,7 +22,7 @@ public:
 
     std::function<void()> OnTimer;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

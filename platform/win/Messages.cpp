@@ -1,0 +1,125 @@
+#include "platform/win/Messages.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace win {
+namespace {
+
+const QEvent::Type kMessageEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class MessageEvent : public QEvent {
+  public:
+    MessageEvent(HWND window, Message message)
+        : QEvent(kMessageEventType), window(window), message(std::move(message)) {}
+    HWND window;
+    Message message;
+};
+
+using HandlerPtr = std::shared_ptr<MessageHandler>;
+
+struct Registry {
+    std::mutex mutex;
+    std::unordered_map<HWND, HandlerPtr> windows;
+    HWND nextHandle = 0x100;
+    QPointer<QObject> dispatcher;  // lives on the GUI thread
+};
+
+Registry& registry() {
+    static Registry* r = new Registry;  // never destroyed: posts may come late from other threads
+    return *r;
+}
+
+HandlerPtr findHandler(HWND window) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.windows.find(window);
+    return it == r.windows.end() ? nullptr : it->second;
+}
+
+// Receives the posted messages on the GUI thread and hands them to their window.
+class Dispatcher : public QObject {
+  public:
+    bool event(QEvent* e) override {
+        if (e->type() != kMessageEventType) return QObject::event(e);
+        auto* me = static_cast<MessageEvent*>(e);
+        if (HandlerPtr handler = findHandler(me->window)) (*handler)(me->message);
+        return true;
+    }
+};
+
+QObject* dispatcherLocked(Registry& r) {
+    if (!r.dispatcher) {
+        auto* d = new Dispatcher;
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            d->moveToThread(app->thread());
+            d->setParent(app);
+        }
+        r.dispatcher = d;
+    }
+    return r.dispatcher.data();
+}
+
+}  // namespace
+
+HWND CreateMessageWindow(MessageHandler handler) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    dispatcherLocked(r);
+    HWND handle = r.nextHandle++;
+    r.windows.emplace(handle, std::make_shared<MessageHandler>(std::move(handler)));
+    return handle;
+}
+
+void DestroyMessageWindow(HWND window) {
+    HandlerPtr keepAlive;  // a window destroying itself finishes its handler first
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.windows.find(window);
+    if (it == r.windows.end()) return;
+    keepAlive = std::move(it->second);
+    r.windows.erase(it);
+}
+
+bool IsWindow(HWND window) {
+    return findHandler(window) != nullptr;
+}
+
+bool PostMessage(HWND window, unsigned msg, WPARAM wParam, LPARAM lParam, std::string text) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (!r.windows.count(window) || !r.dispatcher) return false;
+    Message m{msg, wParam, lParam, std::move(text)};
+    QCoreApplication::postEvent(r.dispatcher.data(), new MessageEvent(window, std::move(m)));
+    return true;
+}
+
+LRESULT SendMessage(HWND window, unsigned msg, WPARAM wParam, LPARAM lParam, std::string text) {
+    HandlerPtr handler = findHandler(window);
+    if (!handler) return 0;
+    return (*handler)(Message{msg, wParam, lParam, std::move(text)});
+}
+
+void ProcessMessages() {
+    if (!QCoreApplication::instance()) return;
+    // The event dispatcher alone does not hand out, from inside a handler, the
+    // messages that were queued before it ran; deliver those explicitly first.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+unsigned RegisterWindowMessage(const std::string& name) {
+    static std::mutex mutex;
+    static std::unordered_map<std::string, unsigned> numbers;
+    std::lock_guard lock(mutex);
+    auto [it, added] = numbers.emplace(name, 0xC000u + static_cast<unsigned>(numbers.size()));
+    return it->second;
+}
+
+}  // namespace win
