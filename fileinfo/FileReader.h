@@ -1,0 +1,64 @@
+#pragma once
+// Binary file access shared by the readers: a file opened for reading only,
+// positioned and read in plain byte counts, closed when the object goes.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace fileinfo_detail {
+
+class FileReader {
+  public:
+    FileReader() = default;
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    ~FileReader() { Close(); }
+
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return file_ != nullptr; }
+
+    // Size of the open file in bytes, taken when it was opened.
+    int64_t Size() const { return size_; }
+    int64_t Position() const { return position_; }
+
+    // Positions anywhere from 0 on, the end of the file included and beyond;
+    // false only for a negative position or a failing seek.
+    bool Seek(int64_t position);
+    bool Skip(int64_t count) { return Seek(position_ + count); }
+
+    // Reads up to count bytes at the current position; returns how many were
+    // read (fewer at the end of the file) and advances by that many.
+    std::size_t Read(void* buffer, std::size_t count);
+    // Reads exactly count bytes or reports false.
+    bool ReadExact(void* buffer, std::size_t count) { return Read(buffer, count) == count; }
+
+    // Reads at a position; bytes beyond the end of the file are left untouched.
+    std::size_t ReadAt(int64_t position, void* buffer, std::size_t count);
+
+  private:
+    std::FILE* file_ = nullptr;
+    int64_t size_ = 0;
+    int64_t position_ = 0;
+};
+
+// Little- and big-endian integers from a byte buffer.
+inline uint16_t GetLE16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t GetLE32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint32_t GetBE32(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+inline uint32_t GetBE24(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) |
+           static_cast<uint32_t>(p[2]);
+}
+
+}  // namespace fileinfo_detail

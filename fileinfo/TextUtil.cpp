@@ -1,0 +1,121 @@
+#include "TextUtil.h"
+
+#include <cmath>
+#include <limits>
+
+namespace fileinfo_detail {
+
+namespace {
+
+bool IsBlankByte(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string TrimBytes(std::string_view text) {
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && IsBlankByte(text[begin])) ++begin;
+    while (end > begin && IsBlankByte(text[end - 1])) --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string TrimRightBytes(std::string_view text) {
+    std::size_t end = text.size();
+    while (end > 0 && IsBlankByte(text[end - 1])) --end;
+    return std::string(text.substr(0, end));
+}
+
+std::u16string TrimUnits(std::u16string_view text) {
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && text[begin] <= 0x20) ++begin;
+    while (end > begin && text[end - 1] <= 0x20) --end;
+    return std::u16string(text.substr(begin, end - begin));
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        uint32_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            uint32_t low = text[++i];
+            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            AppendUtf8(out, 0xFFFD);
+        } else {
+            AppendUtf8(out, unit);
+        }
+    }
+    return out;
+}
+
+std::string UpperAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+bool ParseWholeNumber(std::string_view text, int32_t& value) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return false;
+    int64_t number = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        number = number * 10 + (text[i] - '0');
+        if (number > static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1) return false;
+    }
+    if (negative) number = -number;
+    if (number > std::numeric_limits<int32_t>::max()) return false;
+    value = static_cast<int32_t>(number);
+    return true;
+}
+
+int32_t WholeNumberOrZero(std::string_view text) {
+    int32_t value = 0;
+    return ParseWholeNumber(text, value) ? value : 0;
+}
+
+int32_t NumberBeforeSlash(std::string_view text) {
+    return WholeNumberOrZero(text.substr(0, text.find('/')));
+}
+
+int64_t RoundHalfEven(double value) {
+    if (!std::isfinite(value) || std::fabs(value) >= 9.2e18) return 0;
+    // nearbyint follows the current rounding mode, which is to nearest, ties to even.
+    return static_cast<int64_t>(std::nearbyint(value));
+}
+
+std::string FirstCharacters(std::string_view text, std::size_t count) {
+    std::size_t end = 0, taken = 0;
+    while (end < text.size() && taken < count) {
+        ++end;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+        ++taken;
+    }
+    return std::string(text.substr(0, end));
+}
+
+}  // namespace fileinfo_detail

@@ -1,0 +1,41 @@
+#pragma once
+// Text helpers shared by the readers: trimming, 16-bit text to UTF-8 (the
+// system's 8-bit character set), whole-number parsing and rounding.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace fileinfo_detail {
+
+// Removes leading and trailing bytes of value 0x20 or less.
+std::string TrimBytes(std::string_view text);
+// Removes only the trailing bytes of value 0x20 or less.
+std::string TrimRightBytes(std::string_view text);
+// Removes leading and trailing 16-bit units of value 0x20 or less.
+std::u16string TrimUnits(std::u16string_view text);
+
+// Converts 16-bit text to UTF-8; surrogate pairs are joined, a lone surrogate
+// becomes U+FFFD. Zero units are kept as zero bytes.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// ASCII upper-casing; other bytes are kept.
+std::string UpperAscii(std::string_view text);
+
+// The text as a whole decimal number (an optional sign, then digits only,
+// within 32 bits); false for anything else.
+bool ParseWholeNumber(std::string_view text, int32_t& value);
+// The whole number, or 0 when the text is not one.
+int32_t WholeNumberOrZero(std::string_view text);
+// The text before the first "/" (all of it when there is none) as a number, or 0.
+int32_t NumberBeforeSlash(std::string_view text);
+
+// Rounds to the nearest integer, halves to even. Values beyond the 64-bit
+// range or not finite give 0, so a hostile file cannot cause an overflow.
+int64_t RoundHalfEven(double value);
+
+// The first count characters of UTF-8 text (a character is a lead byte and
+// its continuation bytes).
+std::string FirstCharacters(std::string_view text, std::size_t count);
+
+}  // namespace fileinfo_detail
