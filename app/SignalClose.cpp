@@ -1,0 +1,46 @@
+#include "SignalClose.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#if defined(__unix__)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace {
+int pipeFds[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(pipeFds[1], &byte, 1);
+}
+}  // namespace
+
+void InstallCloseSignals() {
+    if (pipeFds[0] >= 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+void WatchCloseSignals(std::function<void()> handler) {
+    if (pipeFds[0] < 0) return;
+    auto* notifier =
+        new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [handler] {
+        char buffer[16];
+        bool received = false;
+        while (::read(pipeFds[0], buffer, sizeof buffer) > 0) received = true;
+        if (received) handler();
+    });
+}
+
+#else
+void InstallCloseSignals() {}
+void WatchCloseSignals(std::function<void()>) {}
+#endif

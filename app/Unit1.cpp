@@ -1,0 +1,345 @@
+#include "Unit1.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QScreen>
+#include <QUrl>
+
+#include "ListFiles.h"
+#include "Markers.h"
+#include "OutputDevices.h"
+#include "platform/win/AtomicFile.h"
+#include "platform/win/Clock.h"
+#include "platform/win/MessageBox.h"
+#include "platform/win/ProgramDir.h"
+#include "widgets/CoolTrayIcon.h"
+#include "widgets/RXSlider.h"
+#include "widgets/sobre.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+constexpr const char* kVarios = "varios";
+constexpr const char* kTamanhos = "tamanhos";
+constexpr int kVkReturn = 13;
+constexpr int kVkDelete = 46;
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+    Form1 = this;
+    createControls();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    FormDestroy();
+    // The views show the grids' cells: they go first.
+    delete playlist;
+    delete prgmlist;
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::showMessage(const std::string& text) {
+    win::MessageBox(0, text, "KAV", win::MB_OK);
+}
+
+// --- Start-up, settings and shutdown -----------------------------------------
+
+void TForm1::FormCreate() {
+    setWindowState(windowState() | Qt::WindowMaximized);
+    setAcceptDrops(true);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    AppDir = win::ProgramDir();
+    PreviousTick = win::TimeOfDayMs();
+
+    playlistCells.SetCell(1, 0, "Nome do Ficheiro");
+    playlistCells.SetCell(2, 0, "Directoria");
+    prgmlistCells.SetCell(1, 0, "Início");
+    prgmlistCells.SetCell(2, 0, "Nome do Ficheiro");
+    prgmlistCells.SetCell(3, 0, "Directoria");
+    loadListFiles();
+
+    Settings = std::make_unique<win::IniFile>(AppDir + win::PathDelim + "kav.ini");
+    StartupDevice = std::uint8_t(Settings->ReadInteger(kVarios, "dev", 1));
+    // The engine is created here, given StartupDevice, and loads the input
+    // plug-ins; the compressor's DSP plug-in below goes through it.
+    compressor->setChecked(Settings->ReadBool(kVarios, "compressor", false));
+    if (compressor->isChecked()) compressorClick();
+    BuildDeviceMenu();
+    readSettings();
+    Timer1.SetEnabled(true);
+    Timer1Timer();
+}
+
+void TForm1::loadListFiles() {
+    const std::string pl = AppDir + win::PathDelim + "pl.m3u";
+    const std::string prgm = AppDir + win::PathDelim + "prgm.m3u";
+    if (win::FileExists(pl)) AddToPlaylist(pl);
+    if (win::FileExists(prgm)) AddToProgrammeList(prgm, kNoStartTime);
+}
+
+void TForm1::readSettings() {
+    MarkPlaylistRow(unsigned(Settings->ReadInteger(kVarios, "pln", 1)));
+    volume->SetValue(Settings->ReadInteger(kVarios, "volume", 255));
+    SetOutputVolume(volume->Value());
+    FadeTime = Settings->ReadInteger(kVarios, "tfade", 1000);
+    repetepl->setChecked(Settings->ReadBool(kVarios, "repetepl", true));
+    autobaralhar->setChecked(Settings->ReadBool(kVarios, "autobaralhar", true));
+    for (int c = 1; c < playlistCells.ColCount(); ++c)
+        playlistCells.SetColWidth(c, Settings->ReadInteger(kTamanhos, "plc" + std::to_string(c),
+                                                           playlistCells.ColWidth(c)));
+    for (int c = 1; c < prgmlistCells.ColCount(); ++c)
+        prgmlistCells.SetColWidth(c, Settings->ReadInteger(kTamanhos, "prgmlc" + std::to_string(c),
+                                                           prgmlistCells.ColWidth(c)));
+}
+
+void TForm1::FormClose() {
+    if (EnginePlaying()) FadeOutAndStop();
+    // The DSP host releases the compressor's plug-in library here.
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TForm1::FormDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    Timer1.SetEnabled(false);
+    writeSettings();
+    Settings.reset();
+    writeListFiles();
+}
+
+void TForm1::writeSettings() {
+    std::string firstError;
+    auto check = [&firstError](bool ok, const std::string& error) {
+        if (!ok && firstError.empty()) firstError = error;
+    };
+    std::string error;
+    auto writeInt = [&](const char* section, const std::string& key, int value) {
+        check(Settings->WriteInteger(section, key, value, &error), error);
+    };
+    auto writeBool = [&](const std::string& key, bool value) {
+        check(Settings->WriteBool(kVarios, key, value, &error), error);
+    };
+    writeInt(kVarios, "pln", int(FindCurrentRow(playlistCells, CurrentPlaylistRow)));
+    writeInt(kVarios, "volume", volume->Value());
+    writeInt(kVarios, "tfade", FadeTime);
+    writeBool("repetepl", repetepl->isChecked());
+    writeBool("autobaralhar", autobaralhar->isChecked());
+    writeBool("compressor", compressor->isChecked());
+    const QList<QAction*> devices = mplaca->actions();
+    for (qsizetype i = 0; i < devices.size(); ++i) {
+        if (!devices[i]->isChecked()) continue;
+        writeInt(kVarios, "dev", int(i + 1));
+        break;
+    }
+    for (int c = 1; c < playlistCells.ColCount(); ++c)
+        writeInt(kTamanhos, "plc" + std::to_string(c), playlistCells.ColWidth(c));
+    for (int c = 1; c < prgmlistCells.ColCount(); ++c)
+        writeInt(kTamanhos, "prgmlc" + std::to_string(c), prgmlistCells.ColWidth(c));
+    if (!firstError.empty()) showMessage(firstError);
+}
+
+void TForm1::writeListFiles() {
+    std::string error;
+    if (!win::WriteFileAtomic(AppDir + win::PathDelim + "pl.m3u", PlaylistText(playlistCells),
+                              &error)) {
+        showMessage(error);
+        return;
+    }
+    if (!win::WriteFileAtomic(AppDir + win::PathDelim + "prgm.m3u",
+                              ProgrammeListText(prgmlistCells), &error))
+        showMessage(error);
+}
+
+void TForm1::Fechar1Click() {
+    close();
+}
+
+void TForm1::compressorClick() {
+    // The engine loads AppDir + "/dsp_wd.dll" (module 0) when checked and
+    // unloads it otherwise.
+}
+
+void TForm1::BuildDeviceMenu() {
+    OutputDeviceList devices = QueryOutputDevices(AppDir);
+    for (const std::string& description : devices.descriptions) {
+        QString caption = QString::fromStdString(description).replace('&', "&&");
+        QAction* item = mplaca->addAction(caption);
+        item->setCheckable(true);
+        mplacaGroup->addAction(item);
+        connect(item, &QAction::triggered, this, [this, item] { DevClick(item); });
+    }
+    // Until the engine has opened a device, the one it is to open stands for it.
+    int current = devices.current >= 1 ? devices.current : StartupDevice;
+    const QList<QAction*> items = mplaca->actions();
+    if (current >= 1 && current <= items.size()) items[current - 1]->setChecked(true);
+}
+
+void TForm1::DevClick(QAction* item) {
+    item->setChecked(true);
+    showMessage("A alteração só terá efeito após reiniciar o programa.");
+}
+
+void TForm1::Sobre1Click() {
+    Tfsobre box(this);
+    box.exec();
+}
+
+// --- The lists --------------------------------------------------------------
+
+bool TForm1::AddToPlaylist(const std::string& path) {
+    try {
+        ::AddToPlaylist(playlistCells, path);
+        return true;
+    } catch (const ListFileError& e) {
+        showMessage(e.what());
+        return false;
+    }
+}
+
+bool TForm1::AddToProgrammeList(const std::string& path, const std::string& startText) {
+    try {
+        ::AddToProgrammeList(prgmlistCells, path, startText);
+        return true;
+    } catch (const ListFileError& e) {
+        showMessage(e.what());
+        return false;
+    }
+}
+
+void TForm1::addChosenFiles(TDropTarget target) {
+    if (!somOpenDialog->Execute()) return;
+    for (const std::string& file : somOpenDialog->Files) {
+        bool ok = target == TDropTarget::ProgrammeList ? AddToProgrammeList(file, kNoStartTime)
+                                                       : AddToPlaylist(file);
+        if (!ok) break;
+    }
+}
+
+void TForm1::BadfichplClick() {
+    addChosenFiles(TDropTarget::Playlist);
+}
+
+void TForm1::BadfichprgmlClick() {
+    addChosenFiles(TDropTarget::ProgrammeList);
+}
+
+void TForm1::BlimpplClick() {
+    ClearGrid(playlistCells);
+}
+
+void TForm1::BlimpprgmlClick() {
+    ClearGrid(prgmlistCells);
+}
+
+void TForm1::editarprgmlClick() {
+    prgmlistCells.SetCol(2);
+    prgmlistCells.SetCol(1);
+    prgmlist->SetEditing(editarprgml->isChecked());
+    prgmlist->setFocus();
+}
+
+void TForm1::playlistKeyDown(int& key) {
+    if (key == kVkDelete) DeleteGridRow(playlistCells);
+    if (key == kVkReturn) playlistDblClick();
+}
+
+void TForm1::prgmlistKeyDown(int& key) {
+    if (key == kVkDelete && !editarprgml->isChecked()) DeleteGridRow(prgmlistCells);
+    if (key == kVkReturn) prgmlistDblClick();
+}
+
+void TForm1::playlistMouseMove() {
+    DropTarget = TDropTarget::Playlist;
+}
+
+void TForm1::prgmlistMouseMove() {
+    DropTarget = TDropTarget::ProgrammeList;
+}
+
+void TForm1::DropFiles(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        bool ok = DropTarget == TDropTarget::ProgrammeList ? AddToProgrammeList(name, kNoStartTime)
+                                                           : AddToPlaylist(name);
+        if (!ok) break;
+    }
+}
+
+void TForm1::trackDropTarget(const QPoint& pos) {
+    QWidget* under = childAt(pos);
+    for (QWidget* w = under; w; w = w->parentWidget()) {
+        if (w == playlist) return playlistMouseMove();
+        if (w == prgmlist) return prgmlistMouseMove();
+    }
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dragMoveEvent(QDragMoveEvent* event) {
+    trackDropTarget(event->position().toPoint());
+    event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    std::vector<std::string> names;
+    for (const QUrl& url : event->mimeData()->urls())
+        names.push_back((url.isLocalFile() ? url.toLocalFile() : url.toString()).toStdString());
+    event->acceptProposedAction();
+    DropFiles(names);
+}
+
+// --- The tick and the controls of playback ----------------------------------
+
+void TForm1::Timer1Timer() {
+    QString rows = QString::number(playlistCells.DataRows());
+    if (Ltotpl->text() != rows) Ltotpl->setText(rows);
+    rows = QString::number(prgmlistCells.DataRows());
+    if (Ltotprgml->text() != rows) Ltotprgml->setText(rows);
+    QString hint = QString::number(volume->Value() * 100 / 255) + "%";
+    if (volume->Hint() != hint) volume->SetHint(hint);
+    ScheduleTick();
+}
+
+void TForm1::volumeChange() {
+    SetOutputVolume(volume->Value());
+}
+
+void TForm1::volumeMouseWheelDown() {
+    volume->SetValue(volume->Value() - 2);
+}
+
+void TForm1::volumeMouseWheelUp() {
+    volume->SetValue(volume->Value() + 2);
+}
+
+void TForm1::Abrir1Click() {
+    show();
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
+}
+
+void TForm1::MarkPlaylistRow(unsigned row) {
+    MarkRow(playlistCells, row, CurrentPlaylistRow);
+}
+
+void TForm1::MarkProgrammeRow(unsigned row) {
+    MarkRow(prgmlistCells, row, CurrentProgrammeRow);
+}
+
+void TForm1::SetOutputVolume(int value) {
+    outputVolume_ = value;
+}

@@ -1,0 +1,167 @@
+// The main window: both lists, the now-playing display, the menus, the
+// settings in kav.ini and the list files beside the executable.
+#pragma once
+
+#include <QMainWindow>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "GridView.h"
+#include "OpenDialog.h"
+#include "StringGrid.h"
+#include "platform/win/IniFile.h"
+#include "platform/win/Timer.h"
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QToolButton;
+class TCoolTrayIcon;
+class TRxClock;
+class TRxSlider;
+
+enum class TDropTarget { Playlist, ProgrammeList };
+
+class TForm1 : public QMainWindow {
+  public:
+    // Builds the controls, then runs FormCreate.
+    explicit TForm1(QWidget* parent = nullptr);
+    // Runs FormDestroy.
+    ~TForm1() override;
+
+    // --- Controls, by their names -------------------------------------------
+    TRxSlider* volume = nullptr;
+    QFrame* Panel2 = nullptr;
+    QLabel* Lartist = nullptr;
+    QLabel* Ltitle = nullptr;
+    QLabel* Lpos = nullptr;
+    QLabel* Ldur = nullptr;
+    QLabel* Lparam = nullptr;
+    QLabel* Ltotpl = nullptr;
+    QLabel* Ltotprgml = nullptr;
+    QToolButton* SpeedButton1 = nullptr;  // "Pla&y"
+    QToolButton* SpeedButton2 = nullptr;  // "&Parar"
+    QToolButton* SpeedButton3 = nullptr;  // "&Baralhar"
+    QToolButton* SpeedButton4 = nullptr;  // "&Adicionar" (playlist)
+    QToolButton* SpeedButton5 = nullptr;  // "&Limpar" (playlist)
+    QToolButton* SpeedButton6 = nullptr;  // "L&impar" (programme list)
+    QToolButton* SpeedButton7 = nullptr;  // "A&dicionar" (programme list)
+    QToolButton* SpeedButton8 = nullptr;  // "&Sobre...", hidden
+    QCheckBox* editarprgml = nullptr;
+    TRxClock* RxClock1 = nullptr;
+    StringGrid playlistCells{{25, 403, 342}};
+    StringGrid prgmlistCells{{25, 68, 163, 249}};
+    TStringGridView* playlist = nullptr;
+    TStringGridView* prgmlist = nullptr;
+    QFrame* Panel1 = nullptr;  // "Fading..."
+    std::unique_ptr<TOpenDialog> somOpenDialog;
+    win::Timer Timer1;
+    TCoolTrayIcon* CoolTrayIcon1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QMenu* Ficheiro1 = nullptr;
+    QMenu* Opcoes1 = nullptr;
+    QMenu* mplaca = nullptr;
+    QMenu* Ajuda1 = nullptr;
+    QAction* Sair1 = nullptr;
+    QAction* compressor = nullptr;
+    QAction* repetepl = nullptr;
+    QAction* autobaralhar = nullptr;
+    QAction* Sobre1 = nullptr;
+    QActionGroup* mplacaGroup = nullptr;
+
+    // --- State ----------------------------------------------------------------
+    std::string AppDir;
+    std::unique_ptr<win::IniFile> Settings;  // open from FormCreate to FormDestroy
+    std::uint8_t StartupDevice = 1;          // the device the engine initialises
+    TDropTarget DropTarget = TDropTarget::Playlist;
+    unsigned CurrentPlaylistRow = 0;
+    unsigned CurrentProgrammeRow = 0;
+    bool PlayingFromProgramme = false;
+    std::uint32_t PreviousTick = 0;
+    std::uint32_t LastFired = 0;
+    int FadeTime = 1000;
+
+    // --- Start-up, settings and shutdown ------------------------------------
+    void FormCreate();
+    void FormClose();
+    void FormDestroy();
+    void Fechar1Click();
+    void compressorClick();
+    void BuildDeviceMenu();
+    void DevClick(QAction* item);
+    void Sobre1Click();
+
+    // --- The lists ------------------------------------------------------------
+    void BadfichplClick();
+    void BadfichprgmlClick();
+    void BlimpplClick();
+    void BlimpprgmlClick();
+    void editarprgmlClick();
+    void playlistKeyDown(int& key);
+    void prgmlistKeyDown(int& key);
+    void playlistMouseMove();
+    void prgmlistMouseMove();
+    // The shell's dropped files, in the order given, to the DropTarget grid.
+    void DropFiles(const std::vector<std::string>& names);
+    // Both add through these: a list that cannot be read is reported, and the
+    // add stops there. False when it stopped.
+    bool AddToPlaylist(const std::string& path);
+    bool AddToProgrammeList(const std::string& path, const std::string& startText);
+
+    // --- The tick and the controls of playback ------------------------------
+    void Timer1Timer();
+    void volumeChange();
+    void volumeMouseWheelDown();
+    void volumeMouseWheelUp();
+    void Abrir1Click();
+    void MarkPlaylistRow(unsigned row);
+    void MarkProgrammeRow(unsigned row);
+    void SetOutputVolume(int value);
+    // The volume last given to the engine.
+    int OutputVolume() const { return outputVolume_; }
+    // Hooks where playback control and the scheduler act.
+    void BPlayClick() {}
+    void BPararClick() {}
+    void SpeedButton3Click() {}
+    void playlistDblClick() {}
+    void prgmlistDblClick() {}
+    bool EnginePlaying() const { return false; }
+    void FadeOutAndStop() {}
+    void ScheduleTick() {}
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    // Unit1Layout.cpp
+    void createControls();
+    QWidget* createDisplay();
+    QWidget* createPlaylistPane();
+    QWidget* createProgrammePane();
+    void createMenus();
+    void createTrayIcon();
+    void connectHandlers();
+
+    // Unit1.cpp
+    void loadListFiles();
+    void readSettings();
+    void writeSettings();
+    void writeListFiles();
+    void showMessage(const std::string& text);
+    void trackDropTarget(const QPoint& pos);
+    void addChosenFiles(TDropTarget target);
+
+    int outputVolume_ = 0;
+    bool destroyed_ = false;
+};
+
+// The one main window, while it exists.
+extern TForm1* Form1;

@@ -1,0 +1,12 @@
+// The about box: the program's name and version in a small frameless window.
+#pragma once
+
+#include <QDialog>
+
+class Tfsobre : public QDialog {
+  public:
+    explicit Tfsobre(QWidget* parent = nullptr);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
