@@ -1,0 +1,359 @@
+#include "Channel.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "Mixer.h"
+
+namespace kavbass {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// User streams are pulled only a little ahead so their procedure's data is
+// heard soon after it is produced; decoded files and downloads keep a second.
+size_t ringFramesFor(const ChannelFormat& f) {
+    return f.userStream ? f.freq / 5 : f.freq;
+}
+size_t chunkFramesFor(const ChannelFormat& f) {
+    return f.userStream ? f.freq / 50 : f.freq / 20;
+}
+
+}  // namespace
+
+Channel::Channel(DWORD handle, const ChannelFormat& format, std::unique_ptr<Source> source,
+                 std::shared_ptr<TagStore> tags)
+    : handle_(handle),
+      fmt_(format),
+      source_(std::move(source)),
+      ring_(ringFramesFor(format) * format.chans),
+      chunkFrames_(std::max<size_t>(1, chunkFramesFor(format))),
+      tags_(std::move(tags)),
+      history_(kHistoryFrames * format.chans) {
+    worker_ = std::thread([this] { workerLoop(); });
+}
+
+Channel::~Channel() {
+    shutdown();
+}
+
+void Channel::shutdown() {
+    {
+        std::lock_guard<std::mutex> lk(mtx_);
+        if (quit_) return;
+        quit_ = true;
+    }
+    source_->abort();
+    cv_.notify_all();
+    if (worker_.joinable()) {
+        if (worker_.get_id() == std::this_thread::get_id()) {
+            worker_.detach();  // freed from its own procedure: the loop ends by itself
+        } else {
+            worker_.join();
+        }
+    }
+}
+
+bool Channel::wantsData() const {
+    if (seekPending_) return true;
+    if (sourceEnded_) return false;
+    if (!source_->readsAhead() && state_.load() != kPlaying) return false;
+    return ring_.writable() >= chunkFrames_ * fmt_.chans;
+}
+
+void Channel::workerLoop() {
+    std::vector<int16_t> tmp(chunkFrames_ * fmt_.chans);
+    std::unique_lock<std::mutex> lk(mtx_);
+    while (!quit_) {
+        if (!wantsData()) {
+            cv_.wait_for(lk, 20ms);
+            continue;
+        }
+        if (seekPending_) {
+            const uint64_t frame = seekFrame_, gen = generation_;
+            lk.unlock();
+            const bool ok = source_->seek(frame);
+            lk.lock();
+            if (gen == generation_) {
+                seekPending_ = false;
+                seekOk_ = ok;
+            }
+            cv_.notify_all();
+            continue;
+        }
+        fillOnce(lk, tmp);
+    }
+}
+
+// Reads one chunk without holding the lock (the source may block), then keeps
+// it unless the ring was emptied meanwhile.
+void Channel::fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& tmp) {
+    const uint64_t gen = generation_;
+    lk.unlock();
+    bool eof = false;
+    const size_t n = source_->read(tmp.data(), chunkFrames_, eof);
+    lk.lock();
+    if (gen != generation_) return;
+    ring_.write(tmp.data(), n * fmt_.chans);
+    if (eof) {
+        sourceEnded_ = true;
+        eof_.store(true, std::memory_order_release);
+        sourceEndEvent_.store(true);
+    }
+    cv_.notify_all();
+    if (n == 0 && !eof) cv_.wait_for(lk, 10ms);
+}
+
+void Channel::resetOutput(uint64_t baseFrame) {
+    mixEnabled_.store(false);
+    Mixer::instance().quiesce();
+    ring_.reset();
+    ++generation_;
+    sourceEnded_ = false;
+    eof_.store(false);
+    ended_.store(false);
+    stalled_.store(false);
+    endEvent_.store(false);
+    haveA_ = haveB_ = false;
+    frac_ = 0.0;
+    shift_ = 0;
+    baseFrame_.store(baseFrame);
+    heardFrames_.store(0);
+}
+
+void Channel::waitPrimed() {
+    std::unique_lock<std::mutex> lk(mtx_);
+    const auto limit = fmt_.userStream ? 200ms : 1000ms;
+    cv_.wait_for(lk, limit, [this] {
+        return quit_ ||
+               (!seekPending_ && (sourceEnded_ || ring_.readable() >= chunkFrames_ * fmt_.chans));
+    });
+}
+
+bool Channel::play(bool restart) {
+    if (restart || ended_.load()) {
+        if (fmt_.userStream || !fmt_.seekable) {
+            if (!fmt_.userStream && ended_.load()) return false;  // a finished download
+            std::lock_guard<std::mutex> lk(mtx_);
+            if (fmt_.userStream) resetOutput(0);
+            mixEnabled_.store(true);
+        } else if (!seekFrames(0)) {
+            return false;
+        }
+    }
+    state_.store(kPlaying);
+    cv_.notify_all();
+    waitPrimed();
+    return true;
+}
+
+void Channel::stop() {
+    state_.store(kStopped);
+    if (fmt_.userStream) {
+        std::lock_guard<std::mutex> lk(mtx_);
+        resetOutput(0);
+        mixEnabled_.store(true);
+    }
+}
+
+bool Channel::pause() {
+    int expected = kPlaying;
+    if (ended_.load()) return false;
+    return state_.compare_exchange_strong(expected, kPaused);
+}
+
+bool Channel::resume() {
+    int expected = kPaused;
+    if (!state_.compare_exchange_strong(expected, kPlaying)) return false;
+    cv_.notify_all();
+    return true;
+}
+
+DWORD Channel::active() const {
+    switch (state_.load()) {
+        case kPaused:
+            return BASS_ACTIVE_PAUSED;
+        case kPlaying:
+            if (ended_.load()) return BASS_ACTIVE_STOPPED;
+            return stalled_.load() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
+        default:
+            return BASS_ACTIVE_STOPPED;
+    }
+}
+
+uint64_t Channel::positionFrames() const {
+    return baseFrame_.load() + heardFrames_.load(std::memory_order_acquire);
+}
+
+bool Channel::seekFrames(uint64_t frame) {
+    if (fmt_.userStream || !fmt_.seekable) return false;
+    std::unique_lock<std::mutex> lk(mtx_);
+    resetOutput(frame);
+    seekPending_ = true;
+    seekFrame_ = frame;
+    cv_.notify_all();
+    cv_.wait_for(lk, 3000ms, [this] {
+        return quit_ ||
+               (!seekPending_ && (sourceEnded_ || ring_.readable() >= chunkFrames_ * fmt_.chans));
+    });
+    const bool ok = !seekPending_ && seekOk_;
+    mixEnabled_.store(true);
+    return ok;
+}
+
+void Channel::setAttributes(int freq, int volume, int pan) {
+    if (freq == 0) freq_.store(0);
+    if (freq >= 100 && freq <= 100000) freq_.store(freq);
+    if (volume >= 0 && volume <= 100) volume_.store(volume);
+    if (pan >= -100 && pan <= 100) pan_.store(pan);
+}
+
+void Channel::getAttributes(DWORD* freq, DWORD* volume, int* pan) const {
+    if (freq) *freq = freq_.load() ? static_cast<DWORD>(freq_.load()) : fmt_.freq;
+    if (volume) *volume = static_cast<DWORD>(volume_.load());
+    if (pan) *pan = pan_.load();
+}
+
+HSYNC Channel::addSync(HSYNC handle, DWORD type, SYNCPROC* proc, void* user) {
+    std::lock_guard<std::mutex> lk(syncMtx_);
+    syncs_.push_back(Sync{handle, type, proc, user});
+    return handle;
+}
+
+bool Channel::removeSync(HSYNC handle) {
+    std::lock_guard<std::mutex> lk(syncMtx_);
+    auto it = std::remove_if(syncs_.begin(), syncs_.end(),
+                             [handle](const Sync& s) { return s.handle == handle; });
+    bool found = it != syncs_.end();
+    syncs_.erase(it, syncs_.end());
+    return found;
+}
+
+std::vector<Sync> Channel::syncsOf(DWORD type) const {
+    std::lock_guard<std::mutex> lk(syncMtx_);
+    std::vector<Sync> out;
+    for (const auto& s : syncs_)
+        if (s.type == type) out.push_back(s);
+    return out;
+}
+
+bool Channel::takeEndEvent() {
+    return endEvent_.exchange(false);
+}
+bool Channel::takeSourceEndEvent() {
+    return sourceEndEvent_.exchange(false);
+}
+
+bool Channel::recentSamples(int16_t* out, size_t frames) const {
+    const uint64_t count = historyCount_.load(std::memory_order_acquire);
+    if (count == 0) return false;
+    frames = std::min(frames, kHistoryFrames);
+    const size_t ch = fmt_.chans;
+    for (size_t i = 0; i < frames; ++i) {
+        const int64_t idx = static_cast<int64_t>(count) - static_cast<int64_t>(frames - i);
+        for (size_t c = 0; c < ch; ++c) {
+            out[i * ch + c] =
+                idx < 0 ? 0
+                        : history_[(static_cast<uint64_t>(idx) % kHistoryFrames) * ch + c].load(
+                              std::memory_order_relaxed);
+        }
+    }
+    return true;
+}
+
+Channel::Frame Channel::takeFrame(size_t index) {
+    const size_t ch = fmt_.chans;
+    const size_t slot = (historyWrite_++ % kHistoryFrames) * ch;
+    for (size_t c = 0; c < ch; ++c)
+        history_[slot + c].store(ring_.at(index * ch + c), std::memory_order_relaxed);
+    Frame f;
+    f.l = ring_.at(index * ch);
+    f.r = ch >= 2 ? ring_.at(index * ch + 1) : f.l;
+    return f;
+}
+
+bool Channel::fedFor(size_t frames, DWORD deviceRate) const {
+    if (eof_.load(std::memory_order_acquire)) return true;
+    const double rate = freq_.load() ? freq_.load() : fmt_.freq;
+    const size_t needed = static_cast<size_t>(frames * rate / deviceRate) + 2;
+    return ring_.readable() / fmt_.chans >= needed;
+}
+
+void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain) {
+    if (!mixEnabled_.load(std::memory_order_acquire)) return;
+    if (state_.load(std::memory_order_acquire) != kPlaying || ended_.load()) return;
+    const bool eof = eof_.load(std::memory_order_acquire);
+    const size_t avail = ring_.readable() / fmt_.chans;
+    const int f = freq_.load(std::memory_order_relaxed);
+    const double step = static_cast<double>(f ? f : fmt_.freq) / deviceRate;
+    const float gain = masterGain * static_cast<float>(volume_.load()) / 100.0f;
+    const int pan = pan_.load();
+    const float gl = gain * std::min(1.0f, (100 - pan) / 100.0f);
+    const float gr = gain * std::min(1.0f, (100 + pan) / 100.0f);
+
+    size_t used = 0;
+    uint64_t heard = 0;
+    bool dry = false;
+    for (size_t i = 0; i < frames; ++i) {
+        // Move past the input frames the previous outputs have used up.
+        while (shift_ > 0) {
+            if (haveB_) {
+                a_ = b_;
+                haveB_ = false;
+            } else if (used < avail) {
+                a_ = takeFrame(used++);
+            } else {
+                break;
+            }
+            --shift_;
+            ++heard;
+        }
+        if (shift_ == 0 && !haveA_ && used < avail) {
+            a_ = takeFrame(used++);
+            haveA_ = true;
+        }
+        if (shift_ > 0 || !haveA_) {
+            dry = true;
+            break;
+        }
+        Frame out = a_;
+        if (frac_ > 0.0) {
+            if (!haveB_ && used < avail) {
+                b_ = takeFrame(used++);
+                haveB_ = true;
+            }
+            if (!haveB_ && !eof) {
+                dry = true;
+                break;
+            }
+            const Frame& next = haveB_ ? b_ : a_;
+            out.l += (next.l - a_.l) * static_cast<float>(frac_);
+            out.r += (next.r - a_.r) * static_cast<float>(frac_);
+        }
+        acc[2 * i] += out.l * gl;
+        acc[2 * i + 1] += out.r * gr;
+        frac_ += step;
+        const auto whole = static_cast<size_t>(frac_);
+        frac_ -= static_cast<double>(whole);
+        shift_ += whole;
+    }
+    ring_.consume(used * fmt_.chans);
+    bool finished = false;
+    if (dry && eof) {
+        // The source is exhausted: the frame in hand, if any, has been heard.
+        if (haveA_ && shift_ > 0) ++heard;
+        haveA_ = haveB_ = false;
+        shift_ = 0;
+        finished = true;
+    }
+    historyCount_.store(historyWrite_, std::memory_order_release);
+    heardFrames_.fetch_add(heard, std::memory_order_release);
+    stalled_.store(dry && !eof, std::memory_order_relaxed);
+    if (finished) {
+        ended_.store(true, std::memory_order_release);
+        endEvent_.store(true, std::memory_order_release);
+    }
+}
+
+}  // namespace kavbass

@@ -1,0 +1,144 @@
+// One playing unit of the library: a stream (file, network or user procedure)
+// or music. A worker thread fills the sample ring ahead of the mixer; the mixer
+// (the output callback) takes from it without locking.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "SampleRing.h"
+#include "Source.h"
+#include "TagStore.h"
+#include "bass_types.h"
+
+namespace kavbass {
+
+struct ChannelFormat {
+    DWORD freq = 44100;
+    DWORD chans = 2;
+    DWORD flags = 0;  // BASS_SAMPLE_8BITS: positions count 8-bit bytes
+    DWORD ctype = BASS_CTYPE_STREAM;
+    bool music = false;
+    bool userStream = false;  // flush and stop restart the procedure's data at 0
+    bool seekable = true;
+    int64_t lengthFrames = -1;  // -1 when unknown
+};
+
+struct Sync {
+    HSYNC handle;
+    DWORD type;
+    SYNCPROC* proc;
+    void* user;
+};
+
+class Channel {
+  public:
+    Channel(DWORD handle, const ChannelFormat& format, std::unique_ptr<Source> source,
+            std::shared_ptr<TagStore> tags);
+    ~Channel();
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
+    DWORD handle() const { return handle_; }
+    const ChannelFormat& format() const { return fmt_; }
+    DWORD bytesPerFrame() const { return fmt_.chans * ((fmt_.flags & BASS_SAMPLE_8BITS) ? 1 : 2); }
+    TagStore& tags() { return *tags_; }
+
+    // Transport, from any thread but the output callback.
+    bool play(bool restart);
+    void stop();
+    bool pause();
+    bool resume();
+    DWORD active() const;
+    uint64_t positionFrames() const;
+    bool seekFrames(uint64_t frame);
+    // Called by the worker's owner before destruction.
+    void shutdown();
+
+    void setAttributes(int freq, int volume, int pan);
+    void getAttributes(DWORD* freq, DWORD* volume, int* pan) const;
+
+    HSYNC addSync(HSYNC handle, DWORD type, SYNCPROC* proc, void* user);
+    bool removeSync(HSYNC handle);
+    std::vector<Sync> syncsOf(DWORD type) const;
+    // True once per end of playback that the mixer has reached.
+    bool takeEndEvent();
+    // True once when the source has been read to its end (for downloads).
+    bool takeSourceEndEvent();
+
+    // The last frames heard, as 16-bit samples at the channel's own format;
+    // false when nothing has been heard yet.
+    bool recentSamples(int16_t* out, size_t frames) const;
+
+    // Output side: only the mixer calls these.
+    void mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain);
+    // Whether the ring holds enough for frames of output (or the stream ends).
+    bool fedFor(size_t frames, DWORD deviceRate) const;
+    bool isMusic() const { return fmt_.music; }
+
+  private:
+    enum State : int { kStopped, kPlaying, kPaused };
+    struct Frame {
+        float l = 0, r = 0;
+    };
+
+    void workerLoop();
+    bool wantsData() const;
+    void fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& tmp);
+    void resetOutput(uint64_t baseFrame);  // with the mixer kept off this channel
+    void waitPrimed();
+    Frame takeFrame(size_t index);
+
+    const DWORD handle_;
+    const ChannelFormat fmt_;
+    std::unique_ptr<Source> source_;
+    SampleRing ring_;
+    const size_t chunkFrames_;
+    std::shared_ptr<TagStore> tags_;
+
+    // Worker state, guarded by mtx_.
+    mutable std::mutex mtx_;
+    std::condition_variable cv_;
+    bool quit_ = false;
+    uint64_t generation_ = 0;  // bumped whenever the ring is emptied
+    bool seekPending_ = false;
+    uint64_t seekFrame_ = 0;
+    bool sourceEnded_ = false;
+    bool seekOk_ = true;
+    std::thread worker_;
+
+    // Shared with the mixer.
+    std::atomic<int> state_{kStopped};
+    std::atomic<bool> mixEnabled_{true};
+    std::atomic<bool> eof_{false};      // the ring holds the source's last frames
+    std::atomic<bool> ended_{false};    // the mixer has played them all
+    std::atomic<bool> stalled_{false};  // the mixer ran dry before the end
+    std::atomic<bool> endEvent_{false};
+    std::atomic<bool> sourceEndEvent_{false};
+    std::atomic<uint64_t> baseFrame_{0};
+    std::atomic<uint64_t> heardFrames_{0};
+    std::atomic<int> volume_{100};
+    std::atomic<int> pan_{0};
+    std::atomic<int> freq_{0};  // 0: the channel's own rate
+
+    // Mixer-only resampling state (reset with the mixer kept off).
+    Frame a_, b_;
+    bool haveA_ = false, haveB_ = false;
+    double frac_ = 0.0;
+    size_t shift_ = 0;  // input frames to move past before the next output
+    uint64_t historyWrite_ = 0;
+
+    // What was heard, for BASS_ChannelGetData.
+    static constexpr size_t kHistoryFrames = 4096;
+    std::vector<std::atomic<int16_t>> history_;
+    std::atomic<uint64_t> historyCount_{0};
+
+    mutable std::mutex syncMtx_;
+    std::vector<Sync> syncs_;
+};
+
+}  // namespace kavbass

@@ -1,0 +1,278 @@
+#include "Library.h"
+
+#include <chrono>
+
+#include "Id3Blocks.h"
+#include "Mixer.h"
+
+namespace kavbass {
+
+namespace {
+thread_local int tlsError = BASS_OK;
+}
+
+void setError(int code) {
+    tlsError = code;
+}
+int lastError() {
+    return tlsError;
+}
+
+Library& Library::instance() {
+    static Library lib;
+    return lib;
+}
+
+bool Library::init(int device, DWORD freq, DWORD flags, int& error) {
+    std::lock_guard<std::mutex> lk(mtx_);
+    if (initialized_) return error = BASS_ERROR_ALREADY, false;
+    if (!output_.open(device, freq, error)) return false;
+    initialized_ = true;
+    initFlags_ = flags;
+    {
+        std::lock_guard<std::mutex> ev(evMtx_);
+        stopSync_ = false;
+        events_.clear();
+    }
+    syncThread_ = std::thread([this] { syncLoop(); });
+    return true;
+}
+
+bool Library::free() {
+    std::map<DWORD, Entry> gone;
+    {
+        std::lock_guard<std::mutex> lk(mtx_);
+        if (!initialized_) return false;
+        initialized_ = false;
+        gone.swap(channels_);
+    }
+    for (auto& [h, e] : gone) {
+        if (e.feed) e.feed->abort();
+        e.channel->shutdown();
+        Mixer::instance().detach(e.channel.get());
+    }
+    gone.clear();
+    stopSyncThread();
+    std::lock_guard<std::mutex> lk(mtx_);
+    output_.close();
+    return true;
+}
+
+void Library::stopSyncThread() {
+    {
+        std::lock_guard<std::mutex> ev(evMtx_);
+        stopSync_ = true;
+    }
+    evCv_.notify_all();
+    if (!syncThread_.joinable()) return;
+    if (syncThread_.get_id() == std::this_thread::get_id()) {
+        syncThread_.detach();  // freed from a sync procedure: the loop ends by itself
+    } else {
+        syncThread_.join();
+    }
+}
+
+bool Library::initialized() const {
+    std::lock_guard<std::mutex> lk(mtx_);
+    return initialized_;
+}
+
+int Library::device() const {
+    std::lock_guard<std::mutex> lk(mtx_);
+    return output_.device();
+}
+
+DWORD Library::outputRate() const {
+    std::lock_guard<std::mutex> lk(mtx_);
+    return output_.rate();
+}
+
+DWORD Library::latencyMs() const {
+    std::lock_guard<std::mutex> lk(mtx_);
+    return output_.latencyMs();
+}
+
+bool Library::add(Entry entry) {
+    std::lock_guard<std::mutex> lk(mtx_);
+    if (!initialized_ || !Mixer::instance().attach(entry.channel.get())) return false;
+    channels_[entry.channel->handle()] = std::move(entry);
+    return true;
+}
+
+std::shared_ptr<Channel> Library::channel(DWORD handle) const {
+    std::lock_guard<std::mutex> lk(mtx_);
+    auto it = channels_.find(handle);
+    return it == channels_.end() ? nullptr : it->second.channel;
+}
+
+bool Library::entry(DWORD handle, Entry& out) const {
+    std::lock_guard<std::mutex> lk(mtx_);
+    auto it = channels_.find(handle);
+    if (it == channels_.end()) return false;
+    out = it->second;
+    return true;
+}
+
+bool Library::remove(DWORD handle) {
+    Entry e;
+    {
+        std::lock_guard<std::mutex> lk(mtx_);
+        auto it = channels_.find(handle);
+        if (it == channels_.end()) return false;
+        e = std::move(it->second);
+        channels_.erase(it);
+    }
+    if (e.feed) e.feed->abort();
+    e.channel->shutdown();
+    Mixer::instance().detach(e.channel.get());
+    return true;
+}
+
+void Library::post(DWORD handle, DWORD type, std::string data) {
+    {
+        std::lock_guard<std::mutex> ev(evMtx_);
+        if (stopSync_) return;
+        events_.push_back(Event{handle, type, std::move(data)});
+    }
+    evCv_.notify_all();
+}
+
+void Library::fire(const std::shared_ptr<Channel>& c, DWORD type, const std::string* data) {
+    const DWORD_PTR arg = data ? reinterpret_cast<DWORD_PTR>(data->c_str()) : 0;
+    for (const Sync& s : c->syncsOf(type)) s.proc(s.handle, c->handle(), arg, s.user);
+}
+
+// Runs every sync procedure, so none runs on the output or a worker thread.
+void Library::syncLoop() {
+    for (;;) {
+        std::deque<Event> batch;
+        {
+            std::unique_lock<std::mutex> ev(evMtx_);
+            evCv_.wait_for(ev, std::chrono::milliseconds(5),
+                           [this] { return stopSync_ || !events_.empty(); });
+            if (stopSync_) return;
+            batch.swap(events_);
+        }
+        for (const Event& e : batch) {
+            if (auto c = channel(e.handle)) fire(c, e.type, &e.data);
+        }
+        std::vector<Entry> snapshot;
+        {
+            std::lock_guard<std::mutex> lk(mtx_);
+            for (const auto& [h, en] : channels_) snapshot.push_back(en);
+        }
+        for (const Entry& en : snapshot) {
+            if (en.downloadAtSourceEnd && en.channel->takeSourceEndEvent())
+                fire(en.channel, BASS_SYNC_DOWNLOAD, nullptr);
+            if (en.channel->takeEndEvent()) fire(en.channel, BASS_SYNC_END, nullptr);
+        }
+    }
+}
+
+DWORD Library::finishCreate(std::unique_ptr<FfmpegSource> src, DWORD handle, bool music,
+                            std::shared_ptr<TagStore> tags, Entry entry, int& error) {
+    ChannelFormat f;
+    f.freq = src->rate();
+    f.chans = src->channels();
+    f.ctype = src->ctype();
+    f.music = music;
+    f.lengthFrames = src->lengthFrames();
+    f.seekable = !entry.feed && !entry.downloadAtSourceEnd;
+    if (!src->oggComments().empty()) tags->set(BASS_TAG_OGG, src->oggComments());
+    if (entry.fileSize < 0) entry.fileSize = src->fileSize();
+    entry.channel = std::make_shared<Channel>(handle, f, std::move(src), std::move(tags));
+    if (!add(entry)) {
+        if (entry.feed) entry.feed->abort();
+        entry.channel->shutdown();
+        error = initialized() ? BASS_ERROR_NOCHAN : BASS_ERROR_INIT;
+        return 0;
+    }
+    return handle;
+}
+
+DWORD Library::createDecoded(const OpenRequest& req, bool music, int& error) {
+    if (!initialized()) return error = BASS_ERROR_INIT, 0;
+    auto src = FfmpegSource::open(req, error);
+    if (!src) return 0;
+    auto tags = std::make_shared<TagStore>();
+    Entry entry;
+    std::string head, tail;
+    long long size = -1;
+    if (req.memory) {
+        const auto* p = static_cast<const char*>(req.memory);
+        head.assign(p, std::min<size_t>(req.memorySize, 16u << 20));
+        tail.assign(p + req.memorySize - std::min<size_t>(req.memorySize, 128),
+                    std::min<size_t>(req.memorySize, 128));
+        entry.fileSize = static_cast<int64_t>(req.memorySize);
+    } else if (readHeadTail(req.url, head, tail, size)) {
+        entry.fileSize = size;
+    }
+    if (!music) {
+        tags->set(BASS_TAG_ID3V2, id3v2Block(head));
+        tags->set(BASS_TAG_ID3, id3v1Block(tail));
+    }
+    return finishCreate(std::move(src), newHandle(), music, std::move(tags), entry, error);
+}
+
+DWORD Library::createWma(const OpenRequest& req, int& error) {
+    if (!initialized()) return error = BASS_ERROR_INIT, 0;
+    std::unique_ptr<FfmpegSource> src;
+    Entry entry;
+    if (req.url.compare(0, 6, "mms://") == 0) {
+        // Tried over HTTP first, then over the older TCP protocol.
+        for (const char* scheme : {"mmsh://", "mmst://"}) {
+            OpenRequest r = req;
+            r.url = scheme + req.url.substr(6);
+            if ((src = FfmpegSource::open(r, error))) break;
+        }
+    } else {
+        src = FfmpegSource::open(req, error);
+    }
+    if (!src) return 0;
+    entry.downloadAtSourceEnd = req.url.find("://") != std::string::npos;
+    return finishCreate(std::move(src), newHandle(), false, std::make_shared<TagStore>(), entry,
+                        error);
+}
+
+DWORD Library::createUrl(const std::string& url, DWORD flags, int& error) {
+    if (!initialized()) return error = BASS_ERROR_INIT, 0;
+    OpenRequest req;
+    Entry entry;
+    auto tags = std::make_shared<TagStore>();
+    const DWORD handle = newHandle();
+    if (url.compare(0, 6, "ftp://") == 0) {
+        req.url = url;
+        entry.downloadAtSourceEnd = true;
+    } else if (url.compare(0, 7, "http://") == 0) {
+        std::shared_ptr<HttpFeed> feed =
+            HttpFeed::open(url, (flags & BASS_STREAM_META) != 0, error);
+        if (!feed) return 0;
+        tags->set(feed->isIcy() ? BASS_TAG_ICY : BASS_TAG_HTTP, feed->headerList());
+        HttpFeed* raw = feed.get();
+        HttpEvents ev;
+        ev.metadata = [this, handle, tags](const std::string& text) {
+            tags->set(BASS_TAG_META, text);
+            post(handle, BASS_SYNC_META, text);
+        };
+        ev.downloaded = [this, handle, tags, raw] {
+            tags->set(BASS_TAG_ID3, id3v1Block(raw->tail()));
+            post(handle, BASS_SYNC_DOWNLOAD, {});
+        };
+        feed->start(std::move(ev));
+        req.feed = [raw](uint8_t* buf, int size) { return raw->read(buf, size); };
+        req.feedSize = feed->contentLength();
+        entry.feed = feed;
+        entry.fileSize = feed->contentLength();
+    } else {
+        return error = BASS_ERROR_FILEOPEN, 0;
+    }
+    auto src = FfmpegSource::open(req, error);
+    if (!src) {
+        if (entry.feed) entry.feed->abort();
+        return 0;
+    }
+    if (entry.feed) tags->set(BASS_TAG_ID3V2, id3v2Block(entry.feed->head()));
+    return finishCreate(std::move(src), handle, false, std::move(tags), entry, error);
+}
+
+}  // namespace kavbass

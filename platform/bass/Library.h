@@ -1,0 +1,87 @@
+// The library's process-wide state: the output, the channels by handle, and
+// the thread that runs sync procedures.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "Channel.h"
+#include "FfmpegSource.h"
+#include "HttpFeed.h"
+#include "Output.h"
+
+namespace kavbass {
+
+void setError(int code);
+int lastError();
+
+// What the library keeps beside a channel.
+struct Entry {
+    std::shared_ptr<Channel> channel;
+    std::shared_ptr<HttpFeed> feed;  // HTTP downloads and live streams
+    int64_t fileSize = -1;
+    bool downloadAtSourceEnd = false;  // addresses FFmpeg reads itself
+};
+
+class Library {
+  public:
+    static Library& instance();
+
+    bool init(int device, DWORD freq, DWORD flags, int& error);
+    bool free();
+    bool initialized() const;
+    int device() const;
+    DWORD outputRate() const;
+    DWORD latencyMs() const;
+    DWORD initFlags() const { return initFlags_; }
+
+    DWORD newHandle() { return nextHandle_.fetch_add(1); }
+    HSYNC newSyncHandle() { return nextSync_.fetch_add(1); }
+
+    // Registers a created channel; false (channel freed) when no slot is left.
+    bool add(Entry entry);
+    std::shared_ptr<Channel> channel(DWORD handle) const;
+    bool entry(DWORD handle, Entry& out) const;
+    bool remove(DWORD handle);
+
+    // Queues a sync event of one channel for the sync thread.
+    void post(DWORD handle, DWORD type, std::string data);
+
+    // Opens a decoded stream or music for the creation calls.
+    DWORD createDecoded(const OpenRequest& req, bool music, int& error);
+    DWORD createUrl(const std::string& url, DWORD flags, int& error);
+    DWORD createWma(const OpenRequest& req, int& error);
+
+  private:
+    struct Event {
+        DWORD handle;
+        DWORD type;
+        std::string data;
+    };
+    void syncLoop();
+    void fire(const std::shared_ptr<Channel>& c, DWORD type, const std::string* data);
+    void stopSyncThread();
+    DWORD finishCreate(std::unique_ptr<FfmpegSource> src, DWORD handle, bool music,
+                       std::shared_ptr<TagStore> tags, Entry entry, int& error);
+
+    mutable std::mutex mtx_;
+    std::map<DWORD, Entry> channels_;
+    Output output_;
+    bool initialized_ = false;
+    DWORD initFlags_ = 0;
+    std::atomic<DWORD> nextHandle_{0x10000};
+    std::atomic<DWORD> nextSync_{1};
+
+    std::mutex evMtx_;
+    std::condition_variable evCv_;
+    std::deque<Event> events_;
+    bool stopSync_ = false;
+    std::thread syncThread_;
+};
+
+}  // namespace kavbass

@@ -1,0 +1,134 @@
+#include "Output.h"
+
+#include <SDL.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "Mixer.h"
+#include "WavCapture.h"
+
+namespace kavbass {
+
+namespace {
+
+// SDL devices with the default one first; empty when SDL has no audio.
+std::vector<std::string> sdlDevices() {
+    std::vector<std::string> names;
+    if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return names;
+    const int n = SDL_GetNumAudioDevices(0);
+    char* defName = nullptr;
+    SDL_AudioSpec spec;
+    if (SDL_GetDefaultAudioInfo(&defName, &spec, 0) == 0 && defName) {
+        names.push_back(defName);
+        SDL_free(defName);
+    }
+    for (int i = 0; i < n; ++i) {
+        const char* name = SDL_GetAudioDeviceName(i, 0);
+        if (!name) continue;
+        if (!names.empty() && names.front() == name) continue;
+        names.push_back(name);
+    }
+    return names;
+}
+
+void sdlCallback(void* /*user*/, Uint8* stream, int len) {
+    Mixer::instance().mix(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(len) / 4);
+}
+
+}  // namespace
+
+Output::Output() = default;
+Output::~Output() {
+    close();
+}
+
+const std::vector<std::string>& Output::deviceNames() {
+    static const std::vector<std::string> names = [] {
+        auto v = sdlDevices();
+        v.push_back(kNullName);
+        return v;
+    }();
+    return names;
+}
+
+bool Output::open(int device, DWORD freq, int& error) {
+    const auto& names = deviceNames();
+    const int count = static_cast<int>(names.size());
+    if (device == -1) device = 1;
+    if (device == 0) device = count;  // "no sound" is the null output
+    if (device < 1 || device > count) return error = BASS_ERROR_DEVICE, false;
+    rate_ = freq >= 8000 && freq <= 192000 ? freq : 44100;
+    Mixer::instance().setRate(rate_);
+    if (device == count) {
+        openNull();
+    } else if (!openSdl(device, error)) {
+        return false;
+    }
+    device_ = device;
+    return true;
+}
+
+bool Output::openSdl(int device, int& error) {
+    SDL_AudioSpec want{}, have{};
+    want.freq = static_cast<int>(rate_);
+    want.format = AUDIO_S16SYS;
+    want.channels = 2;
+    want.samples = 1024;
+    want.callback = sdlCallback;
+    // Device 1 is the system default; the others are opened by name.
+    const char* name = device == 1 ? nullptr : deviceNames()[device - 1].c_str();
+    sdlDevice_ = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    if (sdlDevice_ == 0) return error = BASS_ERROR_DEVICE, false;
+    latencyMs_ = static_cast<DWORD>(1000 * have.samples / rate_);
+    SDL_PauseAudioDevice(sdlDevice_, 0);
+    return true;
+}
+
+void Output::openNull() {
+    const char* capture = std::getenv("KAV_CAPTURE_WAV");
+    if (capture && *capture) capture_ = std::make_unique<WavCapture>(capture, rate_);
+    const char* pace = std::getenv("KAV_NULL_PACE");
+    paced_ = !(pace && std::strcmp(pace, "0") == 0);
+    latencyMs_ = 10;
+    stopNull_.store(false);
+    nullThread_ = std::thread([this] { nullLoop(); });
+}
+
+// Consumes one 10 ms period at a time, at real-time pace unless told not to;
+// unpaced, it waits until every playing channel can fill the period.
+void Output::nullLoop() {
+    using clock = std::chrono::steady_clock;
+    const size_t period = rate_ / 100;
+    std::vector<int16_t> buf(period * 2);
+    auto next = clock::now();
+    Mixer& mixer = Mixer::instance();
+    while (!stopNull_.load()) {
+        if (paced_) {
+            next += std::chrono::milliseconds(10);
+            std::this_thread::sleep_until(next);
+            if (clock::now() - next > std::chrono::milliseconds(200)) next = clock::now();
+        } else if (!mixer.readyToMix(period)) {
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            continue;
+        }
+        mixer.mix(buf.data(), period);
+        if (capture_) capture_->append(buf.data(), period);
+    }
+}
+
+void Output::close() {
+    if (sdlDevice_) {
+        SDL_CloseAudioDevice(sdlDevice_);
+        sdlDevice_ = 0;
+    }
+    if (nullThread_.joinable()) {
+        stopNull_.store(true);
+        nullThread_.join();
+    }
+    capture_.reset();
+    device_ = 0;
+}
+
+}  // namespace kavbass

@@ -1,0 +1,48 @@
+// Output devices: those SDL2 reports (the default first), then the null
+// output, which consumes the mix at real-time pace and can capture it to WAV.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bass_types.h"
+
+namespace kavbass {
+
+class WavCapture;
+
+class Output {
+  public:
+    // Device names by number from 1; the null output is always the last.
+    static const std::vector<std::string>& deviceNames();
+    static constexpr const char* kNullName = "No sound (null output)";
+
+    Output();
+    ~Output();
+    // device from 1, as listed; false with a BASS_ERROR_* code.
+    bool open(int device, DWORD freq, int& error);
+    void close();
+    bool isOpen() const { return device_ != 0; }
+    int device() const { return device_; }
+    DWORD rate() const { return rate_; }
+    DWORD latencyMs() const { return latencyMs_; }
+
+  private:
+    bool openSdl(int device, int& error);
+    void openNull();
+    void nullLoop();
+
+    int device_ = 0;
+    DWORD rate_ = 44100;
+    DWORD latencyMs_ = 0;
+    uint32_t sdlDevice_ = 0;
+    std::thread nullThread_;
+    std::atomic<bool> stopNull_{false};
+    std::unique_ptr<WavCapture> capture_;
+    bool paced_ = true;
+};
+
+}  // namespace kavbass
