@@ -1,0 +1,259 @@
+#include "engine/BASSPlayer.h"
+
+#include "engine/DRT_BASSWMA.h"
+#include "engine/Dynamic_BASS.h"
+#include "engine/StreamText.h"
+#include "fileinfo/MPEGaudio.h"
+#include "fileinfo/OggVorbis.h"
+#include "fileinfo/WAVfile.h"
+#include "fileinfo/WMAfile.h"
+#include "platform/win/Clock.h"
+#include "platform/win/MessageBox.h"
+#include "platform/win/ProgramDir.h"
+
+uint8_t StartupDevice = 1;
+
+namespace {
+
+constexpr unsigned kPlayerTimerMs = 33;
+constexpr int kPluginStartAttempts = 60;
+constexpr unsigned kPluginStartSleepMs = 50;
+constexpr int kPluginStartMinOutputMs = 200;
+constexpr int kPluginSeekAttempts = 50;
+constexpr unsigned kPluginSeekSleepMs = 40;
+
+// Runs on a library thread: only posts. The channel goes along so that the
+// window can tell an end of a channel that is gone from the current one.
+void EndSyncProc(HSYNC, DWORD channel, DWORD_PTR, void* user) {
+    win::PostMessage(reinterpret_cast<win::HWND>(user), WM_BP_CHANNELEND, channel);
+}
+
+}  // namespace
+
+TBASSPlayer::TBASSPlayer(win::HWND applicationWindow) : FAppWindow(applicationWindow) {
+    FMessageWindow =
+        win::CreateMessageWindow([this](const win::Message& m) { return WindowProc(m); });
+    SetNotifyWindow(FMessageWindow);
+    FPlayerTimer.SetInterval(kPlayerTimerMs);
+    FPlayerTimer.SetEnabled(false);
+    FPlayerTimer.OnTimer = [this] { PlayerTimerTick(); };
+
+    if (!Load_BASSDLL(win::ProgramDir() + win::PathDelim + "bass.dll")) return;
+    FBassBound = true;
+    if (BASS_GetVersion() != BASSVERSION) {
+        win::MessageBox(FAppWindow, "BASS version is not 2.0 !", "Confirm", win::MB_OK);
+        return;
+    }
+    BASS_SetConfig(BASS_CONFIG_MAXVOL, 255);
+    if (!BASS_Init(StartupDevice, 44100, 0, reinterpret_cast<void*>(FAppWindow), nullptr)) {
+        ShowBASSError("Can't initialize device");
+        return;
+    }
+    FPlayerReady = true;
+    FDeviceInfo.size = sizeof(BASS_INFO);
+    if (BASS_GetInfo(&FDeviceInfo)) FDX8EffectReady = FDeviceInfo.dsver >= 8;
+    FVolume = 255;
+    BASS_SetConfig(BASS_CONFIG_GVOL_MUSIC, 255);
+    BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, 255);
+    const DWORD version = BASS_GetVersion();
+    FBASSDLLVer = std::to_string(version & 0xFFFF) + "." + std::to_string(version >> 16);
+    FWMAReady = Load_BASSWMADLL(win::ProgramDir() + win::PathDelim + "basswma.dll");
+    InitPluginCtrl();
+    CreateLibraryObjects();
+}
+
+void TBASSPlayer::CreateLibraryObjects() {
+    FMPEGaudio = std::make_unique<TMPEGaudio>();
+    FOggVorbis = std::make_unique<TOggVorbis>();
+    FWMAfile = std::make_unique<TWMAfile>();
+    FWAVfile = std::make_unique<TWAVfile>();
+    // The visualisation link's message; the link itself (shared memory) is
+    // not opened in this build, so a program asking to attach is not served.
+    FLinkMessage = win::RegisterWindowMessage("WM_SendingData");
+}
+
+TBASSPlayer::~TBASSPlayer() {
+    if (FChannelKind == CHANNEL_PLUGIN) {
+        if (FChannelHandle != 0) PluginStop(FActivePlugin);
+    } else if (FPlayState == PLAYSTATE_PLAYING) {
+        StopPlayback();
+    }
+    FPlayerTimer.SetEnabled(false);
+    FPlayerTimer.OnTimer = nullptr;
+    if (FBassBound) Unload_BASSDLL();  // frees the library's device and channels first
+    if (FWMAReady) Unload_BASSWMADLL();
+    if (FPlayerReady) QuitPluginCtrl();
+    win::DestroyMessageWindow(FMessageWindow);
+}
+
+void TBASSPlayer::SetSyncVisWindow(bool value) {
+    if (value == FSyncVisWindow) return;
+    FSyncVisWindow = value;
+    SendVisRecord(3);
+}
+
+void TBASSPlayer::ShowBASSError(const std::string& message) {
+    const std::string text =
+        message + "\r\n(error code: " + std::to_string(BASS_ErrorGetCode()) + ")";
+    win::MessageBox(FAppWindow, text, "Error", win::MB_ICONERROR);
+}
+
+// --- transport --------------------------------------------------------------
+
+void TBASSPlayer::StartPlayback() {
+    if (FBusy || FChannelKind == CHANNEL_NONE || FPlayState == PLAYSTATE_PLAYING) return;
+    if (FPlayState == PLAYSTATE_STOPPED) {
+        if (FChannelKind != CHANNEL_PLUGIN) SetPositionMs(0);
+        RestartPlayback();
+        return;
+    }
+    if (!StartChannel(true)) return;
+    if (FChannelKind != CHANNEL_PLUGIN) RegisterEndSync();
+    FPlayState = PLAYSTATE_PLAYING;
+    SendVisRecord(1);
+    if (FChannelKind != CHANNEL_PLUGIN && OnNewFFTData) FPlayerTimer.SetEnabled(true);
+}
+
+void TBASSPlayer::RestartPlayback() {
+    if (FPlayState != PLAYSTATE_STOPPED || FBusy || FChannelKind == CHANNEL_NONE) return;
+    if (!StartChannel(false)) return;
+    FPlayState = PLAYSTATE_PLAYING;
+    SendVisRecord(1);
+    if (FChannelKind != CHANNEL_PLUGIN && OnNewFFTData) FPlayerTimer.SetEnabled(true);
+}
+
+bool TBASSPlayer::StartChannel(bool showError) {
+    switch (FChannelKind) {
+        case CHANNEL_STREAM:
+        case CHANNEL_WMA:
+            return BASS_StreamPlay(FChannelHandle, FALSE, 0) != 0;
+        case CHANNEL_MUSIC:
+            return BASS_MusicPlay(FChannelHandle) != 0;
+        case CHANNEL_PLUGIN:
+            return StartPlugin(showError);
+        default:
+            return false;
+    }
+}
+
+// The plug-in opens its output from its own thread; the start counts once
+// the plug-in has produced more than 200 ms. Messages are dispatched while
+// waiting, so the emulator's notifications get through.
+bool TBASSPlayer::StartPlugin(bool showError) {
+    FBusy = true;
+    FOutputStarted = false;
+    FChannelHandle = 1;
+    PluginPlay(FActivePlugin, FCurrentFile);
+    bool started = false;
+    for (int attempt = 0; attempt < kPluginStartAttempts && !started; ++attempt) {
+        if (GetPluginOutputTime(false) > kPluginStartMinOutputMs) {
+            started = true;
+        } else {
+            win::ProcessMessages();
+            win::Sleep(kPluginStartSleepMs);
+        }
+    }
+    if (!started && showError)
+        win::MessageBox(FAppWindow, "Can't play the specified stream : " + FCurrentFile, "Error",
+                        win::MB_ICONERROR);
+    FBusy = false;
+    return started;
+}
+
+void TBASSPlayer::RegisterEndSync() {
+    BASS_ChannelSetSync(FChannelHandle, BASS_SYNC_END, 0, EndSyncProc,
+                        reinterpret_cast<void*>(FMessageWindow));
+}
+
+void TBASSPlayer::StopPlayback() {
+    if (FPlayState != PLAYSTATE_PLAYING) return;
+    if (FChannelKind == CHANNEL_PLUGIN) {
+        if (FChannelHandle != 0) {
+            PluginStop(FActivePlugin);
+            FChannelHandle = 0;
+        }
+    } else {
+        BASS_ChannelStop(FChannelHandle);
+    }
+    FPlayState = PLAYSTATE_STOPPED;
+    SendVisRecord(1);
+}
+
+uint32_t TBASSPlayer::BytesToMs(QWORD bytes) {
+    if (static_cast<int64_t>(bytes) < 0) bytes = 0;
+    const double seconds = BASS_ChannelBytes2Seconds(FChannelHandle, bytes);
+    if (!(seconds > 0)) return 0;  // an error reads as -1 seconds
+    return static_cast<uint32_t>(kav::RoundHalfEven(seconds * 1000.0));
+}
+
+uint32_t TBASSPlayer::PositionMs() {
+    switch (FChannelKind) {
+        case CHANNEL_STREAM:
+        case CHANNEL_WMA:
+            return BytesToMs(BASS_ChannelGetPosition(FChannelHandle));
+        case CHANNEL_PLUGIN:
+            if (FPlayState == PLAYSTATE_READY) return 0;
+            return static_cast<uint32_t>(GetPluginOutputTime(FOutputStarted));
+        default:
+            return 0;
+    }
+}
+
+uint32_t TBASSPlayer::LengthMs() {
+    switch (FChannelKind) {
+        case CHANNEL_STREAM:
+        case CHANNEL_WMA:
+            return BytesToMs(BASS_StreamGetLength(FChannelHandle));
+        case CHANNEL_MUSIC:
+            return BytesToMs(BASS_MusicGetLength(FChannelHandle, TRUE));
+        case CHANNEL_PLUGIN:
+            return FStreamInfo.Duration;
+        default:
+            return 0;
+    }
+}
+
+void TBASSPlayer::SetPositionMs(uint32_t ms) {
+    if (FChannelKind == CHANNEL_NONE || FBusy || ms > LengthMs()) return;
+    if (FChannelKind == CHANNEL_STREAM || FChannelKind == CHANNEL_WMA) {
+        const float seconds = static_cast<float>(ms / 1000.0);
+        BASS_ChannelSetPosition(FChannelHandle, BASS_ChannelSeconds2Bytes(FChannelHandle, seconds));
+    } else if (FChannelKind == CHANNEL_PLUGIN) {
+        SetPluginPosition(ms);
+    }
+}
+
+// The plug-in seeks on its own thread and restarts its output; the emulator
+// reports the restart with WM_BP_PLUGINSTART, which clears Busy.
+void TBASSPlayer::SetPluginPosition(uint32_t ms) {
+    if (FPlayState == PLAYSTATE_PLAYING && FOutputStarted) FBusy = true;
+    SetSeekPending();
+    PluginSetOutputTime(FActivePlugin, static_cast<int>(ms));
+    for (int count = 0; FPlayState == PLAYSTATE_PLAYING;) {
+        if (!FBusy) {
+            FPlayerTimer.SetEnabled(true);
+            break;
+        }
+        win::ProcessMessages();
+        win::Sleep(kPluginSeekSleepMs);
+        if (++count > kPluginSeekAttempts) break;
+    }
+    FBusy = false;
+}
+
+void TBASSPlayer::SetOutputVolume(uint32_t value) {
+    if (value > 255) value = 255;
+    FVolume = value;
+    if (!FPlayerReady) return;
+    BASS_SetConfig(BASS_CONFIG_GVOL_MUSIC, value);
+    BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, value);
+}
+
+// The DSP host is not part of this build: it finds no module in any library,
+// which is the "invalid plug-in" case (a module count of 0).
+bool TBASSPlayer::LoadDSPPlugin(const std::string&, uint16_t, win::HWND) {
+    win::MessageBox(FAppWindow, "Specified plug-in is invalid", "Error", win::MB_ICONERROR);
+    return false;
+}
+
+void TBASSPlayer::UnloadDSPPlugin() {}

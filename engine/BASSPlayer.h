@@ -1,0 +1,195 @@
+// TBASSPlayer: the playback engine. One transport over two paths (a channel
+// of the audio library, or a Winamp input plug-in through the output
+// emulator); every notification from another thread is posted to its hidden
+// MessageWindow, so state changes and events happen on the GUI thread only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/Spectrum.h"
+#include "platform/bass/bass_types.h"
+#include "platform/win/Messages.h"
+#include "platform/win/Timer.h"
+#include "plugins/PluginCtrl.h"
+
+class TMPEGaudio;
+class TOggVorbis;
+class TWMAfile;
+class TWAVfile;
+
+// Messages of the MessageWindow.
+constexpr unsigned WM_BP_PLUGINEOF = win::WM_USER + 2;
+constexpr unsigned WM_BP_PLUGINSTART = win::WM_USER + 101;
+constexpr unsigned WM_BP_STREAMHANDLE = win::WM_USER + 105;
+constexpr unsigned WM_BP_CHANNELEND = win::WM_USER + 107;
+constexpr unsigned WM_BP_FFTDATA = win::WM_USER + 108;
+constexpr unsigned WM_BP_PLUGINFIRST = win::WM_USER + 109;
+constexpr unsigned WM_BP_META = win::WM_USER + 110;
+constexpr unsigned WM_BP_DOWNLOADED = win::WM_USER + 111;
+constexpr unsigned WM_BP_CHANNELINFO = win::WM_USER + 112;
+
+// PlayState values.
+constexpr uint8_t PLAYSTATE_IDLE = 0;
+constexpr uint8_t PLAYSTATE_READY = 1;
+constexpr uint8_t PLAYSTATE_STOPPED = 2;
+constexpr uint8_t PLAYSTATE_PLAYING = 3;
+
+// ChannelKind values.
+constexpr uint8_t CHANNEL_NONE = 0;
+constexpr uint8_t CHANNEL_STREAM = 1;
+constexpr uint8_t CHANNEL_WMA = 2;
+constexpr uint8_t CHANNEL_MUSIC = 3;
+constexpr uint8_t CHANNEL_PLUGIN = 4;
+
+// Verdict of GetStreamInfo: who can play a local file.
+using TPlayableBy = uint8_t;
+constexpr TPlayableBy PLAYABLE_BOTH = 0;
+constexpr TPlayableBy PLAYABLE_BASS = 1;
+constexpr TPlayableBy PLAYABLE_PLUGIN = 2;
+constexpr TPlayableBy PLAYABLE_UNDECIDED = 3;
+
+class TBASSPlayer;
+using TNotifyEvent = std::function<void(TBASSPlayer* Sender)>;
+using TNotifyNewFFTDataEvent = std::function<void(TBASSPlayer* Sender, const TBandOut& BandOut)>;
+using TNotifyPluginEvent = std::function<void(TBASSPlayer* Sender, PChannelInfo ChannelInfo)>;
+using TNotifyNetEvent = std::function<void(TBASSPlayer* Sender, const std::string& Content)>;
+
+// The output device the engine initialises (1 = the library's first device);
+// set before the engine is created.
+extern uint8_t StartupDevice;
+
+class TBASSPlayer {
+  public:
+    // applicationWindow owns the engine's error boxes and is handed to the library.
+    explicit TBASSPlayer(win::HWND applicationWindow = 0);
+    ~TBASSPlayer();
+    TBASSPlayer(const TBASSPlayer&) = delete;
+    TBASSPlayer& operator=(const TBASSPlayer&) = delete;
+
+    // Published properties.
+    const std::string& Version() const { return FVersion; }
+    const std::string& BASSDLLVer() const { return FBASSDLLVer; }
+    bool DX8EffectReady() const { return FDX8EffectReady; }
+    bool PluginFirst() const { return FPluginFirst; }
+    void SetPluginFirst(bool value) { FPluginFirst = value; }
+    uint16_t VisScale() const { return FVisScale; }
+    void SetVisScale(uint16_t value) { FVisScale = value; }
+    bool SyncVisWindow() const { return FSyncVisWindow; }
+    void SetSyncVisWindow(bool value);
+
+    TNotifyNewFFTDataEvent OnNewFFTData;
+    TNotifyPluginEvent OnPluginStartPlay;
+    TNotifyPluginEvent OnGetChannelInfo;
+    TNotifyNetEvent OnGetMeta;
+    TNotifyNetEvent OnDownloaded;
+    TNotifyEvent OnPlayEnd;
+
+    // State read by the main window and the tools.
+    bool PlayerReady() const { return FPlayerReady; }
+    bool WMAReady() const { return FWMAReady; }
+    uint8_t PlayState() const { return FPlayState; }
+    const TStreamInfo& StreamInfo() const { return FStreamInfo; }
+    const std::string& CurrentFile() const { return FCurrentFile; }
+    uint8_t ChannelKind() const { return FChannelKind; }
+    DWORD ChannelHandle() const { return FChannelHandle; }
+    int PluginIndex() const { return FPluginIndex; }
+    uint32_t Volume() const { return FVolume; }
+    bool Busy() const { return FBusy; }
+    const TBandOut& BandOut() const { return FBandOut; }
+    win::HWND MessageWindow() const { return FMessageWindow; }
+    bool PlayerTimerEnabled() const { return FPlayerTimer.Enabled(); }
+
+    // Opens a local file or network address (http://, ftp://, mms://) and
+    // makes the player ready. Throws EOggFileOpenError when a local .ogg file
+    // cannot be opened for reading; the previous channel is then untouched.
+    bool OpenStream(const std::string& path);
+    // Local files only: what the readers and plug-ins know of the file.
+    bool GetStreamInfo(const std::string& path, TStreamInfo& info, int32_t& pluginIndex,
+                       TPlayableBy& playableBy);
+
+    void StartPlayback();
+    void RestartPlayback();
+    void StopPlayback();
+    uint32_t PositionMs();
+    uint32_t LengthMs();
+    void SetPositionMs(uint32_t ms);
+    void SetOutputVolume(uint32_t value);
+    bool LoadDSPPlugin(const std::string& path, uint16_t module, win::HWND parent);
+    void UnloadDSPPlugin();
+    void ShowBASSError(const std::string& message);
+
+  private:
+    void CreateLibraryObjects();
+    bool StartChannel(bool showError);
+    bool StartPlugin(bool showError);
+    void RegisterEndSync();
+    void CloseChannel();
+    uint32_t BytesToMs(QWORD bytes);
+    void SetPluginPosition(uint32_t ms);
+    void WaitPluginDrain();
+
+    // Stream opening.
+    bool OpenLocalChannel(const std::string& path, int32_t pluginIndex, TPlayableBy verdict);
+    bool OpenNetworkChannel(const std::string& address, TStreamInfo& info);
+    void ActivatePlugin(int32_t index);
+    void ReadNetworkFileInfo(const std::string& ext, TStreamInfo& info);
+    void ReadLiveStreamInfo(TStreamInfo& info);
+    bool ReadFileTags(const std::string& path, const std::string& ext, TStreamInfo& info);
+    void AskPlugins(const std::string& path, TStreamInfo& info, int32_t& pluginIndex,
+                    TPlayableBy& verdict, bool& result);
+    void DownloadCompleted();
+
+    // MessageWindow.
+    win::LRESULT WindowProc(const win::Message& message);
+    void HandleLinkMessage(const win::Message& message);
+    void HandlePluginStart(PChannelInfo info);
+    void HandleChannelInfo(PChannelInfo info);
+    void HandleChannelEnd(DWORD channel);
+    void HandlePluginEOF();
+    void HandleMeta(DWORD channel, const std::string& title);
+    void PlayerTimerTick();
+
+    // The visualisation link's records and data frames: no link exists yet.
+    void SendVisRecord(int) {}
+    void SendVisFrame() {}
+
+    std::string FVersion = "1.5";
+    std::string FBASSDLLVer;
+    bool FDX8EffectReady = false;
+    bool FPluginFirst = false;
+    uint16_t FVisScale = 512;
+    bool FSyncVisWindow = false;
+
+    win::HWND FAppWindow = 0;
+    win::HWND FMessageWindow = 0;
+    unsigned FLinkMessage = 0;
+    bool FVisActive = false;
+    win::Timer FPlayerTimer;
+
+    uint8_t FChannelKind = CHANNEL_NONE;
+    DWORD FChannelHandle = 0;
+    BASS_CHANNELINFO FChannelInfo{};
+    In_Module* FActivePlugin = nullptr;
+    int FPluginIndex = -1;
+    bool FBusy = false;
+    bool FOutputStarted = false;
+
+    bool FBassBound = false;
+    bool FPlayerReady = false;
+    bool FWMAReady = false;
+    BASS_INFO FDeviceInfo{};
+    TBandOut FBandOut{};
+
+    std::unique_ptr<TMPEGaudio> FMPEGaudio;
+    std::unique_ptr<TOggVorbis> FOggVorbis;
+    std::unique_ptr<TWMAfile> FWMAfile;
+    std::unique_ptr<TWAVfile> FWAVfile;
+
+    std::string FCurrentFile;
+    TStreamInfo FStreamInfo;
+    uint32_t FVolume = 255;
+    uint8_t FPlayState = PLAYSTATE_IDLE;
+};

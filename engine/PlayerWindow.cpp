@@ -1,0 +1,153 @@
+// The MessageWindow's procedure and the PlayerTimer tick: everything that
+// reaches the engine from another thread arrives here, on the GUI thread.
+#include "engine/BASSPlayer.h"
+#include "engine/Dynamic_BASS.h"
+#include "platform/win/Clock.h"
+
+namespace {
+
+constexpr unsigned kDrainSleepMs = 50;
+
+}  // namespace
+
+win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
+    if (FLinkMessage != 0 && m.msg == FLinkMessage) {
+        HandleLinkMessage(m);
+        return 0;
+    }
+    switch (m.msg) {
+        case win::WM_QUERYENDSESSION:
+            return 1;
+        case WM_BP_PLUGINEOF:
+            HandlePluginEOF();
+            break;
+        case WM_BP_PLUGINSTART:
+            HandlePluginStart(reinterpret_cast<PChannelInfo>(m.lParam));
+            break;
+        case WM_BP_STREAMHANDLE:
+            FChannelHandle = static_cast<DWORD>(m.wParam);
+            break;
+        case WM_BP_CHANNELEND:
+            HandleChannelEnd(static_cast<DWORD>(m.wParam));
+            break;
+        case WM_BP_FFTDATA:
+            if (OnNewFFTData) OnNewFFTData(this, FBandOut);
+            break;
+        case WM_BP_PLUGINFIRST:
+            FPluginFirst = m.lParam != 0;
+            break;
+        case WM_BP_META:
+            HandleMeta(static_cast<DWORD>(m.wParam), m.text);
+            break;
+        case WM_BP_DOWNLOADED:
+            if (static_cast<DWORD>(m.wParam) == FChannelHandle) DownloadCompleted();
+            break;
+        case WM_BP_CHANNELINFO:
+            HandleChannelInfo(reinterpret_cast<PChannelInfo>(m.lParam));
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+void TBASSPlayer::HandleLinkMessage(const win::Message& m) {
+    switch (m.wParam) {
+        case '<':
+            // Attaching needs the shared block, which this build does not open.
+            break;
+        case 'F':
+            FVisActive = false;
+            break;
+        case 'Z':
+            if (m.lParam >= 1 && m.lParam <= 3) SendVisRecord(static_cast<int>(m.lParam));
+            break;
+        default:
+            break;
+    }
+}
+
+// An end that belongs to a channel no longer current, or that arrives after
+// StopPlayback, is not an end of what plays now: the track was stopped, or
+// another one has been opened since.
+void TBASSPlayer::HandleChannelEnd(DWORD channel) {
+    if (channel != FChannelHandle || FChannelKind == CHANNEL_PLUGIN ||
+        FPlayState != PLAYSTATE_PLAYING)
+        return;
+    FPlayState = PLAYSTATE_STOPPED;
+    SendVisRecord(1);
+    if (OnPlayEnd) OnPlayEnd(this);
+}
+
+void TBASSPlayer::HandlePluginEOF() {
+    FBusy = false;
+    if (FChannelKind != CHANNEL_PLUGIN || FPlayState != PLAYSTATE_PLAYING) return;
+    // The emulator's stream still plays what the ring holds; wait until it is heard.
+    if (FOutputStarted)
+        while (FChannelHandle != 0 && BASS_ChannelIsActive(FChannelHandle) == BASS_ACTIVE_PLAYING) {
+            win::ProcessMessages();
+            win::Sleep(kDrainSleepMs);
+        }
+    if (FPlayState != PLAYSTATE_PLAYING) return;  // stopped while draining
+    StopPlayback();
+    if (OnPlayEnd) OnPlayEnd(this);
+}
+
+void TBASSPlayer::HandlePluginStart(PChannelInfo info) {
+    FBusy = false;
+    FOutputStarted = true;
+    SetOutputVolume(FVolume);  // the plug-in has set the emulator's volume itself
+    if (info) {
+        FStreamInfo.Channels = info->Channels;
+        FStreamInfo.SampleRate = static_cast<int32_t>(info->SampleRate);
+        FStreamInfo.BitsPerSample = info->BitsPerSample;
+    }
+    SendVisRecord(2);
+    if (FStreamInfo.Duration == 0) {
+        std::string title;
+        int length = 0;
+        PluginGetFileInfo(FActivePlugin, std::string(), title, length);
+        if (length > 0) {
+            FStreamInfo.Title = title;
+            FStreamInfo.Duration = static_cast<uint32_t>(length);
+        }
+    }
+    if (OnPluginStartPlay) OnPluginStartPlay(this, info);
+    if (OnNewFFTData) FPlayerTimer.SetEnabled(true);
+}
+
+void TBASSPlayer::HandleChannelInfo(PChannelInfo info) {
+    if (info) {
+        FStreamInfo.Channels = info->Channels;
+        FStreamInfo.SampleRate = static_cast<int32_t>(info->SampleRate);
+        FStreamInfo.BitRate = static_cast<int32_t>(info->BitRate);
+    }
+    if (OnGetChannelInfo) OnGetChannelInfo(this, info);
+}
+
+// The title travels in the message itself: a later title cannot overwrite
+// one that has not been handled yet.
+void TBASSPlayer::HandleMeta(DWORD channel, const std::string& title) {
+    if (channel != FChannelHandle) return;  // metadata of a stream closed since
+    FStreamInfo.Title = title;
+    SendVisRecord(2);
+    if (OnGetMeta) OnGetMeta(this, FStreamInfo.Title);
+}
+
+void TBASSPlayer::PlayerTimerTick() {
+    const DWORD active = BASS_ChannelIsActive(FChannelHandle);
+    if (active != BASS_ACTIVE_PLAYING && active != BASS_ACTIVE_STALLED) {
+        FPlayerTimer.SetEnabled(false);
+        return;
+    }
+    float magnitudes[kav::kFFTBins];
+    if (BASS_ChannelGetData(FChannelHandle, magnitudes, BASS_DATA_FFT512) == 0xFFFFFFFFu) {
+        FBandOut.fill(0);
+        return;
+    }
+    FPlayerTimer.SetEnabled(false);
+    kav::UpdateBands(magnitudes, FBandOut);
+    win::PostMessage(FMessageWindow, WM_BP_FFTDATA);
+    if (FVisActive) SendVisFrame();
+    FPlayerTimer.SetEnabled(true);
+}

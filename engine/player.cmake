@@ -1,0 +1,12 @@
+# The player: TBASSPlayer, stream opening, its window and spectrum bands.
+if(NOT TARGET kav_bassbind OR NOT TARGET kav_fileinfo)
+  return()
+endif()
+add_library(kav_engine STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/BASSPlayer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PlayerWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StreamOpen.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StreamText.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Spectrum.cpp)
+target_include_directories(kav_engine PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(kav_engine PUBLIC kav_bassbind kav_fileinfo kav_plugins kav_win)

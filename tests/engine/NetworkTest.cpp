@@ -1,0 +1,157 @@
+// Network streams served by the test itself on 127.0.0.1: a network MP3 file
+// whose tag is read once it has arrived, and a live stream with ICY metadata.
+#include <gtest/gtest.h>
+
+#include <QThread>
+
+#include "EngineTestSupport.h"
+#include "TestHttpServer.h"
+
+using namespace enginetest;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Sends data in pieces, with a pause after the first, so that the download
+// is still under way when the stream has been opened.
+void SendSlowly(TestHttpServer::Connection& c, const std::vector<char>& data) {
+    const std::size_t first = std::min<std::size_t>(data.size(), 24 * 1024);
+    if (!c.Send(data.data(), first)) return;
+    for (int i = 0; i < 30 && !c.Stopping(); ++i) QThread::msleep(10);
+    for (std::size_t pos = first; pos < data.size() && !c.Stopping(); pos += 8192) {
+        if (!c.Send(data.data() + pos, std::min<std::size_t>(8192, data.size() - pos))) return;
+        QThread::msleep(5);
+    }
+}
+
+// One metadata block of an ICY stream: a length byte in 16-byte units, then
+// the text padded with NULs.
+std::string MetaBlock(const std::string& text) {
+    if (text.empty()) return std::string(1, '\0');
+    std::string block = text;
+    block.resize((text.size() + 15) / 16 * 16, '\0');
+    return static_cast<char>(block.size() / 16) + block;
+}
+
+class NetworkTest : public ::testing::Test {
+  protected:
+    void SetUp() override { UseNullOutput(); }
+    BoxRecorder boxes;
+};
+
+}  // namespace
+
+TEST_F(NetworkTest, NetworkFileTagIsReadOnceDownloaded) {
+    const std::string mp3 = CbrMp3("net-src.mp3", 2.0);
+    std::vector<char> body = ReadAll(mp3);
+    const std::string tagged = TempDir() + "/net-tagged.mp3";
+    WriteAll(tagged, body);
+    AppendId3v1(tagged, "NetTitle", "NetArtist", 8, 2);
+    body = ReadAll(tagged);
+
+    TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
+        c.Send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n");
+        SendSlowly(c, body);
+    });
+    TBASSPlayer player;
+    ASSERT_TRUE(player.PlayerReady());
+    std::vector<std::string> downloaded;
+    player.OnDownloaded = [&](TBASSPlayer*, const std::string& content) {
+        downloaded.push_back(content);
+    };
+    const std::string url = server.Url("/music/net-song.mp3");
+    ASSERT_TRUE(player.OpenStream(url)) << (boxes.boxes.empty() ? "" : boxes.boxes[0].text);
+    EXPECT_EQ(player.PlayState(), PLAYSTATE_READY);
+    EXPECT_EQ(player.StreamInfo().FileName, url);
+    EXPECT_EQ(player.StreamInfo().Title, "net-song");
+    EXPECT_EQ(player.StreamInfo().SampleRate, 44100);
+    EXPECT_EQ(player.StreamInfo().Channels, 2);
+
+    ASSERT_TRUE(PumpUntil([&] { return !downloaded.empty(); }, 5s));
+    const TStreamInfo& info = player.StreamInfo();
+    EXPECT_EQ(downloaded.size(), 1u);
+    EXPECT_EQ(downloaded[0], std::to_string(info.Duration));
+    EXPECT_NEAR(static_cast<double>(info.Duration), 2000.0, 100.0);
+    EXPECT_EQ(info.FileSize, body.size());
+    EXPECT_EQ(info.Title, "NetTitle");
+    EXPECT_EQ(info.Artist, "NetArtist");
+    EXPECT_EQ(info.Track, 2);
+    EXPECT_EQ(info.Genre, "Jazz");
+
+    player.StartPlayback();
+    EXPECT_EQ(player.PlayState(), PLAYSTATE_PLAYING);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(NetworkTest, LiveStreamTitleFollowsItsMetadata) {
+    // Frames without a leading info frame, so that they can be repeated.
+    const std::string mp3 = TempDir() + "/live.mp3";
+    enginetest::Run("lame --quiet -t -b 128 '" + ToneWav("live-src.wav", 1.0) + "' '" + mp3 + "'");
+    const std::vector<char> audio = ReadAll(mp3);
+    ASSERT_FALSE(audio.empty());
+    constexpr std::size_t kMetaInt = 2048;
+
+    TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
+        if (!c.Send("ICY 200 OK\r\nicy-name:Test radio\r\nicy-br:128\r\nicy-metaint:" +
+                    std::to_string(kMetaInt) + "\r\n\r\n"))
+            return;
+        std::size_t pos = 0;
+        for (int block = 0; block < 400 && !c.Stopping(); ++block) {
+            std::string chunk;
+            while (chunk.size() < kMetaInt) {
+                const std::size_t n = std::min(kMetaInt - chunk.size(), audio.size() - pos);
+                chunk.append(audio.data() + pos, n);
+                pos = (pos + n) % audio.size();
+            }
+            std::string meta;
+            if (block == 0) meta = "StreamTitle='First';StreamUrl='';";
+            if (block == 20) meta = "StreamTitle='Artist - Second';StreamUrl='';";
+            if (block == 28) meta = "StreamTitle='Third';";
+            if (!c.Send(chunk + MetaBlock(meta))) return;
+            // Enough at once for the stream to open, then about twice the
+            // real-time rate, so that the changes come after the open.
+            if (block >= 16) QThread::msleep(60);
+        }
+    });
+    std::vector<std::string> titles;
+    {
+        TBASSPlayer player;
+        ASSERT_TRUE(player.PlayerReady());
+        player.OnGetMeta = [&](TBASSPlayer* sender, const std::string& title) {
+            EXPECT_EQ(sender->StreamInfo().Title, title);
+            titles.push_back(title);
+        };
+        ASSERT_TRUE(player.OpenStream(server.Url("/live")))
+            << (boxes.boxes.empty() ? "" : boxes.boxes[0].text);
+        EXPECT_EQ(player.StreamInfo().Title, "First");
+        EXPECT_EQ(player.StreamInfo().BitRate, 128);
+        EXPECT_EQ(player.StreamInfo().SampleRate, 44100);
+        player.StartPlayback();
+        ASSERT_TRUE(PumpUntil([&] { return !titles.empty() && titles.back() == "Third"; }, 8s));
+        EXPECT_EQ(player.StreamInfo().Title, "Third");
+    }
+    // Each change arrives once, in order, with its own title.
+    std::vector<std::string> changes;
+    for (const std::string& t : titles)
+        if (t != "First") changes.push_back(t);
+    EXPECT_EQ(changes, (std::vector<std::string>{"Artist - Second", "Third"}));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(NetworkTest, AddressNothingAnswersIsReported) {
+    // A port that was just listened on and closed again: nothing answers there.
+    int port = 0;
+    {
+        TestHttpServer closed([](TestHttpServer::Connection&, const std::string&) {});
+        port = closed.Port();
+    }
+    TBASSPlayer player;
+    ASSERT_TRUE(player.PlayerReady());
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/live";
+    EXPECT_FALSE(player.OpenStream(url));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].caption, "Confirm");
+    EXPECT_EQ(boxes.boxes[0].text, "Can't play the specified URL stream : " + url);
+    EXPECT_EQ(player.ChannelKind(), CHANNEL_NONE);
+}

@@ -1,0 +1,171 @@
+// kavplay: plays files and network addresses through the engine without a
+// window, printing the stream information at open and every engine event.
+//
+//   kavplay [--null] [--device N] [--max SECONDS] [--seek MS] [--info] ITEM...
+//
+// --null plays on the library's null output (KAV_CAPTURE_WAV=file records it),
+// --device N on output device N (default 1), --max stops each item after that
+// many seconds, --seek starts each item at MS, --info opens and prints only.
+// Exit status: 0 when every item opened, 1 when one did not, 2 on bad usage.
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/BASSPlayer.h"
+#include "engine/Dynamic_BASS.h"
+#include "fileinfo/OggVorbis.h"
+#include "platform/win/ProgramDir.h"
+
+namespace {
+
+struct Options {
+    bool null = false;
+    int device = 1;
+    double maxSeconds = 0;
+    uint32_t seekMs = 0;
+    bool infoOnly = false;
+    std::vector<std::string> items;
+};
+
+void PrintInfo(const TStreamInfo& i) {
+    std::printf(
+        "  FileName=%s\n  FileSize=%u SampleRate=%d BitRate=%d BitsPerSample=%u Duration=%u "
+        "Channels=%u\n  Title=%s\n  Artist=%s\n  Album=%s\n  Year=%s\n  Genre=%s GenreID=%u "
+        "Track=%u\n  Comment=%s\n",
+        i.FileName.c_str(), i.FileSize, i.SampleRate, i.BitRate, i.BitsPerSample, i.Duration,
+        i.Channels, i.Title.c_str(), i.Artist.c_str(), i.Album.c_str(), i.Year.c_str(),
+        i.Genre.c_str(), i.GenreID, i.Track, i.Comment.c_str());
+    std::fflush(stdout);
+}
+
+void PrintChannel(const char* event, PChannelInfo c) {
+    if (!c)
+        std::printf("event: %s\n", event);
+    else
+        std::printf("event: %s bits=%u bitrate=%u rate=%u channels=%u\n", event, c->BitsPerSample,
+                    c->BitRate, c->SampleRate, c->Channels);
+    std::fflush(stdout);
+}
+
+int NullDevice() {
+    for (int i = 1; i < 256; ++i) {
+        const char* name = BASS_GetDeviceDescription(i);
+        if (!name) break;
+        if (std::string(name) == "No sound (null output)") return i;
+    }
+    return 0;
+}
+
+bool ParseArgs(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--null")
+            o.null = true;
+        else if (a == "--info")
+            o.infoOnly = true;
+        else if (a == "--device" && hasValue)
+            o.device = std::atoi(argv[++i]);
+        else if (a == "--max" && hasValue)
+            o.maxSeconds = std::atof(argv[++i]);
+        else if (a == "--seek" && hasValue)
+            o.seekMs = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        else if (!a.empty() && a[0] == '-' && a != "-")
+            return false;
+        else
+            o.items.push_back(a);
+    }
+    return !o.items.empty() && o.device >= 1 && o.device <= 255;
+}
+
+void Pump(std::chrono::milliseconds ms) {
+    win::ProcessMessages();
+    std::this_thread::sleep_for(ms);
+}
+
+// Plays the opened item until its end (or the time limit).
+void PlayItem(TBASSPlayer& player, const Options& o, bool& ended) {
+    ended = false;
+    player.StartPlayback();
+    if (player.PlayState() != PLAYSTATE_PLAYING) {
+        std::printf("start failed\n");
+        return;
+    }
+    if (o.seekMs) player.SetPositionMs(o.seekMs);
+    const auto start = std::chrono::steady_clock::now();
+    while (!ended) {
+        Pump(std::chrono::milliseconds(10));
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        if (o.maxSeconds > 0 && elapsed.count() >= o.maxSeconds) {
+            std::printf("stopped at %u ms of %u ms\n", player.PositionMs(), player.LengthMs());
+            player.StopPlayback();
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    Options o;
+    if (!ParseArgs(argc, argv, o)) {
+        std::fprintf(stderr,
+                     "usage: kavplay [--null] [--device N] [--max SECONDS] [--seek MS] [--info] "
+                     "FILE-OR-ADDRESS...\n");
+        return 2;
+    }
+    StartupDevice = static_cast<uint8_t>(o.device);
+    if (o.null) {
+        if (!Load_BASSDLL(win::ProgramDir() + win::PathDelim + "bass.dll")) {
+            std::fprintf(stderr, "kavplay: cannot load bass.dll from %s\n",
+                         win::ProgramDir().c_str());
+            return 1;
+        }
+        StartupDevice = static_cast<uint8_t>(NullDevice());
+    }
+    TBASSPlayer player;
+    if (!player.PlayerReady()) return 1;
+    bool ended = false;
+    player.OnPlayEnd = [&](TBASSPlayer* p) {
+        std::printf("event: PlayEnd position=%u\n", p->PositionMs());
+        std::fflush(stdout);
+        ended = true;
+    };
+    player.OnPluginStartPlay = [](TBASSPlayer*, PChannelInfo c) {
+        PrintChannel("PluginStartPlay", c);
+    };
+    player.OnGetChannelInfo = [](TBASSPlayer*, PChannelInfo c) { PrintChannel("ChannelInfo", c); };
+    player.OnGetMeta = [](TBASSPlayer*, const std::string& title) {
+        std::printf("event: Meta %s\n", title.c_str());
+        std::fflush(stdout);
+    };
+    player.OnDownloaded = [](TBASSPlayer*, const std::string& ms) {
+        std::printf("event: Downloaded %s\n", ms.c_str());
+        std::fflush(stdout);
+    };
+    int status = 0;
+    for (const std::string& item : o.items) {
+        std::printf("open: %s\n", item.c_str());
+        bool opened = false;
+        try {
+            opened = player.OpenStream(item);
+        } catch (const std::exception& e) {
+            std::printf("error: %s\n", e.what());
+        }
+        if (!opened) {
+            std::printf("open failed\n");
+            status = 1;
+            continue;
+        }
+        PrintInfo(player.StreamInfo());
+        if (!o.infoOnly) PlayItem(player, o, ended);
+    }
+    return status;
+}
