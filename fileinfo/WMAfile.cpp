@@ -141,8 +141,9 @@ void ReadObject(HeaderReader& in, const Guid& id, int64_t object, FileData& data
 }
 
 // Walks the objects inside the Header Object. The object count and sizes come
-// from the file: an object smaller than its own header or reaching past the
-// end of the file ends the walk, keeping what was found before it.
+// from the file: the end of the file, or an object smaller than its own header
+// or reaching past the end of the file, ends the walk, keeping what was found
+// before it. A read that falls short inside an object still fails the read.
 void WalkHeader(FileReader& file, FileData& data) {
     HeaderReader in(file);
     Guid id;
@@ -153,6 +154,7 @@ void WalkHeader(FileReader& file, FileData& data) {
     in.Skip(2);
     for (uint32_t i = 0; i < count; ++i) {
         const int64_t object = file.Position();
+        if (object + ObjectHeaderLength > file.Size()) break;  // fewer objects than counted
         uint8_t sizeBytes[8];
         in.Bytes(id.data(), id.size());
         in.Bytes(sizeBytes, sizeof sizeBytes);
