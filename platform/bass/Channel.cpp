@@ -238,11 +238,19 @@ std::vector<Sync> Channel::syncsOf(DWORD type) const {
     return out;
 }
 
-bool Channel::takeEndEvent() {
+bool Channel::takeEndEvent(uint64_t delivered) {
+    if (!endEvent_.load(std::memory_order_acquire) || delivered <= endPass_.load()) return false;
     return endEvent_.exchange(false);
 }
-bool Channel::takeSourceEndEvent() {
-    return sourceEndEvent_.exchange(false);
+std::vector<Sync> Channel::takeUnfired(DWORD type) {
+    std::lock_guard<std::mutex> lk(syncMtx_);
+    std::vector<Sync> out;
+    for (auto& s : syncs_) {
+        if (s.type != type || s.fired) continue;
+        s.fired = true;
+        out.push_back(s);
+    }
+    return out;
 }
 
 bool Channel::recentSamples(int16_t* out, size_t frames) const {
@@ -280,7 +288,8 @@ bool Channel::fedFor(size_t frames, DWORD deviceRate) const {
     return ring_.readable() / fmt_.chans >= needed;
 }
 
-void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain) {
+void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain,
+                      uint64_t pass) {
     if (!mixEnabled_.load(std::memory_order_acquire)) return;
     if (state_.load(std::memory_order_acquire) != kPlaying || ended_.load()) return;
     const bool eof = eof_.load(std::memory_order_acquire);
@@ -352,6 +361,7 @@ void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
     stalled_.store(dry && !eof, std::memory_order_relaxed);
     if (finished) {
         ended_.store(true, std::memory_order_release);
+        endPass_.store(pass, std::memory_order_relaxed);
         endEvent_.store(true, std::memory_order_release);
     }
 }

@@ -33,6 +33,7 @@ struct Sync {
     DWORD type;
     SYNCPROC* proc;
     void* user;
+    bool fired = false;
 };
 
 class Channel {
@@ -65,17 +66,20 @@ class Channel {
     HSYNC addSync(HSYNC handle, DWORD type, SYNCPROC* proc, void* user);
     bool removeSync(HSYNC handle);
     std::vector<Sync> syncsOf(DWORD type) const;
-    // True once per end of playback that the mixer has reached.
-    bool takeEndEvent();
-    // True once when the source has been read to its end (for downloads).
-    bool takeSourceEndEvent();
+    // True once per end of playback, after the output has handed on the block
+    // that held the last frame (delivered: the output's count of such blocks).
+    bool takeEndEvent(uint64_t delivered);
+    // The source has been read to its end (for downloads).
+    bool sourceEnded() const { return sourceEndEvent_.load(); }
+    // The syncs of a type not fired yet, marked fired.
+    std::vector<Sync> takeUnfired(DWORD type);
 
     // The last frames heard, as 16-bit samples at the channel's own format;
     // false when nothing has been heard yet.
     bool recentSamples(int16_t* out, size_t frames) const;
 
     // Output side: only the mixer calls these.
-    void mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain);
+    void mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain, uint64_t pass);
     // Whether the ring holds enough for frames of output (or the stream ends).
     bool fedFor(size_t frames, DWORD deviceRate) const;
     bool isMusic() const { return fmt_.music; }
@@ -118,6 +122,7 @@ class Channel {
     std::atomic<bool> ended_{false};    // the mixer has played them all
     std::atomic<bool> stalled_{false};  // the mixer ran dry before the end
     std::atomic<bool> endEvent_{false};
+    std::atomic<uint64_t> endPass_{0};
     std::atomic<bool> sourceEndEvent_{false};
     std::atomic<uint64_t> baseFrame_{0};
     std::atomic<uint64_t> heardFrames_{0};

@@ -206,22 +206,7 @@ bool FfmpegSource::openCodec(Family /*family*/, int& error) {
     } else if (fmt_->duration != AV_NOPTS_VALUE && fmt_->duration > 0) {
         lengthFrames_ = av_rescale(fmt_->duration, rate_, AV_TIME_BASE);
     }
-    collectComments();
     return true;
-}
-
-void FfmpegSource::collectComments() {
-    if (ctype_ != BASS_CTYPE_STREAM_OGG) return;
-    AVDictionary* md = fmt_->streams[streamIndex_]->metadata;
-    if (!md) md = fmt_->metadata;
-    const AVDictionaryEntry* e = nullptr;
-    while ((e = av_dict_get(md, "", e, AV_DICT_IGNORE_SUFFIX))) {
-        oggComments_ += e->key;
-        oggComments_ += '=';
-        oggComments_ += e->value;
-        oggComments_ += '\0';
-    }
-    if (!oggComments_.empty()) oggComments_ += '\0';
 }
 
 FfmpegSource::~FfmpegSource() {

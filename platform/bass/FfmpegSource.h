@@ -51,8 +51,6 @@ class FfmpegSource : public Source {
     DWORD ctype() const { return ctype_; }
     // Length in frames, or -1 when unknown (live streams).
     int64_t lengthFrames() const { return lengthFrames_; }
-    // Ogg comments as KEY=value strings, NUL-separated, empty last; empty if none.
-    const std::string& oggComments() const { return oggComments_; }
     // Size of the underlying file when FFmpeg knows it, else -1.
     int64_t fileSize() const;
 
@@ -64,7 +62,6 @@ class FfmpegSource : public Source {
     static int64_t feedSeek(void* opaque, int64_t offset, int whence);
     bool decodeMore();
     void takeFrame(AVFrame* frame);
-    void collectComments();
 
     AVFormatContext* fmt_ = nullptr;
     AVCodecContext* codec_ = nullptr;
@@ -80,7 +77,6 @@ class FfmpegSource : public Source {
     uint32_t chans_ = 0;
     DWORD ctype_ = 0;
     int64_t lengthFrames_ = -1;
-    std::string oggComments_;
     std::vector<int16_t> pending_;  // decoded frames not yet handed out
     size_t pendingPos_ = 0;         // in samples
     int64_t skipTo_ = -1;           // after a seek: first frame wanted

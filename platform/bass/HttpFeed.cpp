@@ -232,8 +232,8 @@ void HttpFeed::readLoop() {
     }
     cv_.notify_all();
     if (whole) {
-        complete_.store(true);
         if (events_.downloaded) events_.downloaded();
+        complete_.store(true);
     }
 }
 
@@ -262,7 +262,8 @@ void HttpFeed::takeBody(const uint8_t* data, size_t n) {
         if (audioLeft_ == 0 && metaLeft_ == 0) {
             // A block of 0 bytes means "no change".
             while (!meta_.empty() && meta_.back() == '\0') meta_.pop_back();
-            if (!meta_.empty() && events_.metadata) events_.metadata(meta_);
+            if (!meta_.empty() && meta_ != lastMeta_ && events_.metadata) events_.metadata(meta_);
+            if (!meta_.empty()) lastMeta_ = meta_;
             metaLeft_ = -1;
             audioLeft_ = metaint_;
         }

@@ -64,6 +64,7 @@ class HttpFeed {
     size_t audioLeft_ = 0;
     int metaLeft_ = -1;  // -1: expecting the length byte
     std::string meta_;
+    std::string lastMeta_;  // servers repeat a title; only a change is news
 
     HttpEvents events_;
     std::thread thread_;

@@ -28,6 +28,11 @@ std::string id3v2Block(const std::string& head) {
     return n == 0 || n > head.size() ? std::string() : head.substr(0, n);
 }
 
+std::string afterId3v2(const std::string& head) {
+    const size_t n = id3v2Size(head);
+    return n <= head.size() ? head.substr(n) : std::string();
+}
+
 std::string id3v1Block(const std::string& tail) {
     if (tail.size() < 128) return {};
     std::string t = tail.substr(tail.size() - 128);
@@ -39,8 +44,11 @@ bool readHeadTail(const std::string& path, std::string& head, std::string& tail,
     if (!f) return false;
     head.assign(10, '\0');
     head.resize(std::fread(head.data(), 1, 10, f));
-    const size_t want = id3v2Size(head);
-    if (want > 10 && want <= kMaxId3v2) {
+    // The ID3v2 block and the first audio frames after it.
+    size_t want = id3v2Size(head);
+    if (want > kMaxId3v2) want = 0;
+    want += 65536;
+    if (head.size() == 10) {
         head.resize(want);
         head.resize(10 + std::fread(head.data() + 10, 1, want - 10, f));
     }

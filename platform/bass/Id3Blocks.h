@@ -10,8 +10,10 @@ namespace kavbass {
 std::string id3v2Block(const std::string& head);
 // The ID3v1 block when the last 128 bytes are one, or empty.
 std::string id3v1Block(const std::string& tail);
+// The bytes of head after its ID3v2 block.
+std::string afterId3v2(const std::string& head);
 
-// Reads the start and the end of a file for the two functions above.
+// Reads the start (ID3v2 block and 64 KB after it) and the last 128 bytes of a file.
 bool readHeadTail(const std::string& path, std::string& head, std::string& tail, long long& size);
 
 }  // namespace kavbass

@@ -4,6 +4,8 @@
 
 #include "Id3Blocks.h"
 #include "Mixer.h"
+#include "MpegGapless.h"
+#include "OggComments.h"
 
 namespace kavbass {
 
@@ -162,23 +164,30 @@ void Library::syncLoop() {
             for (const auto& [h, en] : channels_) snapshot.push_back(en);
         }
         for (const Entry& en : snapshot) {
-            if (en.downloadAtSourceEnd && en.channel->takeSourceEndEvent())
-                fire(en.channel, BASS_SYNC_DOWNLOAD, nullptr);
-            if (en.channel->takeEndEvent()) fire(en.channel, BASS_SYNC_END, nullptr);
+            // Every download sync fires once the download is complete, also
+            // one set after it completed.
+            const bool downloaded =
+                en.feed ? en.feed->complete() : en.downloadAtSourceEnd && en.channel->sourceEnded();
+            if (downloaded) {
+                for (const Sync& s : en.channel->takeUnfired(BASS_SYNC_DOWNLOAD))
+                    s.proc(s.handle, en.channel->handle(), 0, s.user);
+            }
+            if (en.channel->takeEndEvent(Mixer::instance().deliveredPasses()))
+                fire(en.channel, BASS_SYNC_END, nullptr);
         }
     }
 }
 
 DWORD Library::finishCreate(std::unique_ptr<FfmpegSource> src, DWORD handle, bool music,
-                            std::shared_ptr<TagStore> tags, Entry entry, int& error) {
+                            std::shared_ptr<TagStore> tags, Entry entry, int& error,
+                            int64_t exactLength) {
     ChannelFormat f;
     f.freq = src->rate();
     f.chans = src->channels();
     f.ctype = src->ctype();
     f.music = music;
-    f.lengthFrames = src->lengthFrames();
+    f.lengthFrames = exactLength >= 0 ? exactLength : src->lengthFrames();
     f.seekable = !entry.feed && !entry.downloadAtSourceEnd;
-    if (!src->oggComments().empty()) tags->set(BASS_TAG_OGG, src->oggComments());
     if (entry.fileSize < 0) entry.fileSize = src->fileSize();
     entry.channel = std::make_shared<Channel>(handle, f, std::move(src), std::move(tags));
     if (!add(entry)) {
@@ -207,11 +216,15 @@ DWORD Library::createDecoded(const OpenRequest& req, bool music, int& error) {
     } else if (readHeadTail(req.url, head, tail, size)) {
         entry.fileSize = size;
     }
+    if (src->ctype() == BASS_CTYPE_STREAM_OGG) tags->set(BASS_TAG_OGG, oggCommentList(head));
     if (!music) {
         tags->set(BASS_TAG_ID3V2, id3v2Block(head));
         tags->set(BASS_TAG_ID3, id3v1Block(tail));
     }
-    return finishCreate(std::move(src), newHandle(), music, std::move(tags), entry, error);
+    const int64_t exact = src->ctype() == BASS_CTYPE_STREAM_MP3 && src->rate() > 0
+                              ? gaplessLengthFrames(afterId3v2(head))
+                              : -1;
+    return finishCreate(std::move(src), newHandle(), music, std::move(tags), entry, error, exact);
 }
 
 DWORD Library::createWma(const OpenRequest& req, int& error) {
@@ -254,10 +267,7 @@ DWORD Library::createUrl(const std::string& url, DWORD flags, int& error) {
             tags->set(BASS_TAG_META, text);
             post(handle, BASS_SYNC_META, text);
         };
-        ev.downloaded = [this, handle, tags, raw] {
-            tags->set(BASS_TAG_ID3, id3v1Block(raw->tail()));
-            post(handle, BASS_SYNC_DOWNLOAD, {});
-        };
+        ev.downloaded = [tags, raw] { tags->set(BASS_TAG_ID3, id3v1Block(raw->tail())); };
         feed->start(std::move(ev));
         req.feed = [raw](uint8_t* buf, int size) { return raw->read(buf, size); };
         req.feedSize = feed->contentLength();
@@ -271,7 +281,11 @@ DWORD Library::createUrl(const std::string& url, DWORD flags, int& error) {
         if (entry.feed) entry.feed->abort();
         return 0;
     }
-    if (entry.feed) tags->set(BASS_TAG_ID3V2, id3v2Block(entry.feed->head()));
+    if (entry.feed) {
+        const std::string head = entry.feed->head();
+        tags->set(BASS_TAG_ID3V2, id3v2Block(head));
+        if (src->ctype() == BASS_CTYPE_STREAM_OGG) tags->set(BASS_TAG_OGG, oggCommentList(head));
+    }
     return finishCreate(std::move(src), handle, false, std::move(tags), entry, error);
 }
 

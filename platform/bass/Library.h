@@ -67,7 +67,8 @@ class Library {
     void fire(const std::shared_ptr<Channel>& c, DWORD type, const std::string* data);
     void stopSyncThread();
     DWORD finishCreate(std::unique_ptr<FfmpegSource> src, DWORD handle, bool music,
-                       std::shared_ptr<TagStore> tags, Entry entry, int& error);
+                       std::shared_ptr<TagStore> tags, Entry entry, int& error,
+                       int64_t exactLength = -1);
 
     mutable std::mutex mtx_;
     std::map<DWORD, Entry> channels_;

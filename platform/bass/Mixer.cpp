@@ -37,12 +37,14 @@ void Mixer::quiesce() const {
 
 void Mixer::mix(int16_t* out, size_t frames) {
     inMix_.store(true);
+    pass_ = mixPasses_.load(std::memory_order_relaxed);
     while (frames > 0) {
         size_t n = std::min(frames, kBlock);
         mixBlock(out, n);
         out += n * 2;
         frames -= n;
     }
+    mixPasses_.fetch_add(1);
     passes_.fetch_add(1);
     inMix_.store(false);
 }
@@ -55,7 +57,7 @@ void Mixer::mixBlock(int16_t* out, size_t frames) {
     const float musicGain = std::min(1.0f, static_cast<float>(musicVolume.load()) / maxVol);
     for (auto& s : slots_) {
         Channel* c = s.load(std::memory_order_acquire);
-        if (c) c->mixInto(acc_, frames, devRate, c->isMusic() ? musicGain : streamGain);
+        if (c) c->mixInto(acc_, frames, devRate, c->isMusic() ? musicGain : streamGain, pass_);
     }
     for (size_t i = 0; i < frames * 2; ++i) {
         float v = std::nearbyint(acc_[i]);

@@ -26,6 +26,9 @@ class Mixer {
     DWORD rate() const { return rate_.load(std::memory_order_relaxed); }
 
     void mix(int16_t* out, size_t frames);
+    // The output has handed the last mixed block on (written or played).
+    void delivered() { delivered_.store(mixPasses_.load()); }
+    uint64_t deliveredPasses() const { return delivered_.load(); }
     // For an output that runs as fast as it is fed: something plays and every
     // playing channel holds data for frames more output frames.
     bool readyToMix(size_t frames);
@@ -39,9 +42,12 @@ class Mixer {
     void mixBlock(int16_t* out, size_t frames);
     std::atomic<Channel*> slots_[kSlots] = {};
     std::atomic<bool> inMix_{false};
-    std::atomic<uint64_t> passes_{0};
+    std::atomic<uint64_t> passes_{0};     // every pass over the slots
+    std::atomic<uint64_t> mixPasses_{0};  // mixed blocks
+    std::atomic<uint64_t> delivered_{0};
     std::atomic<DWORD> rate_{44100};
     float acc_[kBlock * 2];
+    uint64_t pass_ = 0;  // number of the block being mixed
 };
 
 }  // namespace kavbass

@@ -34,7 +34,9 @@ std::vector<std::string> sdlDevices() {
 }
 
 void sdlCallback(void* /*user*/, Uint8* stream, int len) {
-    Mixer::instance().mix(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(len) / 4);
+    Mixer& m = Mixer::instance();
+    m.mix(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(len) / 4);
+    m.delivered();
 }
 
 }  // namespace
@@ -115,6 +117,7 @@ void Output::nullLoop() {
         }
         mixer.mix(buf.data(), period);
         if (capture_) capture_->append(buf.data(), period);
+        mixer.delivered();
     }
 }
 

@@ -14,6 +14,7 @@ namespace kavbass {
 class TagStore {
   public:
     void set(DWORD kind, std::string value) {
+        if (value.empty()) return;
         std::lock_guard<std::mutex> lk(mtx_);
         auto& versions = tags_[kind];
         if (!versions.empty() && versions.back() == value) return;

@@ -1,0 +1,35 @@
+// Reading and measuring what the null output captured: 16-bit stereo WAV.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bass_test {
+
+struct Capture {
+    uint32_t rate = 0;
+    std::vector<int16_t> left, right;
+
+    // Reads the capture file; false when it is not a 16-bit stereo WAV.
+    bool load(const std::string& path);
+    size_t frames() const { return left.size(); }
+    double seconds(size_t frames) const { return double(frames) / rate; }
+};
+
+// A stretch of sound between silences, in frames.
+struct Segment {
+    size_t begin = 0, end = 0;  // end is one past the last loud frame
+    size_t length() const { return end - begin; }
+};
+
+// Loud stretches of x (|sample| above threshold), split by gaps of at least minGap frames.
+std::vector<Segment> segments(const std::vector<int16_t>& x, int threshold, size_t minGap);
+// Frequency of a tone from its zero crossings over [begin, end).
+double toneFrequency(const std::vector<int16_t>& x, size_t begin, size_t end, uint32_t rate);
+// Relative strength of frequency f in [begin, end) (Goertzel), scaled to ~amplitude.
+double toneLevel(const std::vector<int16_t>& x, size_t begin, size_t end, uint32_t rate, double f);
+// Root mean square over [begin, end).
+double rms(const std::vector<int16_t>& x, size_t begin, size_t end);
+
+}  // namespace bass_test

@@ -1,0 +1,203 @@
+// Network streams from servers of the test on 127.0.0.1: an MP3 download with
+// its length, and a live stream with ICY metadata.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "Capture.h"
+#include "Fixtures.h"
+#include "Session.h"
+#include "TestServer.h"
+
+using namespace bass_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> stringList(const char* list) {
+    std::vector<std::string> out;
+    for (const char* p = list; p && *p; p += std::strlen(p) + 1) out.emplace_back(p);
+    return out;
+}
+
+bool contains(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+struct MetaLog {
+    std::mutex mtx;
+    std::vector<std::string> texts;
+    static void proc(HSYNC, DWORD, DWORD_PTR data, void* user) {
+        auto* log = static_cast<MetaLog*>(user);
+        std::lock_guard<std::mutex> lk(log->mtx);
+        log->texts.emplace_back(reinterpret_cast<const char*>(data));
+    }
+    size_t size() {
+        std::lock_guard<std::mutex> lk(mtx);
+        return texts.size();
+    }
+};
+
+// One metadata block: a length byte in 16-byte units, then the padded text.
+std::string metaBlock(const std::string& text) {
+    if (text.empty()) return std::string(1, '\0');
+    const size_t units = (text.size() + 15) / 16;
+    std::string block(1, static_cast<char>(units));
+    block += text;
+    block.resize(1 + units * 16, '\0');
+    return block;
+}
+
+}  // namespace
+
+TEST(Network, DownloadPlaysReportsItsSizeAndCompletes) {
+    const std::string mp3 =
+        encode(makeToneWav("net-file.wav", 1.0, 880), "mp3", "--tt NetTitle --ta NetArtist");
+    const std::string body = readFile(mp3);
+    ASSERT_GT(body.size(), 1000u);
+    TestServer server([&](const std::string& path, int fd) {
+        if (path != "/music/song.mp3") {
+            server.send(fd, "HTTP/1.0 404 Not Found\r\n\r\n");
+            return;
+        }
+        server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
+                            std::to_string(body.size()) + "\r\n\r\n");
+        server.send(fd, body);
+    });
+    Session s("net-file");
+    ASSERT_TRUE(s.ok());
+    EXPECT_EQ(BASS_StreamCreateURL(server.url("/missing.mp3").c_str(), 0, BASS_STREAM_META, nullptr,
+                                   nullptr),
+              0u);
+    EXPECT_NE(BASS_ErrorGetCode(), BASS_OK);
+
+    DWORD h = BASS_StreamCreateURL(server.url("/music/song.mp3").c_str(), 0, BASS_STREAM_META,
+                                   nullptr, nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), body.size());
+    const auto http = stringList(BASS_StreamGetTags(h, BASS_TAG_HTTP));
+    ASSERT_FALSE(http.empty());
+    EXPECT_EQ(http[0], "HTTP/1.0 200 OK");
+    EXPECT_TRUE(contains(http, "Content-Length: " + std::to_string(body.size())));
+    EXPECT_EQ(BASS_StreamGetTags(h, BASS_TAG_ICY), nullptr);
+    EXPECT_NEAR(BASS_ChannelBytes2Seconds(h, BASS_StreamGetLength(h)), 1.0, 0.1);
+
+    SyncCounter downloaded, end;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::proc, &downloaded), 0u);
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end), 0u);
+    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+    ASSERT_TRUE(waitFor([&] { return downloaded.calls.load() > 0; }, 3000ms));
+    const char* v1 = BASS_StreamGetTags(h, BASS_TAG_ID3);
+    ASSERT_NE(v1, nullptr);
+    EXPECT_EQ(std::string(v1, 11), "TAGNetTitle");
+    ASSERT_TRUE(waitFor([&] { return end.calls.load() > 0; }, 4000ms));
+    EXPECT_EQ(downloaded.calls.load(), 1);
+    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_DOWNLOAD), body.size());
+
+    s.close();
+    Capture c;
+    ASSERT_TRUE(c.load(s.capturePath()));
+    auto segs = segments(c.left, 1000, 441);
+    ASSERT_EQ(segs.size(), 1u);
+    EXPECT_NEAR(c.seconds(segs[0].length()), 1.0, 0.05);
+    EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 880, 5);
+}
+
+TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
+    const std::string audio = readFile(encode(makeToneWav("net-live.wav", 2.0, 440), "mp3"));
+    ASSERT_GT(audio.size(), 8000u);
+    constexpr size_t kMetaint = 4000;  // a quarter of a second at 128 kbit/s
+    std::atomic<bool> sawMetaRequest{false};
+    TestServer server([&](const std::string&, int fd) {
+        sawMetaRequest.store(true);
+        if (!server.send(fd,
+                         "ICY 200 OK\r\nicy-name:KAV test radio\r\nicy-br:128\r\n"
+                         "icy-metaint:4000\r\n\r\n"))
+            return;
+        size_t at = 0;
+        const auto start = std::chrono::steady_clock::now();
+        // 2 s go out at once, then real time; titles change at 3 s and 4 s of audio.
+        for (int block = 0; block < 22 && !server.stopping(); ++block) {
+            std::string chunk;
+            while (chunk.size() < kMetaint) {
+                const size_t n = std::min(kMetaint - chunk.size(), audio.size() - at);
+                chunk.append(audio, at, n);
+                at = (at + n) % audio.size();
+            }
+            const std::string title = block >= 16   ? "StreamTitle='Second';"
+                                      : block >= 12 ? "StreamTitle='First';"
+                                                    : "";
+            if (!server.send(fd, chunk + metaBlock(title))) return;
+            if (block >= 8) std::this_thread::sleep_until(start + (block - 7) * 250ms);
+        }
+    });
+    Session s("net-live");
+    ASSERT_TRUE(s.ok());
+    DWORD h =
+        BASS_StreamCreateURL(server.url("/live").c_str(), 0, BASS_STREAM_META, nullptr, nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    MetaLog log;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_META, 0, MetaLog::proc, &log), 0u);
+    SyncCounter downloaded;
+    BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::proc, &downloaded);
+    EXPECT_TRUE(sawMetaRequest.load());
+    const auto icy = stringList(BASS_StreamGetTags(h, BASS_TAG_ICY));
+    ASSERT_FALSE(icy.empty());
+    EXPECT_EQ(icy[0], "ICY 200 OK");
+    EXPECT_TRUE(contains(icy, "icy-br:128"));
+    EXPECT_TRUE(contains(icy, "icy-metaint:4000"));
+    EXPECT_EQ(BASS_StreamGetTags(h, BASS_TAG_HTTP), nullptr);
+    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), 0xFFFFFFFFu);
+    EXPECT_EQ(BASS_StreamGetTags(h, BASS_TAG_META), nullptr);  // no title yet
+    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+
+    ASSERT_TRUE(waitFor([&] { return log.size() >= 2; }, 8000ms));
+    std::this_thread::sleep_for(600ms);  // the repeated titles must not sync again
+    {
+        std::lock_guard<std::mutex> lk(log.mtx);
+        EXPECT_EQ(log.texts,
+                  (std::vector<std::string>{"StreamTitle='First';", "StreamTitle='Second';"}));
+    }
+    const char* meta = BASS_StreamGetTags(h, BASS_TAG_META);
+    ASSERT_NE(meta, nullptr);
+    EXPECT_STREQ(meta, "StreamTitle='Second';");
+    const DWORD state = BASS_ChannelIsActive(h);
+    EXPECT_TRUE(state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED);
+    EXPECT_EQ(downloaded.calls.load(), 0);
+    EXPECT_TRUE(BASS_StreamFree(h));
+
+    s.close();
+    Capture c;
+    ASSERT_TRUE(c.load(s.capturePath()));
+    auto segs = segments(c.left, 1000, 441);
+    ASSERT_FALSE(segs.empty());
+    EXPECT_GT(c.seconds(segs[0].length()), 0.5);
+    EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].begin + 22050, c.rate), 440, 5);
+}
+
+TEST(Network, UnreachableServerFailsQuickly) {
+    Session s("net-none");
+    ASSERT_TRUE(s.ok());
+    int port = 0;
+    {
+        TestServer gone([](const std::string&, int) {});
+        port = gone.port();
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/x.mp3";
+    EXPECT_EQ(BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(BASS_StreamCreateURL("gopher://127.0.0.1/x", 0, 0, nullptr, nullptr), 0u);
+}
