@@ -1,0 +1,41 @@
+// What playback control and the scheduler ask of the engine, so that their
+// rules work on any player with these operations (the window's TBASSPlayer).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "plugins/PluginCtrl.h"
+
+class PlayerPort {
+  public:
+    virtual ~PlayerPort() = default;
+    // Acts only while something plays.
+    virtual void StopPlayback() = 0;
+    // False when the path cannot be played; fills StreamInfo otherwise.
+    virtual bool OpenStream(const std::string& path) = 0;
+    virtual void StartPlayback() = 0;
+    virtual bool Playing() const = 0;
+    virtual void SetOutputVolume(std::uint32_t volume) = 0;
+    virtual std::uint32_t PositionMs() = 0;
+    virtual const TStreamInfo& StreamInfo() const = 0;
+};
+
+// The port over an engine with the player component's interface.
+template <class Engine>
+class EnginePort : public PlayerPort {
+  public:
+    explicit EnginePort(Engine& engine) : engine_(engine) {}
+
+    void StopPlayback() override { engine_.StopPlayback(); }
+    bool OpenStream(const std::string& path) override { return engine_.OpenStream(path); }
+    void StartPlayback() override { engine_.StartPlayback(); }
+    bool Playing() const override { return engine_.PlayState() == kPlaying; }
+    void SetOutputVolume(std::uint32_t volume) override { engine_.SetOutputVolume(volume); }
+    std::uint32_t PositionMs() override { return engine_.PositionMs(); }
+    const TStreamInfo& StreamInfo() const override { return engine_.StreamInfo(); }
+
+  private:
+    static constexpr std::uint8_t kPlaying = 3;  // the engine's PlayState "playing"
+    Engine& engine_;
+};

@@ -1,0 +1,178 @@
+#include "AutomationFixture.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "app/ListFiles.h"
+#include "app/Paths.h"
+#include "engine/Dynamic_BASS.h"
+#include "platform/win/MessageBox.h"
+#include "platform/win/Messages.h"
+#include "platform/win/ProgramDir.h"
+
+namespace fs = std::filesystem;
+
+namespace schedtest {
+
+namespace {
+
+const fs::path& Folder() {
+    static const fs::path folder = [] {
+        fs::path dir = fs::temp_directory_path() / ("kav-sched-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(Folder(), ignored);
+        });
+        return dir;
+    }();
+    return folder;
+}
+
+bool IsNullOutput(int device) {
+    const char* name = BASS_GetDeviceDescription(device);
+    return name && std::string(name).find("null") != std::string::npos;
+}
+
+TBASSPlayer* sharedEngine = nullptr;
+
+// One engine for the whole run, on the null output, bound until the process
+// ends (EngineTestMain.cpp): binding the library again for every test would
+// only slow the tests down.
+TBASSPlayer* SharedEngine() {
+    if (!sharedEngine) {
+        // The program directory with the library: the build's bin folder,
+        // which is also where the tests run.
+        const char* dir = std::getenv("KAV_BIN_DIR");
+        win::SetProgramDir(dir ? dir : fs::current_path().string());
+        StartupDevice = 1;
+        auto* player = new TBASSPlayer();
+        if (!player->PlayerReady()) return sharedEngine = player;
+        int null = 0;
+        for (int i = 1; i < 256 && BASS_GetDeviceDescription(i) && !null; ++i)
+            if (IsNullOutput(i)) null = i;
+        if (null > 1) {
+            delete player;
+            StartupDevice = uint8_t(null);
+            player = new TBASSPlayer();
+        }
+        sharedEngine = player;
+    }
+    return sharedEngine;
+}
+
+}  // namespace
+
+std::string Tone(const std::string& name, double seconds, int frequency) {
+    static std::map<std::string, std::string> made;
+    auto it = made.find(name);
+    if (it != made.end()) return it->second;
+    const std::string path = (Folder() / name).string();
+    const std::string command = "sox -n -r 44100 -c 2 -b 16 '" + path + "' synth " +
+                                std::to_string(seconds) + " sine " + std::to_string(frequency) +
+                                " vol 0.5";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    made[name] = path;
+    return path;
+}
+
+std::string Missing(const std::string& name) {
+    return (Folder() / ("missing-" + name)).string();
+}
+
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void RecordingPort::StopPlayback() {
+    if (port_.Playing()) {
+        ++stops;
+        log.push_back("stop");
+    }
+    port_.StopPlayback();
+}
+
+bool RecordingPort::OpenStream(const std::string& path) {
+    opened.push_back(paths::ExtractFileName(path));
+    const bool ok = port_.OpenStream(path);
+    if (ok) started.push_back(opened.back());
+    return ok;
+}
+
+void RecordingPort::SetOutputVolume(std::uint32_t volume) {
+    volumes.push_back(volume);
+    log.push_back("volume " + std::to_string(volume));
+    port_.SetOutputVolume(volume);
+}
+
+void AutomationTest::SetUp() {
+    win::SetMessageBoxHandler(
+        [this](const std::string& caption, const std::string& text, unsigned) {
+            boxes.push_back(caption + ": " + text);
+            if (onBox) onBox();
+            return win::IDOK;
+        });
+    win::SetClock(&clock);
+    engine = SharedEngine();
+    ASSERT_TRUE(engine->PlayerReady());
+    ASSERT_TRUE(IsNullOutput(BASS_GetDevice()));
+    engine->StopPlayback();
+    engine->SetOutputVolume(255);
+    port = std::make_unique<RecordingPort>(*engine);
+    playback = std::make_unique<TPlayback>(context, *port);
+    scheduler = std::make_unique<TScheduler>(context, *port, *playback);
+    playback->SetScheduler(scheduler.get());
+    engine->OnPlayEnd = [this](TBASSPlayer*) { playback->BASSPlayer1PlayEnd(); };
+}
+
+void AutomationTest::TearDown() {
+    scheduler.reset();
+    playback.reset();
+    port.reset();
+    engine->OnPlayEnd = nullptr;
+    engine->StopPlayback();
+    win::SetClock(nullptr);
+    win::SetMessageBoxHandler({});
+}
+
+void AutomationTest::AddTrack(const std::string& path) {
+    AddToPlaylist(playlist, path);
+}
+
+void AutomationTest::AddEntry(const std::string& start, const std::string& path) {
+    AddToProgrammeList(prgmlist, path, start);
+}
+
+void AutomationTest::TickAt(std::uint32_t timeOfDay) {
+    clock.SetTimeOfDay(timeOfDay);
+    scheduler->Tick();
+}
+
+std::string AutomationTest::LastStarted() const {
+    return port->started.empty() ? "" : port->started.back();
+}
+
+std::vector<std::string> AutomationTest::RunFor(std::uint32_t ms) {
+    std::vector<std::string> fired;
+    const std::uint32_t start = clock.TickCount();
+    while (clock.TickCount() - start < ms) {
+        clock.Advance(100);
+        const std::uint32_t now = clock.TimeOfDayMs();
+        const size_t before = port->started.size();
+        scheduler->Tick();
+        if (port->started.size() > before)
+            fired.push_back(FormatSeconds(now / 1000) + " " + port->started.back());
+    }
+    return fired;
+}
+
+}  // namespace schedtest

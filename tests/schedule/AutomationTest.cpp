@@ -1,0 +1,331 @@
+// The scheduler's start rules and playback control's advance, on the real
+// engine with the clock replaced: a day runs in well under a second.
+#include "AutomationFixture.h"
+
+#include "app/Markers.h"
+
+using namespace schedtest;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+class TimeRulesTest : public AutomationTest {};
+
+TEST_F(TimeRulesTest, TheWindowIsClosedAndItsBorderFiresOnlyOnce) {
+    AddEntry("12:00:10", Tone("p1.wav"));
+    previousTick = At(12, 0, 9, 950);
+    TickAt(At(12, 0, 9, 999));
+    EXPECT_TRUE(port->started.empty());
+    TickAt(At(12, 0, 10, 0));  // the upper end of the window
+    EXPECT_EQ(port->started, Strings{"p1.wav"});
+    EXPECT_EQ(lastFired, At(12, 0, 10));
+    EXPECT_TRUE(playingFromProgramme);
+    EXPECT_EQ(prgmlist.Cell(0, 1), kRowMarker);
+    // The next window begins on the same time: LastFired keeps it from firing again.
+    TickAt(At(12, 0, 10, 100));
+    EXPECT_EQ(port->started.size(), 1u);
+}
+
+TEST_F(TimeRulesTest, TheLowerEndOfTheWindowFiresToo) {
+    AddEntry("12:00:10", Tone("p1.wav"));
+    previousTick = At(12, 0, 10);
+    TickAt(At(12, 0, 10, 100));
+    EXPECT_EQ(port->started, Strings{"p1.wav"});
+}
+
+TEST_F(TimeRulesTest, AClockThatHasNotMovedEndsTheTick) {
+    AddEntry("12:00:10", Tone("p1.wav"));
+    previousTick = At(12, 0, 10);
+    TickAt(At(12, 0, 10));
+    EXPECT_TRUE(port->started.empty());
+    EXPECT_EQ(lastFired, 0u);
+}
+
+TEST_F(TimeRulesTest, NoTimeNoNumberAndMidnightNeverStartByThemselves) {
+    for (const char* start : {"--:--:--", "", "noticias", "00:00:00", "0:00", "...", "%H:00:00"})
+        AddEntry(start, Tone("p1.wav"));
+    clock.SetTimeOfDay(At(23, 0));
+    previousTick = At(23, 0);
+    EXPECT_EQ(RunFor(2 * 3600 * 1000), Strings{});
+}
+
+TEST_F(TimeRulesTest, AnEntryThatPassedBeforeTheStartDoesNotFire) {
+    AddEntry("11:59:00", Tone("p1.wav"));
+    AddEntry("12:00:01", Tone("p2.wav"));
+    EXPECT_EQ(RunFor(3000), Strings{"12:00:01 p2.wav"});
+}
+
+TEST_F(TimeRulesTest, TheSameTimeDoesNotFireTwiceInARowAcrossDays) {
+    AddEntry("12:00:00", Tone("p1.wav"));
+    previousTick = At(11, 59, 59, 900);
+    clock.SetTimeOfDay(At(11, 59, 59, 900));
+    // Two whole days: noon of the second day is blocked by LastFired.
+    EXPECT_EQ(RunFor(2 * 86400 * 1000), Strings{"12:00:00 p1.wav"});
+    // Another timed entry firing in between lifts the block.
+    AddEntry("13:00:00", Tone("p2.wav"));
+    EXPECT_EQ(RunFor(86400 * 1000 + 200), (Strings{"13:00:00 p2.wav", "12:00:00 p1.wav"}));
+}
+
+TEST_F(TimeRulesTest, TheTickThatPassesMidnightHasAnEmptyWindow) {
+    AddEntry("23:59:59", Tone("p1.wav"));
+    AddEntry("0:00:01", Tone("p2.wav"));
+    AddEntry("0:00:03", Tone("p3.wav"));
+    previousTick = At(23, 59, 58, 500);
+    TickAt(At(0, 0, 1, 500));  // a late tick across midnight
+    EXPECT_TRUE(port->started.empty());
+    EXPECT_EQ(previousTick, At(0, 0, 1, 500));
+    // The windows after it work again; the entries inside the empty one are gone.
+    EXPECT_EQ(RunFor(3000), Strings{"00:00:03 p3.wav"});
+}
+
+TEST_F(TimeRulesTest, AnHourlyEntryFiresEveryHour) {
+    AddEntry("%h:30:00", Tone("p1.wav"));
+    EXPECT_EQ(RunFor(3 * 3600 * 1000),
+              (Strings{"12:30:00 p1.wav", "13:30:00 p1.wav", "14:30:00 p1.wav"}));
+    EXPECT_EQ(lastFired, At(14, 30));
+}
+
+TEST_F(TimeRulesTest, TheHourIsPutIntoTheProgrammePath) {
+    const std::string at14 = Tone("noticias14.wav");
+    Tone("noticias15.wav", 0.4, 880);
+    AddEntry("%h:00:00", at14.substr(0, at14.size() - 6) + "%h.wav");
+    clock.SetTimeOfDay(At(13, 59, 59));
+    previousTick = At(13, 59, 59);
+    EXPECT_EQ(RunFor(3600 * 1000 + 2000),
+              (Strings{"14:00:00 noticias14.wav", "15:00:00 noticias15.wav"}));
+}
+
+TEST_F(TimeRulesTest, OfTwoEntriesInOneWindowTheUpperWinsAndTheOtherIsLost) {
+    AddEntry("12:00:05", Tone("p1.wav"));
+    AddEntry("12:00:03", Tone("p2.wav"));
+    TickAt(At(12, 0, 6));  // one long tick over both
+    EXPECT_EQ(port->started, Strings{"p1.wav"});
+    EXPECT_EQ(RunFor(60 * 1000), Strings{});
+}
+
+TEST_F(TimeRulesTest, OfTwoEntriesWithOneTimeOnlyTheUpperFires) {
+    AddEntry("12:00:05", Tone("p1.wav"));
+    AddEntry("12:00:05", Tone("p2.wav"));
+    EXPECT_EQ(RunFor(60 * 1000), Strings{"12:00:05 p1.wav"});
+}
+
+TEST_F(TimeRulesTest, AnEntryFiringWhileNothingPlaysStartsWithoutAFade) {
+    AddEntry("12:00:01", Tone("p1.wav"));
+    RunFor(2000);
+    EXPECT_EQ(fadesBegun, 0);
+    EXPECT_EQ(port->started, Strings{"p1.wav"});
+}
+
+class ProgrammeEndTest : public AutomationTest {
+  protected:
+    void SetUp() override {
+        AutomationTest::SetUp();
+        for (const char* name : {"a.wav", "b.wav", "c.wav"}) AddTrack(Tone(name, 5));
+        playback->MarkPlaylistRow(0);
+    }
+    // Waits, in real time, for the engine's end of what plays now.
+    bool WaitForEnd(size_t startedBefore) {
+        return PumpUntil([&] { return port->started.size() > startedBefore || !boxes.empty(); });
+    }
+};
+
+TEST_F(ProgrammeEndTest, AFiredEntryFadesTheTrackAndThePlaylistGoesOnAfterIt) {
+    AddEntry("12:00:05", Tone("p1.wav", 0.3));
+    playback->PlayCommand();
+    EXPECT_EQ(LastStarted(), "a.wav");
+    EXPECT_EQ(RunFor(6000), Strings{"12:00:05 p1.wav"});
+    EXPECT_EQ(fadesBegun, 1);
+    ASSERT_TRUE(WaitForEnd(2));
+    EXPECT_EQ(port->started, (Strings{"a.wav", "p1.wav", "b.wav"}));
+    EXPECT_FALSE(playingFromProgramme);
+    EXPECT_EQ(playlist.Cell(0, 2), kRowMarker);
+}
+
+TEST_F(ProgrammeEndTest, ChainedEntriesPlayInTurnAndAnExclamationMarkEndsTheShow) {
+    AddEntry("12:00:05", Tone("p1.wav", 0.3));
+    AddEntry("...", Tone("p2.wav", 0.3));
+    AddEntry("...!", Tone("p3.wav", 0.3));
+    AddEntry("...", Tone("p4.wav", 0.3));
+    playback->PlayCommand();
+    RunFor(6000);
+    for (size_t n = 2; n < 4; ++n) ASSERT_TRUE(WaitForEnd(n));
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }));
+    EXPECT_EQ(port->started, (Strings{"a.wav", "p1.wav", "p2.wav", "p3.wav"}));
+    EXPECT_EQ(boxes, Strings{"KAV: Terminado!"});
+    EXPECT_EQ(prgmlist.Cell(0, 3), kRowMarker);
+    // Nothing follows: neither the playlist nor the row below.
+    PumpUntil([] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_EQ(port->started.size(), 4u);
+    EXPECT_FALSE(port->Playing());
+}
+
+TEST_F(ProgrammeEndTest, TerminadoStopsTheTimerAndTheNextTickCatchesUp) {
+    AddEntry("12:00:05!", Tone("p1.wav", 0.3));
+    AddEntry("12:00:20", Tone("p2.wav", 0.3));
+    AddEntry("12:00:30", Tone("p3.wav", 0.3));
+    bool timerWhileBoxUp = true;
+    onBox = [&] {
+        timerWhileBoxUp = timerEnabled;
+        clock.SetTimeOfDay(At(12, 1, 0));  // the operator answers a minute later
+    };
+    EXPECT_EQ(RunFor(5000), Strings{"12:00:05 p1.wav"});
+    const std::uint32_t lastTick = previousTick;
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }));
+    EXPECT_FALSE(timerWhileBoxUp);
+    EXPECT_EQ(timerSwitches, (std::vector<bool>{false, true}));
+    EXPECT_EQ(port->started.size(), 1u);
+    // The first tick after OK reaches back to the last one before the box.
+    EXPECT_EQ(previousTick, lastTick);
+    TickAt(At(12, 1, 0, 100));
+    EXPECT_EQ(LastStarted(), "p2.wav");
+    EXPECT_EQ(RunFor(60000), Strings{});
+}
+
+TEST_F(ProgrammeEndTest, CountEntriesSlotInAfterEveryNthTrackAndTheUpperWins) {
+    playback->ShufflePlaylist();  // any order: only the count matters
+    for (int i = 4; i <= 8; ++i) AddTrack(Tone("t" + std::to_string(i) + ".wav", 5));
+    AddEntry("3", Tone("p1.wav", 5));
+    AddEntry("2", Tone("p2.wav", 5));
+    AddEntry("-1", Tone("p3.wav", 5));
+    AddEntry("0", Tone("p4.wav", 5));
+    playback->PlayCommand();
+    std::vector<std::string> programme;
+    unsigned tracks = 0;
+    while (tracks < 7) {
+        const bool fromProgramme = playingFromProgramme;
+        playback->BASSPlayer1PlayEnd();  // what plays ends
+        if (!fromProgramme) ++tracks;
+        if (playingFromProgramme)
+            programme.push_back(std::to_string(tracks) + ":" + std::to_string(currentProgrammeRow));
+    }
+    EXPECT_EQ(programme, (Strings{"2:2", "3:1", "4:2", "6:1"}));
+    EXPECT_EQ(scheduler->PlaylistEndCount, 7u);
+    EXPECT_EQ(port->started.size(), 1u + 7u + 4u);
+}
+
+class AdvanceTest : public AutomationTest {
+  protected:
+    void AddTracks(std::initializer_list<const char*> names) {
+        for (const char* name : names) AddTrack(Tone(name, 5));
+    }
+    std::string Order() const {
+        std::string order;
+        for (int r = 1; r <= playlist.DataRows(); ++r) order += playlist.Cell(1, r)[0];
+        return order;
+    }
+};
+
+TEST_F(AdvanceTest, PlayStartsTheTrackAfterTheMarkedOneAndStopKeepsTheMarker) {
+    AddTracks({"a.wav", "b.wav", "c.wav"});
+    playback->MarkPlaylistRow(1);
+    playback->PlayCommand();
+    EXPECT_EQ(port->started, Strings{"b.wav"});
+    EXPECT_EQ(currentPlaylistRow, 2u);
+    EXPECT_EQ(shown.params, "44100 Hz, 705 kbps, estéreo");
+    EXPECT_EQ(shown.duration, "00:00:05");
+    playback->StopCommand();
+    EXPECT_FALSE(port->Playing());
+    EXPECT_EQ(fadesBegun, 1);
+    EXPECT_EQ(playlist.Cell(0, 2), kRowMarker);
+    playback->PlayCommand();  // moves on, no fade: nothing plays
+    EXPECT_EQ(port->started, (Strings{"b.wav", "c.wav"}));
+    EXPECT_EQ(fadesBegun, 1);
+}
+
+TEST_F(AdvanceTest, PlayDuringAProgrammeItemResumesAfterThePlaylistsCurrentRow) {
+    AddTracks({"a.wav", "b.wav", "c.wav"});
+    AddEntry("--:--:--", Tone("p1.wav", 5));
+    playback->PlaylistRowCommand(1);
+    playback->ProgrammeRowCommand(1);  // by hand, though it has no time
+    EXPECT_TRUE(playingFromProgramme);
+    playback->PlayCommand();
+    EXPECT_EQ(port->started, (Strings{"a.wav", "p1.wav", "b.wav"}));
+    EXPECT_EQ(fadesBegun, 2);
+}
+
+TEST_F(AdvanceTest, AtTheEndWithoutRepeatNothingPlaysAndTheMarkerStays) {
+    AddTracks({"a.wav", "b.wav"});
+    repeat = false;
+    playback->PlaylistRowCommand(2);
+    playback->BASSPlayer1PlayEnd();
+    EXPECT_EQ(port->started, Strings{"b.wav"});
+    EXPECT_EQ(playlist.Cell(0, 2), kRowMarker);
+    playback->PlayCommand();
+    EXPECT_EQ(port->started.size(), 1u);
+    playback->PlaylistRowCommand(1);  // a double click starts again from there
+    EXPECT_EQ(LastStarted(), "a.wav");
+}
+
+TEST_F(AdvanceTest, AtTheEndTheListRepeatsAndIsReshuffledFirst) {
+    AddTracks({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"});
+    autoShuffle = true;
+    playback->MarkPlaylistRow(5);
+    clock.SetPerformanceCounter(12345);  // the shuffle's seed
+    playback->PlayCommand();
+    EXPECT_EQ(Order(), "bcaed");  // the order that seed gives
+    EXPECT_EQ(port->started, Strings{"b.wav"});
+    EXPECT_EQ(playlist.Cell(0, 1), kRowMarker);
+    for (int r = 2; r <= 5; ++r) EXPECT_EQ(playlist.Cell(0, r), "");
+
+    autoShuffle = false;
+    playback->PlaylistRowCommand(5);
+    playback->PlayCommand();
+    EXPECT_EQ(Order(), "bcaed");
+    EXPECT_EQ(LastStarted(), "b.wav");
+}
+
+TEST_F(AdvanceTest, ShuffleKeepsWhatPlaysAndPlayGoesOnAfterTheMarkedTrack) {
+    AddTracks({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"});
+    playback->PlaylistRowCommand(1);  // "a"
+    clock.SetPerformanceCounter(12345);
+    playback->ShufflePlaylist();  // b c a e d: "a" moves to row 3
+    EXPECT_EQ(Order(), "bcaed");
+    EXPECT_TRUE(port->Playing());
+    EXPECT_EQ(port->started.size(), 1u);
+    playback->PlayCommand();
+    EXPECT_EQ(LastStarted(), "e.wav");
+}
+
+TEST_F(AdvanceTest, AFileThatCannotBeOpenedIsSkipped) {
+    AddTrack(Tone("a.wav", 5));
+    AddTrack(Missing("b.wav"));
+    AddTrack(Tone("c.wav", 5));
+    playback->MarkPlaylistRow(1);
+    playback->PlayCommand();
+    EXPECT_EQ(port->opened, (Strings{"missing-b.wav", "c.wav"}));
+    EXPECT_EQ(currentPlaylistRow, 3u);
+    // A programme item that cannot be opened hands back to the playlist.
+    AddEntry("12:00:01", Missing("p1.wav"));
+    RunFor(2000);
+    EXPECT_EQ(port->opened, (Strings{"missing-b.wav", "c.wav", "missing-p1.wav", "a.wav"}));
+    EXPECT_FALSE(playingFromProgramme);
+    EXPECT_TRUE(port->Playing());
+}
+
+TEST_F(AdvanceTest, AnUnplayablePlaylistStopsAfterOnePass) {
+    for (const char* name : {"m1.wav", "m2.wav", "m3.wav"}) AddTrack(Missing(name));
+    autoShuffle = true;
+    playback->MarkPlaylistRow(2);
+    playback->PlayCommand();
+    EXPECT_EQ(port->opened.size(), 3u);
+    EXPECT_FALSE(port->Playing());
+    // From a programme item that fails too: its own try, then one pass.
+    AddEntry("--:--:--", Missing("p1.wav"));
+    port->opened.clear();
+    playback->ProgrammeRowCommand(1);
+    EXPECT_EQ(port->opened.size(), 4u);
+    EXPECT_EQ(port->opened.front(), "missing-p1.wav");
+}
+
+TEST_F(AdvanceTest, AnEmptyPlaylistTriesItsOneEmptyRowOnce) {
+    repeat = true;
+    playback->PlayCommand();
+    EXPECT_EQ(port->opened, Strings{""});
+    EXPECT_FALSE(port->Playing());
+    repeat = false;
+    port->opened.clear();
+    playback->PlayCommand();  // the marker is on row 1: beyond the end, nothing
+    EXPECT_TRUE(port->opened.empty());
+}
+
+}  // namespace
