@@ -41,6 +41,7 @@ class TStringGridView : public QTableView {
     // Whole-row selection (the default) or single cells with the editor shown.
     void SetEditing(bool editing);
     bool Editing() const { return editing_; }
+    bool EditorShown() const { return state() == EditingState; }
     // Puts the view's current cell at the grid's selected row and column.
     void ShowCurrent();
 

@@ -1,5 +1,8 @@
 #include "OpenDialog.h"
 
+#include <QAbstractItemView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QRegularExpression>
 
 TOpenDialog::TOpenDialog(QWidget* parent) : dialog_(parent) {
@@ -28,6 +31,10 @@ bool TOpenDialog::Execute() {
         dialog_.selectNameFilter(filters[FilterIndex - 1]);
     dialog_.setDefaultSuffix(QString::fromStdString(DefaultExt));
     Files.clear();
+    // Each run starts without the last run's choice.
+    for (auto* view : dialog_.findChildren<QAbstractItemView*>())
+        if (view->selectionModel()) view->selectionModel()->clearSelection();
+    if (auto* name = dialog_.findChild<QLineEdit*>("fileNameEdit")) name->clear();
     if (dialog_.exec() != QDialog::Accepted) return false;
     FilterIndex = int(filters.indexOf(dialog_.selectedNameFilter())) + 1;
     for (const QString& f : dialog_.selectedFiles()) Files.push_back(f.toStdString());

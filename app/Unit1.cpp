@@ -54,8 +54,6 @@ void TForm1::showMessage(const std::string& text) {
 void TForm1::FormCreate() {
     setWindowState(windowState() | Qt::WindowMaximized);
     setAcceptDrops(true);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
     AppDir = win::ProgramDir();
     PreviousTick = win::TimeOfDayMs();
 

@@ -3,10 +3,12 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -60,6 +62,8 @@ void TForm1::createControls() {
     setWindowIcon(programIcon());
     resize(620, 420);
     setMinimumSize(600, 270);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);

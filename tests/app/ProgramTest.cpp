@@ -1,0 +1,155 @@
+// Runs the built program in a fresh program directory (a copy of build/bin),
+// stops it with a signal and checks what it left on disk.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "platform/win/IniFile.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+class Program {
+  public:
+    explicit Program(const fs::path& dir) : dir_(dir) {}
+    ~Program() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    void Start() {
+        const std::string exe = (dir_ / "kav").string();
+        const std::string err = (dir_ / "stderr.txt").string();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(fd, 2);
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::chdir("/");  // the program must find its files by its own location
+            ::execl(exe.c_str(), exe.c_str(), nullptr);
+            ::_exit(127);
+        }
+    }
+
+    // True once the process has its signal handlers in place (polls, bounded).
+    bool WaitForSignalHandlers() {
+        const std::string status = "/proc/" + std::to_string(pid_) + "/status";
+        for (auto end = std::chrono::steady_clock::now() + 20s;
+             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms)) {
+            std::string text = TempDir::Read(status);
+            size_t at = text.find("SigCgt:");
+            if (at == std::string::npos) continue;
+            unsigned long long mask = std::strtoull(text.c_str() + at + 7, nullptr, 16);
+            if (mask & (1ull << (SIGTERM - 1))) return true;
+        }
+        return false;
+    }
+
+    bool WaitForStderr(const std::string& text) {
+        for (auto end = std::chrono::steady_clock::now() + 20s;
+             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms))
+            if (Stderr().find(text) != std::string::npos) return true;
+        return false;
+    }
+
+    // The exit status, or -1 when the process did not end in time.
+    int Stop(int signal) {
+        ::kill(pid_, signal);
+        for (auto end = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms)) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+        }
+        return -1;
+    }
+
+    std::string Stderr() const { return TempDir::Read((dir_ / "stderr.txt").string()); }
+
+  private:
+    fs::path dir_;
+    pid_t pid_ = -1;
+};
+
+class ProgramTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        // CTest runs the tests in build/bin.
+        const char* env = std::getenv("KAV_BIN_DIR");
+        const fs::path bin = env ? fs::path(env) : fs::current_path();
+        ASSERT_TRUE(fs::exists(bin / "kav")) << bin;
+        fs::copy(bin, dir.Path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        for (auto name : {"kav.ini", "pl.m3u", "prgm.m3u"}) fs::remove(dir.File(name));
+        // Start-up only tests that the audio library's file is there.
+        if (!fs::exists(dir.File("bass.dll"))) TempDir::Write(dir.File("bass.dll"), "");
+    }
+
+    TempDir dir;
+};
+
+TEST_F(ProgramTest, SigtermSavesEverySettingAndBothLists) {
+    TempDir::Write(dir.File("kav.ini"),
+                   "; kept\n[varios]\nvolume=300\npln=2\ntfade=1500\nrepetepl=0\n[x]\ny=z\n");
+    TempDir::Write(dir.File("pl.m3u"), "/m/a.mp3\n/m/b.mp3\nhttp://radio.example:8000/\n");
+    TempDir::Write(dir.File("prgm.m3u"),
+                   "#EXTM3U\n#KAVINF:12:00:00\n/j/noticias.mp3\n#KAVINF:...\n/j/tema.mp3\n"
+                   "#KAVINF:\n/j/vazio.mp3\n");
+    Program kav(dir.Path());
+    kav.Start();
+    ASSERT_TRUE(kav.WaitForSignalHandlers());
+    ASSERT_EQ(kav.Stop(SIGTERM), 0) << kav.Stderr();
+
+    win::IniFile ini(dir.File("kav.ini"));
+    EXPECT_EQ(ini.ReadString("varios", "volume", ""), "255");
+    EXPECT_EQ(ini.ReadString("varios", "pln", ""), "2");
+    EXPECT_EQ(ini.ReadString("varios", "tfade", ""), "1500");
+    EXPECT_EQ(ini.ReadString("varios", "repetepl", ""), "0");
+    EXPECT_EQ(ini.ReadString("varios", "autobaralhar", ""), "1");
+    EXPECT_EQ(ini.ReadString("varios", "compressor", ""), "0");
+    for (auto key : {"plc1", "plc2", "prgmlc1", "prgmlc2", "prgmlc3"})
+        EXPECT_TRUE(ini.ValueExists("tamanhos", key)) << key;
+    EXPECT_EQ(ini.ReadString("x", "y", ""), "z");
+    EXPECT_EQ(TempDir::Read(dir.File("kav.ini")).substr(0, 7), "; kept\n");
+
+    EXPECT_EQ(TempDir::Read(dir.File("pl.m3u")),
+              "#EXTM3U\r\n/m/a.mp3\r\n/m/b.mp3\r\nhttp://radio.example:8000/\r\n");
+    EXPECT_EQ(TempDir::Read(dir.File("prgm.m3u")),
+              "#EXTM3U\r\n#KAVINF:12:00:00\r\n/j/noticias.mp3\r\n#KAVINF:...\r\n/j/tema.mp3\r\n"
+              "#KAVINF:\r\n/j/vazio.mp3\r\n");
+}
+
+TEST_F(ProgramTest, SigintClosesLikeSigterm) {
+    Program kav(dir.Path());
+    kav.Start();
+    ASSERT_TRUE(kav.WaitForSignalHandlers());
+    ASSERT_EQ(kav.Stop(SIGINT), 0) << kav.Stderr();
+    EXPECT_EQ(TempDir::Read(dir.File("pl.m3u")), "#EXTM3U\r\n");
+    EXPECT_TRUE(win::IniFile(dir.File("kav.ini")).ValueExists("varios", "pln"));
+}
+
+TEST_F(ProgramTest, MissingAudioLibraryIsReportedAndNothingIsWritten) {
+    fs::remove(dir.File("bass.dll"));
+    Program kav(dir.Path());
+    kav.Start();
+    ASSERT_TRUE(kav.WaitForStderr("Cannot Load bass.dll"));
+    EXPECT_NE(kav.Stderr().find("[KAV] Cannot Load bass.dll"), std::string::npos);
+    // The box waits for its OK; a signal closes it and the program ends.
+    EXPECT_EQ(kav.Stop(SIGTERM), 1);
+    for (auto name : {"kav.ini", "pl.m3u", "prgm.m3u"}) EXPECT_FALSE(fs::exists(dir.File(name)));
+}
+
+}  // namespace
