@@ -33,7 +33,7 @@ std::shared_ptr<Channel> find(DWORD handle) {
     return c;
 }
 
-DWORD configs[32] = {};
+std::atomic<DWORD> configs[32] = {};
 
 }  // namespace
 
@@ -74,7 +74,7 @@ BASS_API DWORD BASS_GetConfig(DWORD option) {
         case BASS_CONFIG_GVOL_MUSIC:
             return m.musicVolume.load();
         default:
-            return option < 32 ? configs[option] : fail(BASS_ERROR_ILLTYPE, 0xFFFFFFFFu);
+            return option < 32 ? configs[option].load() : fail(BASS_ERROR_ILLTYPE, 0xFFFFFFFFu);
     }
 }
 

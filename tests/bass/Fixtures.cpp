@@ -12,17 +12,17 @@
 namespace bass_test {
 
 const std::string& workDir() {
-    static const std::string dir = [] {
+    // Kept for the whole process (never destroyed), removed with its files at exit.
+    static const std::string* dir = [] {
         std::string tmpl = (std::filesystem::temp_directory_path() / "kav-bass-XXXXXX").string();
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
-        const char* made = ::mkdtemp(buf.data());
-        if (!made) return std::string("/tmp");
-        // Fixtures and captures go with the process.
+        if (!::mkdtemp(buf.data())) return new std::string("/tmp");
+        auto* made = new std::string(buf.data());
         std::atexit([] { std::filesystem::remove_all(workDir()); });
-        return std::string(made);
+        return made;
     }();
-    return dir;
+    return *dir;
 }
 
 bool run(const std::string& command) {
@@ -70,10 +70,9 @@ void put16be(std::vector<unsigned char>& v, unsigned x) {
 }  // namespace
 
 std::string makeModule(const std::string& name) {
-    std::vector<unsigned char> m;
     const std::string title = "kav test";
-    m.insert(m.end(), title.begin(), title.end());
-    m.resize(20, 0);
+    std::vector<unsigned char> m(20, 0);
+    for (size_t i = 0; i < title.size(); ++i) m[i] = static_cast<unsigned char>(title[i]);
     const unsigned sampleWords = 32;  // one 64-byte cycle of a sine, looped
     for (int s = 0; s < 31; ++s) {
         const size_t at = m.size();
