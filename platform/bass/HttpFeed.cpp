@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "OggComments.h"
 #include "bass_types.h"
 
 namespace kavbass {
@@ -270,7 +271,45 @@ void HttpFeed::takeBody(const uint8_t* data, size_t n) {
     }
 }
 
+void HttpFeed::scanOgg(const uint8_t* data, size_t n) {
+    if (!oggChecked_) {
+        oggMode_ = n >= 4 && std::memcmp(data, "OggS", 4) == 0;
+        oggChecked_ = true;
+    }
+    if (!oggMode_ || !events_.oggComments) return;
+    if (collecting_) {
+        oggChain_.append(reinterpret_cast<const char*>(data), n);
+    } else {
+        const std::string window = oggCarry_ + std::string(reinterpret_cast<const char*>(data), n);
+        const int64_t base =
+            static_cast<int64_t>(audioSeen_) - static_cast<int64_t>(oggCarry_.size());
+        for (size_t pos = window.find("OggS"); pos != std::string::npos && pos + 6 <= window.size();
+             pos = window.find("OggS", pos + 4)) {
+            const bool bos = window[pos + 4] == 0 && (window[pos + 5] & 2) != 0;
+            if (!bos || base + int64_t(pos) == firstBosAt_) continue;
+            if (firstBosAt_ < 0) {
+                firstBosAt_ = base + int64_t(pos);  // the first stream: comments known at open
+                continue;
+            }
+            collecting_ = true;
+            oggChain_ = window.substr(pos);
+            break;
+        }
+        oggCarry_ = window.substr(window.size() - std::min<size_t>(window.size(), 5));
+    }
+    audioSeen_ += n;
+    if (!collecting_) return;
+    const std::string list = oggCommentList(oggChain_);
+    if (!list.empty() || oggChain_.size() > kHeadBytes) {
+        collecting_ = false;
+        oggChain_.clear();
+        oggCarry_.clear();
+        if (!list.empty()) events_.oggComments(list);
+    }
+}
+
 void HttpFeed::keepAudio(const uint8_t* data, size_t n) {
+    scanOgg(data, n);
     {
         std::lock_guard<std::mutex> lk(mtx_);
         buffer_.insert(buffer_.end(), data, data + n);

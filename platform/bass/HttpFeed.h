@@ -17,7 +17,9 @@ namespace kavbass {
 
 struct HttpEvents {
     std::function<void(const std::string&)> metadata;  // a new metadata text
-    std::function<void()> downloaded;                  // the whole body has arrived
+    // The comment list of a new chained Ogg stream (NUL-separated, empty last).
+    std::function<void(const std::string&)> oggComments;
+    std::function<void()> downloaded;  // the whole body has arrived
 };
 
 class HttpFeed {
@@ -52,6 +54,7 @@ class HttpFeed {
     void readLoop();
     void takeBody(const uint8_t* data, size_t n);
     void keepAudio(const uint8_t* data, size_t n);
+    void scanOgg(const uint8_t* data, size_t n);
 
     int fd_ = -1;
     bool icy_ = false;
@@ -65,6 +68,15 @@ class HttpFeed {
     int metaLeft_ = -1;  // -1: expecting the length byte
     std::string meta_;
     std::string lastMeta_;  // servers repeat a title; only a change is news
+
+    // Chained Ogg streams (reading thread only): a page that begins a stream
+    // after the first starts a new song with its own comments.
+    bool oggChecked_ = false, oggMode_ = false;
+    uint64_t audioSeen_ = 0;
+    int64_t firstBosAt_ = -1;
+    std::string oggCarry_;  // the last bytes scanned, for a page marker split between reads
+    std::string oggChain_;  // the new stream's first pages while its comments are incomplete
+    bool collecting_ = false;
 
     HttpEvents events_;
     std::thread thread_;

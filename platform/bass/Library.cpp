@@ -267,6 +267,10 @@ DWORD Library::createUrl(const std::string& url, DWORD flags, int& error) {
             tags->set(BASS_TAG_META, text);
             post(handle, BASS_SYNC_META, text);
         };
+        ev.oggComments = [this, handle, tags](const std::string& list) {
+            tags->set(BASS_TAG_OGG, list);
+            post(handle, BASS_SYNC_META, list);
+        };
         ev.downloaded = [tags, raw] { tags->set(BASS_TAG_ID3, id3v1Block(raw->tail())); };
         feed->start(std::move(ev));
         req.feed = [raw](uint8_t* buf, int size) { return raw->read(buf, size); };

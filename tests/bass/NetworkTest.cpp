@@ -201,3 +201,78 @@ TEST(Network, UnreachableServerFailsQuickly) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     EXPECT_EQ(BASS_StreamCreateURL("gopher://127.0.0.1/x", 0, 0, nullptr, nullptr), 0u);
 }
+
+// A chained Ogg stream: the second song's comments replace the list (tag kind 2)
+// and come with the metadata sync; both songs play.
+TEST(Network, ChainedOggSyncsTheNextSongsComments) {
+    const std::string first =
+        readFile(encode(makeToneWav("chain-a.wav", 1.0, 440), "ogg", "-t First -a Band"));
+    const std::string second =
+        readFile(encode(makeToneWav("chain-b.wav", 1.0, 880), "ogg", "-t Second -a Band -q 2"));
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    TestServer server([&](const std::string&, int fd) {
+        if (!server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\n\r\n" + first))
+            return;
+        std::this_thread::sleep_for(700ms);
+        server.send(fd, second);
+    });
+    Session s("net-chain");
+    ASSERT_TRUE(s.ok());
+    DWORD h = BASS_StreamCreateURL(server.url("/radio.ogg").c_str(), 0, BASS_STREAM_META, nullptr,
+                                   nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    EXPECT_TRUE(contains(stringList(BASS_StreamGetTags(h, BASS_TAG_OGG)), "title=First"));
+    MetaLog log;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_META, 0, MetaLog::proc, &log), 0u);
+    SyncCounter end;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end), 0u);
+    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+    ASSERT_TRUE(waitFor([&] { return log.size() >= 1; }, 3000ms));
+    const auto now = stringList(BASS_StreamGetTags(h, BASS_TAG_OGG));
+    EXPECT_TRUE(contains(now, "title=Second"));
+    EXPECT_FALSE(contains(now, "title=First"));
+    ASSERT_TRUE(waitFor([&] { return end.calls.load() > 0; }, 5000ms));
+    {
+        std::lock_guard<std::mutex> lk(log.mtx);
+        ASSERT_EQ(log.texts.size(), 1u);
+        // The data is the list itself: its first string is the first comment.
+        EXPECT_TRUE(log.texts[0] == "title=Second" || log.texts[0] == "artist=Band");
+    }
+    s.close();
+    Capture c;
+    ASSERT_TRUE(c.load(s.capturePath()));
+    auto segs = segments(c.left, 1000, 4410);
+    ASSERT_FALSE(segs.empty());
+    EXPECT_NEAR(c.seconds(segs.back().end - segs.front().begin), 2.0, 0.1);
+    const size_t b = segs.front().begin;
+    EXPECT_NEAR(toneFrequency(c.left, b + 4410, b + 30870, c.rate), 440, 5);
+    EXPECT_NEAR(toneFrequency(c.left, b + 48510, b + 79380, c.rate), 880, 5);
+}
+
+// A WMA file over HTTP through the add-on, with the address flag.
+TEST(Network, WmaOverHttpPlaysThroughTheAddOn) {
+    const std::string body = readFile(encode(makeToneWav("net-wma.wav", 0.8, 1200), "wma"));
+    ASSERT_FALSE(body.empty());
+    TestServer server([&](const std::string&, int fd) {
+        server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: video/x-ms-asf\r\nContent-Length: " +
+                            std::to_string(body.size()) + "\r\n\r\n" + body);
+    });
+    Session s("net-wma");
+    ASSERT_TRUE(s.ok());
+    DWORD h = BASS_WMA_StreamCreateFile(FALSE, server.url("/a.wma").c_str(), 0, 0, BASS_WMA_URL);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    SyncCounter end, downloaded;
+    BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end);
+    BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::proc, &downloaded);
+    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+    ASSERT_TRUE(waitFor([&] { return end.calls.load() > 0; }, 4000ms));
+    EXPECT_EQ(downloaded.calls.load(), 1);
+    s.close();
+    Capture c;
+    ASSERT_TRUE(c.load(s.capturePath()));
+    auto segs = segments(c.left, 1000, 441);
+    ASSERT_FALSE(segs.empty());
+    EXPECT_NEAR(c.seconds(segs.back().end - segs.front().begin), 0.8, 0.05);
+    EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 1200, 6);
+}

@@ -420,3 +420,57 @@ TEST(Playback, WmaFilePlaysThroughTheAddOn) {
     EXPECT_NEAR(c.seconds(segs.back().end - segs.front().begin), 0.8, 0.05);
     EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 1200, 6);
 }
+
+namespace {
+
+// A stream procedure that gives nothing until told to, then a tone for ever.
+struct GatedTone {
+    std::atomic<bool> open{false};
+    size_t done = 0;
+    static DWORD proc(HSTREAM, void* buffer, DWORD length, void* user) {
+        auto* g = static_cast<GatedTone*>(user);
+        if (!g->open.load()) return 0;
+        auto* out = static_cast<int16_t*>(buffer);
+        const size_t frames = length / 4;
+        for (size_t i = 0; i < frames; ++i, ++g->done) {
+            const auto v = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 500 * g->done / kRate));
+            out[2 * i] = out[2 * i + 1] = v;
+        }
+        return static_cast<DWORD>(frames * 4);
+    }
+};
+
+}  // namespace
+
+// A playing stream without data is stalled, not ended; a play with flush
+// starts a user stream and a file stream again from position 0.
+TEST(Playback, StallsWithoutDataAndFlushRestarts) {
+    const std::string wav = makeToneWav("flush.wav", 2.0, 440);
+    Session s("flush");
+    ASSERT_TRUE(s.ok());
+    GatedTone gate;
+    DWORD u = BASS_StreamCreate(44100, 2, 0, GatedTone::proc, &gate);
+    ASSERT_NE(u, 0u);
+    ASSERT_TRUE(BASS_StreamPlay(u, FALSE, 0));
+    EXPECT_TRUE(waitFor([&] { return BASS_ChannelIsActive(u) == BASS_ACTIVE_STALLED; }, 2000ms));
+    EXPECT_EQ(BASS_ChannelGetPosition(u), 0u);
+    gate.open.store(true);
+    EXPECT_TRUE(waitFor([&] { return positionSeconds(u) >= 0.4; }, 3000ms));
+    EXPECT_EQ(BASS_ChannelIsActive(u), BASS_ACTIVE_PLAYING);
+    ASSERT_TRUE(BASS_StreamPlay(u, TRUE, 0));
+    EXPECT_LT(positionSeconds(u), 0.1);
+    EXPECT_TRUE(waitFor([&] { return positionSeconds(u) >= 0.1; }, 2000ms));
+    BASS_ChannelStop(u);
+    EXPECT_EQ(BASS_ChannelIsActive(u), BASS_ACTIVE_STOPPED);
+
+    DWORD f = BASS_StreamCreateFile(FALSE, wav.c_str(), 0, 0, 0);
+    ASSERT_NE(f, 0u);
+    ASSERT_TRUE(BASS_StreamPlay(f, FALSE, 0));
+    EXPECT_TRUE(waitFor([&] { return positionSeconds(f) >= 0.4; }, 3000ms));
+    BASS_ChannelStop(f);
+    const double stoppedAt = positionSeconds(f);
+    ASSERT_TRUE(BASS_StreamPlay(f, FALSE, 0));  // without flush: goes on
+    EXPECT_GE(positionSeconds(f), stoppedAt);
+    ASSERT_TRUE(BASS_StreamPlay(f, TRUE, 0));
+    EXPECT_LT(positionSeconds(f), 0.1);
+}

@@ -7,7 +7,7 @@ generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 cmake -S . -B "$build" "${generator[@]}" -DKAV_SANITIZE=thread -DKAV_BUILD_QT=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target bass basswma incomplete_bass bass_tests
+cmake --build "$build" -j2 --target bass basswma incomplete_bass basstool bass_tests
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
