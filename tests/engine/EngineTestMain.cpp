@@ -36,6 +36,9 @@ class PostOrderFilter : public QObject {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 #if defined(KAV_TSAN)
+    // The first message window sets up the dispatcher, sending Qt events while
+    // the registry's lock is held: done before the filter is in place.
+    win::DestroyMessageWindow(win::CreateMessageWindow([](const win::Message&) { return 0; }));
     PostOrderFilter filter;
     app.installEventFilter(&filter);
 #endif

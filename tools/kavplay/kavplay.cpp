@@ -131,7 +131,11 @@ int main(int argc, char** argv) {
         StartupDevice = static_cast<uint8_t>(NullDevice());
     }
     TBASSPlayer player;
-    if (!player.PlayerReady()) return 1;
+    if (!player.PlayerReady()) {
+        std::fprintf(stderr, "kavplay: the player is not ready (bass.dll in %s, device %u)\n",
+                     win::ProgramDir().c_str(), StartupDevice);
+        return 1;
+    }
     bool ended = false;
     player.OnPlayEnd = [&](TBASSPlayer* p) {
         std::printf("event: PlayEnd position=%u\n", p->PositionMs());

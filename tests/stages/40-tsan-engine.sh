@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# ThreadSanitizer build of the engine's playing tests (the player on the real
+# audio library, its sync threads and the test's HTTP servers); fails on any
+# report.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$root/build-engine-tsan"
+
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKAV_SANITIZE=thread -DKAV_BUILD_QT=OFF >/dev/null
+cmake --build "$build" -j2 --target engine_player_tests bass basswma
+
+log="$(mktemp)"
+trap 'rm -f "$log"' EXIT
+# No suppressions: Qt's uninstrumented event queue is made visible to the
+# sanitizer by the tests' own main (tests/engine/EngineTestMain.cpp).
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+export QT_QPA_PLATFORM=offscreen KAV_BIN_DIR="$build/bin" KAV_SOURCE_DIR="$root"
+status=0
+(cd "$build/bin" && "$build/tests/engine_player_tests") >"$log" 2>&1 || status=$?
+tail -n 5 "$log"
+if grep -q "WARNING: ThreadSanitizer" "$log"; then
+  grep -A40 "WARNING: ThreadSanitizer" "$log" | head -n 120
+  echo "ThreadSanitizer reported a problem in the engine's playing tests" >&2
+  exit 1
+fi
+exit "$status"
