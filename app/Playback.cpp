@@ -87,7 +87,12 @@ void TPlayback::MoveOnAfterFailedOpen() {
         openFailed_ = true;
         return;
     }
-    movingOn_ = true;
+    // Reset however the loop ends: an open may also end with an error.
+    struct Running {
+        TPlayback& p;
+        explicit Running(TPlayback& playback) : p(playback) { p.movingOn_ = true; }
+        ~Running() { p.movingOn_ = p.openFailed_ = false; }
+    } running(*this);
     // A playlist row that failed is already part of the pass.
     const int triesLeft = ctx_.playlist.DataRows() - (ctx_.PlayingFromProgramme ? 0 : 1);
     for (int tries = 0; tries < triesLeft; ++tries) {
@@ -98,8 +103,6 @@ void TPlayback::MoveOnAfterFailedOpen() {
         PlayNextPlaylistRow();
         if (!openFailed_) break;
     }
-    movingOn_ = false;
-    openFailed_ = false;
 }
 
 void TPlayback::MarkPlaylistRow(unsigned row) {

@@ -114,7 +114,11 @@ void TScheduler::Tick() {
 
 void TScheduler::FadeOutAndStop() {
     if (fading_) return;  // the running fade ends with the engine stopped
-    fading_ = true;
+    struct Running {
+        bool& flag;
+        explicit Running(bool& f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    } running(fading_);
     if (ctx_.BeginFade) ctx_.BeginFade();
     const std::uint32_t startVolume = std::uint32_t(std::clamp(ctx_.VolumeValue(), 0, 255));
     const bool timed = ctx_.FadeTime > 0;
@@ -123,7 +127,6 @@ void TScheduler::FadeOutAndStop() {
     if (timed) win::Sleep(kAfterStopSleepMs);
     player_.SetOutputVolume(startVolume);
     if (ctx_.EndFade) ctx_.EndFade();
-    fading_ = false;
 }
 
 // A straight line from the start volume toward 0 over fadeTime ms, one unit

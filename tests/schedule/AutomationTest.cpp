@@ -3,6 +3,7 @@
 #include "AutomationFixture.h"
 
 #include "app/Markers.h"
+#include "fileinfo/OggVorbis.h"
 
 using namespace schedtest;
 using Strings = std::vector<std::string>;
@@ -326,6 +327,28 @@ TEST_F(AdvanceTest, AnEmptyPlaylistTriesItsOneEmptyRowOnce) {
     port->opened.clear();
     playback->PlayCommand();  // the marker is on row 1: beyond the end, nothing
     EXPECT_TRUE(port->opened.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AdvanceTest, AnOggFileThatCannotBeReadEndsWithAnErrorAndNothingMovesOn) {
+    AddTrack(Missing("b.wav"));
+    AddTrack(Missing("gone.ogg"));
+    AddTrack(Tone("a.wav", 5));
+    AddTrack(Missing("c.wav"));
+    AddTrack(Tone("d.wav", 5));
+    // The error ends the moving on after the first failed open.
+    EXPECT_THROW(playback->PlaylistRowCommand(1), EOggFileOpenError);
+    EXPECT_EQ(port->opened, (Strings{"missing-b.wav", "missing-gone.ogg"}));
+    EXPECT_FALSE(port->Playing());
+    // The next commands work as ever, moving on after a failed open too.
+    playback->PlayCommand();
+    EXPECT_EQ(LastStarted(), "a.wav");
+    playback->PlayCommand();
+    EXPECT_EQ(port->opened.back(), "d.wav");
+    EXPECT_EQ(LastStarted(), "d.wav");
 }
 
 }  // namespace
