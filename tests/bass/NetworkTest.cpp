@@ -119,6 +119,7 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
     ASSERT_GT(audio.size(), 8000u);
     constexpr size_t kMetaint = 4000;  // a quarter of a second at 128 kbit/s
     std::atomic<bool> sawMetaRequest{false};
+    std::atomic<bool> syncSet{false};  // titles are sent only once the test listens
     TestServer server([&](const std::string&, int fd) {
         sawMetaRequest.store(true);
         if (!server.send(fd,
@@ -126,7 +127,7 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
                          "icy-metaint:4000\r\n\r\n"))
             return;
         size_t at = 0;
-        const auto start = std::chrono::steady_clock::now();
+        auto next = std::chrono::steady_clock::now();
         // 2 s go out at once, then real time; titles change at 3 s and 4 s of audio.
         for (int block = 0; block < 22 && !server.stopping(); ++block) {
             std::string chunk;
@@ -138,8 +139,10 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
             const std::string title = block >= 16   ? "StreamTitle='Second';"
                                       : block >= 12 ? "StreamTitle='First';"
                                                     : "";
+            if (block == 12) waitFor([&] { return syncSet.load() || server.stopping(); }, 10s);
             if (!server.send(fd, chunk + metaBlock(title))) return;
-            if (block >= 8) std::this_thread::sleep_until(start + (block - 7) * 250ms);
+            if (block >= 8) std::this_thread::sleep_until(next);
+            next = std::max(next, std::chrono::steady_clock::now()) + 250ms;
         }
     });
     Session s("net-live");
@@ -149,6 +152,7 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
     ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
     MetaLog log;
     ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_META, 0, MetaLog::proc, &log), 0u);
+    syncSet.store(true);
     SyncCounter downloaded;
     BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::proc, &downloaded);
     EXPECT_TRUE(sawMetaRequest.load());
@@ -211,10 +215,11 @@ TEST(Network, ChainedOggSyncsTheNextSongsComments) {
         readFile(encode(makeToneWav("chain-b.wav", 1.0, 880), "ogg", "-t Second -a Band -q 2"));
     ASSERT_FALSE(first.empty());
     ASSERT_FALSE(second.empty());
+    std::atomic<bool> syncSet{false};
     TestServer server([&](const std::string&, int fd) {
         if (!server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\n\r\n" + first))
             return;
-        std::this_thread::sleep_for(700ms);
+        waitFor([&] { return syncSet.load() || server.stopping(); }, 10s);
         server.send(fd, second);
     });
     Session s("net-chain");
@@ -225,6 +230,7 @@ TEST(Network, ChainedOggSyncsTheNextSongsComments) {
     EXPECT_TRUE(contains(stringList(BASS_StreamGetTags(h, BASS_TAG_OGG)), "title=First"));
     MetaLog log;
     ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_META, 0, MetaLog::proc, &log), 0u);
+    syncSet.store(true);
     SyncCounter end;
     ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end), 0u);
     ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
