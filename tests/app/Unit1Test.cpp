@@ -20,6 +20,7 @@
 #include "ListFiles.h"
 #include "Markers.h"
 #include "TempDir.h"
+#include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
 #include "widgets/RXSlider.h"
@@ -364,6 +365,41 @@ TEST_F(Form1Test, ChoosingADeviceMovesTheCheckShowsTheRestartNoticeAndIsSavedAtE
     EXPECT_EQ(f.StartupDevice, 1);
     Stop();
     EXPECT_EQ(Ini().ReadString("varios", "dev", ""), "2");
+}
+
+// The audio library built beside the tests, copied into the program directory.
+void copyAudioLibrary(const TempDir& dir) {
+    std::filesystem::copy_file(std::filesystem::current_path() / "bass.dll", dir.File("bass.dll"));
+}
+
+TEST_F(Form1Test, PlacaListsTheLibrarysDevicesAndChecksTheOneInUse) {
+    copyAudioLibrary(dir);
+    TForm1& f = Start();
+    const QList<QAction*> items = f.mplaca->actions();
+    ASSERT_FALSE(items.isEmpty());
+    ASSERT_TRUE(Load_BASSDLL(File("bass.dll")));
+    int n = 0;
+    while (n < 255 && BASS_GetDeviceDescription(n + 1)) ++n;
+    ASSERT_EQ(items.size(), n);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(items[i]->text(), QString(BASS_GetDeviceDescription(i + 1)).replace('&', "&&"));
+        EXPECT_EQ(items[i]->actionGroup(), f.mplacaGroup);
+    }
+    EXPECT_TRUE(items[0]->isChecked());  // dev 1, the default
+    items[0]->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "A alteração só terá efeito após reiniciar o programa.");
+    Stop();
+    EXPECT_EQ(Ini().ReadString("varios", "dev", ""), "1");
+}
+
+TEST_F(Form1Test, SavedDeviceThatIsGoneChecksNothingAndIsKept) {
+    copyAudioLibrary(dir);
+    Write("kav.ini", "[varios]\ndev=200\n");
+    TForm1& f = Start();
+    for (QAction* item : f.mplaca->actions()) EXPECT_FALSE(item->isChecked());
+    Stop();
+    EXPECT_EQ(Ini().ReadString("varios", "dev", ""), "200");
 }
 
 TEST_F(Form1Test, BothAddButtonsShareOneDialogWithItsFilter) {
