@@ -20,9 +20,11 @@ int lastError() {
     return tlsError;
 }
 
+// Never destroyed: a process that ends without BASS_Free must not join or
+// tear down threads that are still running.
 Library& Library::instance() {
-    static Library lib;
-    return lib;
+    static Library* lib = new Library;
+    return *lib;
 }
 
 bool Library::init(int device, DWORD freq, DWORD flags, int& error) {

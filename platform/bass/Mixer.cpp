@@ -8,9 +8,10 @@
 
 namespace kavbass {
 
+// Never destroyed: the output may still mix while the process ends.
 Mixer& Mixer::instance() {
-    static Mixer m;
-    return m;
+    static Mixer* m = new Mixer;
+    return *m;
 }
 
 bool Mixer::attach(Channel* c) {

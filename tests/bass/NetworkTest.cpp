@@ -10,6 +10,7 @@
 
 #include "Capture.h"
 #include "Fixtures.h"
+#include "FtpServer.h"
 #include "Session.h"
 #include "TestServer.h"
 
@@ -281,4 +282,30 @@ TEST(Network, WmaOverHttpPlaysThroughTheAddOn) {
     ASSERT_FALSE(segs.empty());
     EXPECT_NEAR(c.seconds(segs.back().end - segs.front().begin), 0.8, 0.05);
     EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 1200, 6);
+}
+
+// An ftp:// address plays through FFmpeg's client; the download sync fires
+// once the whole file has been read.
+TEST(Network, FtpAddressPlays) {
+    const std::string body = readFile(encode(makeToneWav("ftp.wav", 0.8, 660), "mp3"));
+    ASSERT_FALSE(body.empty());
+    FtpServer server("song.mp3", body);
+    Session s("net-ftp");
+    ASSERT_TRUE(s.ok());
+    DWORD h = BASS_StreamCreateURL(server.url().c_str(), 0, 0, nullptr, nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), body.size());
+    SyncCounter end, downloaded;
+    BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end);
+    BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::proc, &downloaded);
+    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+    ASSERT_TRUE(waitFor([&] { return end.calls.load() > 0; }, 4000ms));
+    EXPECT_EQ(downloaded.calls.load(), 1);
+    s.close();
+    Capture c;
+    ASSERT_TRUE(c.load(s.capturePath()));
+    auto segs = segments(c.left, 1000, 441);
+    ASSERT_EQ(segs.size(), 1u);
+    EXPECT_NEAR(c.seconds(segs[0].length()), 0.8, 0.05);
+    EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 660, 4);
 }
