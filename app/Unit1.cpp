@@ -190,6 +190,10 @@ void TForm1::DevClick(QAction* item) {
 }
 
 void TForm1::Sobre1Click() {
+    if (fsobre) {
+        fsobre->exec();
+        return;
+    }
     Tfsobre box(this);
     box.exec();
 }

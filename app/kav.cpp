@@ -14,8 +14,14 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("KAV");
     QApplication::setApplicationDisplayName("KAV");
     InstallGuiMessageBox();
+    // A signal that comes while a box of the start-up is open ends the program
+    // as soon as the window is built.
+    static bool closeRequested = false;
     WatchCloseSignals([] {
-        while (QWidget* box = QApplication::activeModalWidget()) box->close();
+        closeRequested = true;
+        // Boxes and dialogs first, so that their event loops return.
+        for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i)
+            QApplication::activeModalWidget()->close();
         if (Form1)
             Form1->close();
         else
@@ -27,7 +33,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     TForm1 form;
-    Tfsobre fsobre(&form);
+    if (closeRequested) return 0;
+    Tfsobre about(&form);
+    fsobre = &about;
     form.show();
-    return app.exec();
+    int result = app.exec();
+    fsobre = nullptr;
+    return result;
 }

@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+Tfsobre* fsobre = nullptr;
+
 Tfsobre::Tfsobre(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint) {
     setWindowTitle("Sobre...");
     setFixedSize(271, 109);

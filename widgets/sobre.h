@@ -10,3 +10,6 @@ class Tfsobre : public QDialog {
   protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
+
+// The one about box, created by the program entry after the main window.
+extern Tfsobre* fsobre;

@@ -141,6 +141,19 @@ TEST_F(ProgramTest, SigintClosesLikeSigterm) {
     EXPECT_TRUE(win::IniFile(dir.File("kav.ini")).ValueExists("varios", "pln"));
 }
 
+TEST_F(ProgramTest, SignalWhileAStartUpBoxIsOpenStillSavesEverything) {
+    fs::create_directory(dir.File("gone.m3u"));
+    TempDir::Write(dir.File("pl.m3u"), "/m/a.mp3\ngone.m3u\n");
+    TempDir::Write(dir.File("prgm.m3u"), "#KAVINF:1\n/j/x.mp3\n");
+    Program kav(dir.Path());
+    kav.Start();
+    ASSERT_TRUE(kav.WaitForStderr("gone.m3u"));  // the box about the unreadable list is up
+    ASSERT_EQ(kav.Stop(SIGTERM), 0) << kav.Stderr();
+    EXPECT_EQ(TempDir::Read(dir.File("pl.m3u")), "#EXTM3U\r\n/m/a.mp3\r\n");
+    EXPECT_EQ(TempDir::Read(dir.File("prgm.m3u")), "#EXTM3U\r\n#KAVINF:1\r\n/j/x.mp3\r\n");
+    EXPECT_TRUE(win::IniFile(dir.File("kav.ini")).ValueExists("tamanhos", "prgmlc3"));
+}
+
 TEST_F(ProgramTest, MissingAudioLibraryIsReportedAndNothingIsWritten) {
     fs::remove(dir.File("bass.dll"));
     Program kav(dir.Path());
