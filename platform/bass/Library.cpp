@@ -234,8 +234,8 @@ DWORD Library::createWma(const OpenRequest& req, int& error) {
     std::unique_ptr<FfmpegSource> src;
     Entry entry;
     if (req.url.compare(0, 6, "mms://") == 0) {
-        // Tried over HTTP first, then over the older TCP protocol.
-        for (const char* scheme : {"mmsh://", "mmst://"}) {
+        // Tried as MMS over HTTP, over TCP, then as a plain HTTP download.
+        for (const char* scheme : {"mmsh://", "mmst://", "http://"}) {
             OpenRequest r = req;
             r.url = scheme + req.url.substr(6);
             if ((src = FfmpegSource::open(r, error))) break;

@@ -141,7 +141,12 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
                                       : block >= 12 ? "StreamTitle='First';"
                                                     : "";
             if (block == 12) waitFor([&] { return syncSet.load() || server.stopping(); }, 10s);
-            if (!server.send(fd, chunk + metaBlock(title))) return;
+            // A title block arrives in two pieces, split inside its text.
+            const std::string meta = metaBlock(title);
+            const size_t cut = meta.size() > 1 ? 5 : 0;
+            if (!server.send(fd, chunk + meta.substr(0, cut))) return;
+            if (cut) std::this_thread::sleep_for(20ms);
+            if (!server.send(fd, meta.substr(cut))) return;
             if (block >= 8) std::this_thread::sleep_until(next);
             next = std::max(next, std::chrono::steady_clock::now()) + 250ms;
         }
@@ -257,7 +262,7 @@ TEST(Network, ChainedOggSyncsTheNextSongsComments) {
     EXPECT_NEAR(toneFrequency(c.left, b + 48510, b + 79380, c.rate), 880, 5);
 }
 
-// A WMA file over HTTP through the add-on, with the address flag.
+// A WMA file over HTTP through the add-on, addressed as mms:// as the player does.
 TEST(Network, WmaOverHttpPlaysThroughTheAddOn) {
     const std::string body = readFile(encode(makeToneWav("net-wma.wav", 0.8, 1200), "wma"));
     ASSERT_FALSE(body.empty());
@@ -267,7 +272,10 @@ TEST(Network, WmaOverHttpPlaysThroughTheAddOn) {
     });
     Session s("net-wma");
     ASSERT_TRUE(s.ok());
-    DWORD h = BASS_WMA_StreamCreateFile(FALSE, server.url("/a.wma").c_str(), 0, 0, BASS_WMA_URL);
+    // The player asks for an mms:// address where the list has http://.
+    std::string mms = server.url("/a.wma");
+    mms.replace(0, 7, "mms://");
+    DWORD h = BASS_WMA_StreamCreateFile(FALSE, mms.c_str(), 0, 0, BASS_WMA_URL);
     ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
     SyncCounter end, downloaded;
     BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end);

@@ -478,3 +478,39 @@ TEST(Playback, StallsWithoutDataAndFlushRestarts) {
     ASSERT_TRUE(BASS_StreamPlay(f, TRUE, 0));
     EXPECT_LT(positionSeconds(f), 0.1);
 }
+
+// Config 5 scales streams and config 6 music, each on its own.
+TEST(Playback, StreamAndMusicVolumesAreSeparate) {
+    const std::string mod = makeModule("vol.mod");
+    const std::string wav = makeToneWav("vol-stream.wav", 1.2, 1000, 0, 2, 44100, 0.25);
+    Session s("volumes");
+    ASSERT_TRUE(s.ok());
+    DWORD music = BASS_MusicLoad(FALSE, mod.c_str(), 0, 0, BASS_MUSIC_CALCLEN, 0);
+    DWORD stream = BASS_StreamCreateFile(FALSE, wav.c_str(), 0, 0, 0);
+    ASSERT_NE(music, 0u);
+    ASSERT_NE(stream, 0u);
+    BASS_SetConfig(BASS_CONFIG_GVOL_MUSIC, 0);
+    ASSERT_TRUE(BASS_MusicPlay(music));
+    ASSERT_TRUE(BASS_StreamPlay(stream, FALSE, 0));
+    ASSERT_TRUE(waitFor([&] { return positionSeconds(stream) >= 0.5; }, 3000ms));
+    BASS_SetConfig(BASS_CONFIG_GVOL_MUSIC, 255);
+    BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, 0);
+    const double switchedAt = positionSeconds(stream);
+    ASSERT_TRUE(
+        waitFor([&] { return BASS_ChannelIsActive(music) == BASS_ACTIVE_STOPPED; }, 3000ms));
+
+    Capture c = loadCapture(s);
+    auto segs = segments(c.left, 200, 4410);
+    ASSERT_FALSE(segs.empty());
+    const size_t onset = segs[0].begin;
+    const size_t mid = onset + static_cast<size_t>(switchedAt * c.rate);
+    // Before the switch only the stream sounds, after it only the music.
+    const double streamBefore = toneLevel(c.left, onset + 2205, mid - 2205, c.rate, 1000);
+    const double musicBefore = toneLevel(c.left, onset + 2205, mid - 2205, c.rate, 129.5);
+    const double streamAfter = toneLevel(c.left, mid + 2205, mid + 13230, c.rate, 1000);
+    const double musicAfter = toneLevel(c.left, mid + 2205, mid + 13230, c.rate, 129.5);
+    EXPECT_NEAR(streamBefore, 0.25 * 32767, 0.03 * 32767);
+    EXPECT_LT(musicBefore, 100);
+    EXPECT_LT(streamAfter, 100);
+    EXPECT_GT(musicAfter, 2000);
+}
