@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -106,6 +107,9 @@ void TForm1::FormClose() {
 void TForm1::closeEvent(QCloseEvent* event) {
     FormClose();
     event->accept();
+    // Closing the main window ends the program, also while it is hidden in
+    // the notification area, where Qt would not count it as the last window.
+    QCoreApplication::quit();
 }
 
 void TForm1::FormDestroy() {

@@ -451,6 +451,15 @@ TEST_F(Form1Test, SairClosesTheWindowAndSavesOnDestruction) {
     EXPECT_EQ(Read("prgm.m3u"), "#EXTM3U\r\n#KAVINF:7\r\n/j/x.mp3\r\n");
 }
 
+TEST_F(Form1Test, FecharEndsTheProgramAlsoWhileTheWindowIsHiddenInTheTray) {
+    TForm1& f = Start();
+    f.show();
+    f.hide();  // as minimising to the notification area does
+    QTimer::singleShot(0, [&f] { f.Fechar1Click(); });
+    QTimer::singleShot(5000, [] { QApplication::exit(9); });  // a bound, not a timing
+    EXPECT_EQ(QApplication::exec(), 0);
+}
+
 TEST_F(Form1Test, FailedListWriteIsReportedAndTheProgrammeListIsNotWritten) {
     Write("prgm.m3u", "/j/old.mp3\n");
     TForm1& f = Start();
