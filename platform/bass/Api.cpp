@@ -35,6 +35,26 @@ std::shared_ptr<Channel> find(DWORD handle) {
 
 std::atomic<DWORD> configs[32] = {};
 
+// Magnitudes of n frames of interleaved samples: of their mix to mono, or of
+// each channel with the channels' values interleaved.
+void spectrum(const std::vector<int16_t>& pcm, size_t n, size_t ch, bool individual, float* out) {
+    for (size_t k = 0; k < (individual ? ch : 1); ++k) {
+        std::vector<float> block(n);
+        for (size_t i = 0; i < n; ++i) {
+            float v = 0;
+            if (individual) {
+                v = pcm[i * ch + k];
+            } else {
+                for (size_t j = 0; j < ch; ++j) v += pcm[i * ch + j];
+                v /= static_cast<float>(ch);
+            }
+            block[i] = v / 32768.0f;
+        }
+        const auto mag = magnitudeSpectrum(block);
+        for (size_t b = 0; b < mag.size(); ++b) out[individual ? b * ch + k : b] = mag[b];
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -351,31 +371,10 @@ BASS_API DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
     if (length & 0x80000000u) {
         // FFT: 512 << (low bits) samples per channel, half as many magnitudes.
         const size_t n = size_t(512) << (length & 7);
-        if (n > 8192) return fail(BASS_ERROR_ILLPARAM, 0xFFFFFFFFu);
+        if (n > 4096) return fail(BASS_ERROR_ILLPARAM, 0xFFFFFFFFu);
         std::vector<int16_t> pcm(n * ch);
         if (!c->recentSamples(pcm.data(), n)) return fail(BASS_ERROR_NOPLAY, 0xFFFFFFFFu);
-        auto* out = static_cast<float*>(buffer);
-        const bool individual = (length & BASS_DATA_FFT_INDIVIDUAL) != 0;
-        for (size_t k = 0; k < (individual ? ch : 1); ++k) {
-            std::vector<float> block(n);
-            for (size_t i = 0; i < n; ++i) {
-                float v = 0;
-                if (individual) {
-                    v = pcm[i * ch + k];
-                } else {
-                    for (size_t j = 0; j < ch; ++j) v += pcm[i * ch + j];
-                    v /= static_cast<float>(ch);
-                }
-                block[i] = v / 32768.0f;
-            }
-            const auto mag = magnitudeSpectrum(block);
-            for (size_t b = 0; b < mag.size(); ++b) {
-                if (individual)
-                    out[b * ch + k] = mag[b];
-                else
-                    out[b] = mag[b];
-            }
-        }
+        spectrum(pcm, n, ch, (length & BASS_DATA_FFT_INDIVIDUAL) != 0, static_cast<float*>(buffer));
         setError(BASS_OK);
         return static_cast<DWORD>(n * ch * 2);
     }

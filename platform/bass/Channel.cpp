@@ -288,12 +288,50 @@ bool Channel::fedFor(size_t frames, DWORD deviceRate) const {
     return ring_.readable() / fmt_.chans >= needed;
 }
 
+// Moves past the input frames that earlier outputs have used up; false when
+// the ring runs dry first.
+bool Channel::moveOn(Cursor& c) {
+    while (shift_ > 0) {
+        if (haveB_) {
+            a_ = b_;
+            haveB_ = false;
+        } else if (c.used < c.avail) {
+            a_ = takeFrame(c.used++);
+        } else {
+            return false;
+        }
+        --shift_;
+        ++c.heard;
+    }
+    if (!haveA_) {
+        if (c.used >= c.avail) return false;
+        a_ = takeFrame(c.used++);
+        haveA_ = true;
+    }
+    return true;
+}
+
+// The output frame between a_ and the frame after it; at the source's end the
+// last frame is held.
+bool Channel::interpolate(Cursor& c, bool eof, Frame& out) {
+    out = a_;
+    if (frac_ == 0.0) return true;
+    if (!haveB_ && c.used < c.avail) {
+        b_ = takeFrame(c.used++);
+        haveB_ = true;
+    }
+    if (!haveB_ && !eof) return false;
+    const Frame& next = haveB_ ? b_ : a_;
+    out.l += (next.l - a_.l) * static_cast<float>(frac_);
+    out.r += (next.r - a_.r) * static_cast<float>(frac_);
+    return true;
+}
+
 void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain,
                       uint64_t pass) {
     if (!mixEnabled_.load(std::memory_order_acquire)) return;
     if (state_.load(std::memory_order_acquire) != kPlaying || ended_.load()) return;
     const bool eof = eof_.load(std::memory_order_acquire);
-    const size_t avail = ring_.readable() / fmt_.chans;
     const int f = freq_.load(std::memory_order_relaxed);
     const double step = static_cast<double>(f ? f : fmt_.freq) / deviceRate;
     const float gain = masterGain * static_cast<float>(volume_.load()) / 100.0f;
@@ -301,44 +339,14 @@ void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
     const float gl = gain * std::min(1.0f, (100 - pan) / 100.0f);
     const float gr = gain * std::min(1.0f, (100 + pan) / 100.0f);
 
-    size_t used = 0;
-    uint64_t heard = 0;
+    Cursor c;
+    c.avail = ring_.readable() / fmt_.chans;
     bool dry = false;
     for (size_t i = 0; i < frames; ++i) {
-        // Move past the input frames the previous outputs have used up.
-        while (shift_ > 0) {
-            if (haveB_) {
-                a_ = b_;
-                haveB_ = false;
-            } else if (used < avail) {
-                a_ = takeFrame(used++);
-            } else {
-                break;
-            }
-            --shift_;
-            ++heard;
-        }
-        if (shift_ == 0 && !haveA_ && used < avail) {
-            a_ = takeFrame(used++);
-            haveA_ = true;
-        }
-        if (shift_ > 0 || !haveA_) {
+        Frame out;
+        if (!moveOn(c) || !interpolate(c, eof, out)) {
             dry = true;
             break;
-        }
-        Frame out = a_;
-        if (frac_ > 0.0) {
-            if (!haveB_ && used < avail) {
-                b_ = takeFrame(used++);
-                haveB_ = true;
-            }
-            if (!haveB_ && !eof) {
-                dry = true;
-                break;
-            }
-            const Frame& next = haveB_ ? b_ : a_;
-            out.l += (next.l - a_.l) * static_cast<float>(frac_);
-            out.r += (next.r - a_.r) * static_cast<float>(frac_);
         }
         acc[2 * i] += out.l * gl;
         acc[2 * i + 1] += out.r * gr;
@@ -347,17 +355,16 @@ void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
         frac_ -= static_cast<double>(whole);
         shift_ += whole;
     }
-    ring_.consume(used * fmt_.chans);
-    bool finished = false;
-    if (dry && eof) {
+    ring_.consume(c.used * fmt_.chans);
+    const bool finished = dry && eof;
+    if (finished) {
         // The source is exhausted: the frame in hand, if any, has been heard.
-        if (haveA_ && shift_ > 0) ++heard;
+        if (haveA_ && shift_ > 0) ++c.heard;
         haveA_ = haveB_ = false;
         shift_ = 0;
-        finished = true;
     }
     historyCount_.store(historyWrite_, std::memory_order_release);
-    heardFrames_.fetch_add(heard, std::memory_order_release);
+    heardFrames_.fetch_add(c.heard, std::memory_order_release);
     stalled_.store(dry && !eof, std::memory_order_relaxed);
     if (finished) {
         ended_.store(true, std::memory_order_release);

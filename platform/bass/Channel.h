@@ -95,7 +95,14 @@ class Channel {
     void fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& tmp);
     void resetOutput(uint64_t baseFrame);  // with the mixer kept off this channel
     void waitPrimed();
+    // Progress through the ring within one mix pass.
+    struct Cursor {
+        size_t used = 0, avail = 0;
+        uint64_t heard = 0;
+    };
     Frame takeFrame(size_t index);
+    bool moveOn(Cursor& c);
+    bool interpolate(Cursor& c, bool eof, Frame& out);
 
     const DWORD handle_;
     const ChannelFormat fmt_;
