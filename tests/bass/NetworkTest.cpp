@@ -63,8 +63,8 @@ std::string metaBlock(const std::string& text) {
 }  // namespace
 
 TEST(Network, DownloadPlaysReportsItsSizeAndCompletes) {
-    const std::string mp3 =
-        encode(makeToneWav("net-file.wav", 1.0, 880), "mp3", "--tt NetTitle --ta NetArtist");
+    const std::string mp3 = encode(makeToneWav("net-file.wav", 1.0, 880), "mp3",
+                                   "--add-id3v2 --tt NetTitle --ta NetArtist");
     const std::string body = readFile(mp3);
     ASSERT_GT(body.size(), 1000u);
     TestServer server([&](const std::string& path, int fd) {
@@ -92,6 +92,9 @@ TEST(Network, DownloadPlaysReportsItsSizeAndCompletes) {
     EXPECT_EQ(http[0], "HTTP/1.0 200 OK");
     EXPECT_TRUE(contains(http, "Content-Length: " + std::to_string(body.size())));
     EXPECT_EQ(BASS_StreamGetTags(h, BASS_TAG_ICY), nullptr);
+    const char* v2 = BASS_StreamGetTags(h, BASS_TAG_ID3V2);
+    ASSERT_NE(v2, nullptr);
+    EXPECT_EQ(std::string(v2, 3), "ID3");
     EXPECT_NEAR(BASS_ChannelBytes2Seconds(h, BASS_StreamGetLength(h)), 1.0, 0.1);
 
     SyncCounter downloaded, end;
