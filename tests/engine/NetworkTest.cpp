@@ -68,6 +68,10 @@ TEST_F(NetworkTest, NetworkFileTagIsReadOnceDownloaded) {
     EXPECT_EQ(player.StreamInfo().SampleRate, 44100);
     EXPECT_EQ(player.StreamInfo().Channels, 2);
 
+    // The rate follows from the announced size and the estimated length.
+    EXPECT_EQ(player.StreamInfo().FileSize, body.size());
+    EXPECT_NEAR(player.StreamInfo().BitRate, 128, 8);
+
     ASSERT_TRUE(PumpUntil([&] { return !downloaded.empty(); }, 5s));
     const TStreamInfo& info = player.StreamInfo();
     EXPECT_EQ(downloaded.size(), 1u);
@@ -81,6 +85,29 @@ TEST_F(NetworkTest, NetworkFileTagIsReadOnceDownloaded) {
 
     player.StartPlayback();
     EXPECT_EQ(player.PlayState(), PLAYSTATE_PLAYING);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(NetworkTest, NetworkOggFileIsTitledByItsUpperCaseComment) {
+    const std::vector<char> upper =
+        ReadAll(OggFile("net-upper.ogg", 1.0, "-c ARTIST=x -c TITLE=y"));
+    const std::vector<char> lower = ReadAll(OggFile("net-lower.ogg", 1.0, "-a x -t y"));
+    TestHttpServer server([&](TestHttpServer::Connection& c, const std::string& path) {
+        const std::vector<char>& body = path.find("upper") != std::string::npos ? upper : lower;
+        c.Send("HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n");
+        SendSlowly(c, body);
+    });
+    TBASSPlayer player;
+    ASSERT_TRUE(player.PlayerReady());
+    ASSERT_TRUE(player.OpenStream(server.Url("/radio/upper.ogg")));
+    EXPECT_EQ(player.StreamInfo().Title, "y");
+    EXPECT_EQ(player.StreamInfo().Artist, "");  // only the title is taken at open
+    EXPECT_EQ(player.StreamInfo().SampleRate, 44100);
+    // "title=" in lower case is not the comment looked for, and an Ogg file
+    // gets no title from its address.
+    ASSERT_TRUE(player.OpenStream(server.Url("/radio/lower.ogg")));
+    EXPECT_EQ(player.StreamInfo().Title, "");
     EXPECT_TRUE(boxes.boxes.empty());
 }
 

@@ -69,6 +69,7 @@ TEST_F(PlayerTest, StatesThroughOpenStartStopRestartAndNaturalEnd) {
 
     player->StartPlayback();
     EXPECT_EQ(player->PlayState(), PLAYSTATE_PLAYING);
+    EXPECT_FALSE(player->PlayerTimerEnabled());  // nobody asked for spectrum bands
     ASSERT_TRUE(WaitForPosition(300));
     player->StartPlayback();  // while playing: nothing
     EXPECT_EQ(player->PlayState(), PLAYSTATE_PLAYING);
