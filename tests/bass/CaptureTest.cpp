@@ -36,9 +36,7 @@ uint32_t le32At(const std::string& path, std::streamoff at) {
 TEST(Capture, KilledProcessLeavesAReadableFile) {
     const std::string wav = makeToneWav("kill.wav", 5.0, 440);
     const std::string capture = workDir() + "/killed.wav";
-    const char* bin = std::getenv("KAV_BIN_DIR");
-    ASSERT_NE(bin, nullptr);
-    const std::string tool = std::string(bin) + "/basstool";
+    const std::string tool = binDir() + "/basstool";
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {

@@ -23,13 +23,12 @@ TEST(Binding, LoadsOnceAndRefusesIncompleteLibraries) {
     Unload_BASSDLL();
     EXPECT_FALSE(BASS_Loaded());
     EXPECT_EQ(BASS_GetVersion, nullptr);
-    const char* dir = std::getenv("KAV_BIN_DIR");
-    ASSERT_NE(dir, nullptr);
-    EXPECT_FALSE(Load_BASSDLL(std::string(dir) + "/../tests/incomplete_bass.dll"));
+    const std::string dir = binDir();
+    EXPECT_FALSE(Load_BASSDLL(dir + "/../tests/incomplete_bass.dll"));
     EXPECT_EQ(BASS_GetVersion, nullptr);
     EXPECT_FALSE(BASS_Loaded());
     EXPECT_EQ(BASS_Init, nullptr);
-    EXPECT_FALSE(Load_BASSDLL(std::string(dir) + "/no-such-library.dll"));
+    EXPECT_FALSE(Load_BASSDLL(dir + "/no-such-library.dll"));
     ASSERT_TRUE(bindLibraries());
     EXPECT_EQ(BASS_GetVersion(), 2u);
 }

@@ -4,15 +4,21 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "Fixtures.h"
 
 namespace bass_test {
 
-bool bindLibraries() {
+std::string binDir() {
     const char* dir = std::getenv("KAV_BIN_DIR");
-    const std::string bin = dir ? dir : ".";
+    if (dir && *dir) return dir;
+    return std::filesystem::current_path().string();
+}
+
+bool bindLibraries() {
+    const std::string bin = binDir();
     return Load_BASSDLL(bin + "/bass.dll") && Load_BASSWMADLL(bin + "/basswma.dll");
 }
 

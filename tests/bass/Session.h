@@ -11,6 +11,9 @@
 
 namespace bass_test {
 
+// The build's program directory: KAV_BIN_DIR, else the working directory
+// (CTest runs the tests there).
+std::string binDir();
 // Binds bass.dll and basswma.dll from the build's program directory (once).
 bool bindLibraries();
 // The device number of the null output.
