@@ -1,0 +1,159 @@
+#include "ProgramRun.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <thread>
+
+#include "engine/Dynamic_BASS.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+namespace {
+
+fs::path BinDir() {
+    const char* dir = std::getenv("KAV_BIN_DIR");
+    return dir ? fs::path(dir) : fs::current_path();
+}
+
+}  // namespace
+
+std::uint32_t LocalTimeOfDayMs() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&t, &local);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    return std::uint32_t(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ms);
+}
+
+std::string TimeText(std::uint32_t ms) {
+    char text[16];
+    const unsigned s = ms / 1000;
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", s / 3600 % 24, s / 60 % 60, s % 60);
+    return text;
+}
+
+ProgramRun::ProgramRun() {
+    dir_ = fs::temp_directory_path() /
+           ("kav-run-" + std::to_string(getpid()) + "-" + std::to_string(std::rand()));
+    fs::create_directories(dir_);
+    for (const auto& entry : fs::directory_iterator(BinDir())) {
+        const std::string name = entry.path().filename().string();
+        // The program and the libraries it loads by file name.
+        if (!entry.is_regular_file() || (name != "kav" && !name.ends_with(".dll"))) continue;
+        fs::copy_file(entry.path(), dir_ / name);
+    }
+}
+
+ProgramRun::~ProgramRun() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+}
+
+std::string ProgramRun::Tone(const std::string& name, double seconds, int frequency) {
+    const std::string path = (dir_ / name).string();
+    const std::string command = "sox -n -r 44100 -c 2 -b 16 '" + path + "' synth " +
+                                std::to_string(seconds) + " sine " + std::to_string(frequency) +
+                                " vol 0.5";
+    return std::system(command.c_str()) == 0 ? path : "";
+}
+
+void ProgramRun::WriteLines(const std::string& name, const std::vector<std::string>& lines) {
+    std::ofstream out(dir_ / name, std::ios::binary);
+    for (const std::string& line : lines) out << line << "\r\n";
+}
+
+// The library stays loaded: unloading it is the process end's business.
+int ProgramRun::NullDevice() const {
+    if (!Load_BASSDLL((dir_ / "bass.dll").string())) return 0;
+    int last = 0;
+    for (int i = 1; i < 256; ++i) {
+        const char* name = BASS_GetDeviceDescription(i);
+        if (!name) break;
+        last = i;
+        if (std::string(name).find("null") != std::string::npos) return i;
+    }
+    return last;
+}
+
+bool ProgramRun::Start() {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string var = *e;
+        if (!var.starts_with("QT_QPA_PLATFORM=") && !var.starts_with("KAV_CAPTURE_WAV="))
+            env.push_back(var);
+    }
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("KAV_CAPTURE_WAV=" + Capture());
+    std::vector<char*> envp;
+    for (std::string& var : env) envp.push_back(var.data());
+    envp.push_back(nullptr);
+    std::string program = (dir_ / "kav").string();
+    char* argv[] = {program.data(), nullptr};
+    started_ = std::chrono::steady_clock::now();
+    startTimeOfDay_ = LocalTimeOfDayMs();
+    return posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()) == 0;
+}
+
+bool ProgramRun::Running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+void ProgramRun::WaitFor(std::chrono::milliseconds time) {
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end && Running()) {
+        std::error_code ec;
+        const std::uintmax_t bytes = fs::file_size(Capture(), ec);
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        if (!ec) samples_.push_back({wall, bytes});
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// Each sample's bytes were written by its time at the latest, so the capture
+// began no later than wall - played; the earliest such bound is the closest.
+double ProgramRun::CaptureStart() const {
+    double start = 1e9;
+    for (const Sample& s : samples_)
+        if (s.bytes > 44) start = std::min(start, s.wall - double(s.bytes - 44) / (44100.0 * 4));
+    return start;
+}
+
+bool ProgramRun::Terminate(std::chrono::milliseconds limit, int& status) {
+    if (pid_ <= 0) return false;
+    kill(pid_, SIGTERM);
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+}  // namespace e2e

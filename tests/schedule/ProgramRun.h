@@ -1,0 +1,58 @@
+// Runs the built program in a program directory of its own: a copy of the
+// build's bin folder with its own kav.ini and lists, the null output captured.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Local time of day in milliseconds, as the program reads it.
+std::uint32_t LocalTimeOfDayMs();
+std::string TimeText(std::uint32_t ms);  // "hh:mm:ss", seconds rounded down
+
+class ProgramRun {
+  public:
+    ProgramRun();   // makes the directory and copies the program into it
+    ~ProgramRun();  // ends the program if it still runs, removes the directory
+
+    const std::filesystem::path& Dir() const { return dir_; }
+    std::string Capture() const { return (dir_ / "capture.wav").string(); }
+    // A sine tone file in the directory (sox).
+    std::string Tone(const std::string& name, double seconds, int frequency);
+    // Writes a file beside the program, lines ended by CR LF.
+    void WriteLines(const std::string& name, const std::vector<std::string>& lines);
+    // The number of the null output in the library's device list.
+    int NullDevice() const;
+
+    bool Start();
+    // The local time of day at Start, in ms.
+    std::uint32_t StartTimeOfDay() const { return startTimeOfDay_; }
+    bool Running();
+    // SIGTERM, then waits; false when it did not end within the limit.
+    bool Terminate(std::chrono::milliseconds limit, int& status);
+    // Samples of (time since Start, captured bytes) taken by WaitFor.
+    struct Sample {
+        double wall;
+        std::uintmax_t bytes;
+    };
+    const std::vector<Sample>& Samples() const { return samples_; }
+    // Waits while the program runs, sampling the capture's growth.
+    void WaitFor(std::chrono::milliseconds time);
+    // When the capture started, in seconds since Start, from the samples.
+    double CaptureStart() const;
+
+  private:
+    std::filesystem::path dir_;
+    pid_t pid_ = -1;
+    std::chrono::steady_clock::time_point started_;
+    std::uint32_t startTimeOfDay_ = 0;
+    std::vector<Sample> samples_;
+};
+
+}  // namespace e2e

@@ -1,0 +1,259 @@
+// The main window playing, under the offscreen platform, on the real engine
+// and its null output: the now-playing display, the transport, the fade as
+// the window shows it, and the lists' double click and Enter.
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QToolButton>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "Unit1.h"
+#include "engine/BASSPlayer.h"
+#include "engine/Dynamic_BASS.h"
+#include "platform/win/Clock.h"
+#include "platform/win/DynLib.h"
+#include "platform/win/MessageBox.h"
+#include "platform/win/ProgramDir.h"
+#include "widgets/CoolTrayIcon.h"
+#include "widgets/RXSlider.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+fs::path BinDir() {
+    const char* dir = std::getenv("KAV_BIN_DIR");
+    return dir ? fs::path(dir) : fs::current_path();
+}
+
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 5s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// One program directory for the process, with the libraries beside it. The
+// library stays mapped from the first test on: a thread of the sound system
+// outlives an unload, and the windows' engines unload it as they go.
+const fs::path& ProgramFolder() {
+    static const fs::path folder = [] {
+        fs::path dir = fs::temp_directory_path() / ("kav-window-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        for (const char* lib : {"bass.dll", "basswma.dll", "in_mp3.dll", "in_wave.dll"})
+            if (fs::exists(BinDir() / lib)) fs::copy_file(BinDir() / lib, dir / lib);
+        win::LoadLibrary((dir / "bass.dll").string());
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(ProgramFolder(), ignored);
+        });
+        return dir;
+    }();
+    return folder;
+}
+
+// The null output: so named, else the last device.
+int NullDevice() {
+    static const int device = [] {
+        int found = 0, last = 0;
+        if (!Load_BASSDLL((ProgramFolder() / "bass.dll").string())) return 0;
+        for (int i = 1; i < 256 && BASS_GetDeviceDescription(i); ++i) {
+            last = i;
+            if (std::string(BASS_GetDeviceDescription(i)).find("null") != std::string::npos)
+                found = i;
+        }
+        Unload_BASSDLL();
+        return found ? found : last;
+    }();
+    return device;
+}
+
+class WindowPlaybackTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir = ProgramFolder();
+        for (const char* name : {"kav.ini", "pl.m3u", "prgm.m3u"}) fs::remove(dir / name);
+        win::SetProgramDir(dir.string());
+        win::SetMessageBoxHandler(
+            [this](const std::string& caption, const std::string& text, unsigned) {
+                boxes.push_back(caption + ": " + text);
+                if (onBox) onBox();
+                return win::IDOK;
+            });
+    }
+    void TearDown() override {
+        form.reset();
+        win::SetClock(nullptr);
+        win::SetMessageBoxHandler({});
+        win::SetProgramDir("");
+    }
+
+    std::string Sox(const std::string& name, double seconds, int channels = 2) {
+        const std::string path = (dir / name).string();
+        const std::string command = "sox -n -r 44100 -c " + std::to_string(channels) + " -b 16 '" +
+                                    path + "' synth " + std::to_string(seconds) +
+                                    " sine 440 vol 0.5";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return path;
+    }
+    std::string Mp3(const std::string& name, double seconds, const std::string& tags) {
+        const std::string wav = Sox(name + ".wav", seconds);
+        const std::string path = (dir / name).string();
+        const std::string command = "lame --quiet -b 128 " + tags + " '" + wav + "' '" + path + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return path;
+    }
+    void Write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+    }
+    // kav.ini on the null output, nothing marked, plus the lines given.
+    void Settings(const std::string& more = {}) {
+        Write("kav.ini",
+              "[varios]\r\ndev=" + std::to_string(NullDevice()) + "\r\npln=0\r\n" + more);
+    }
+    TForm1& Start() {
+        form = std::make_unique<TForm1>();
+        return *form;
+    }
+    TBASSPlayer& Engine() { return *form->BASSPlayer1; }
+    static void Key(QWidget* w, int key) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+    }
+    static std::string Text(const QLabel* label) { return label->text().toStdString(); }
+
+    fs::path dir;
+    std::vector<std::string> boxes;
+    std::function<void()> onBox;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(WindowPlaybackTest, ATaggedMp3ShowsItsArtistTitleParametersAndLength) {
+    const std::string mp3 = Mp3("tagged.mp3", 3.5, "--ta 'Os Artistas' --tt 'Uma Cancao'");
+    Write("pl.m3u", "#EXTM3U\r\n" + mp3 + "\r\n");
+    Settings();
+    TForm1& f = Start();
+    f.SpeedButton1->click();  // "Pla&y"
+    ASSERT_EQ(Engine().PlayState(), PLAYSTATE_PLAYING);
+    EXPECT_EQ(Text(f.Lartist), "Os Artistas");
+    EXPECT_EQ(Text(f.Ltitle), "Uma Cancao");
+    EXPECT_EQ(Text(f.Lparam), "44100 Hz, 128 kbps, estéreo");
+    EXPECT_EQ(Text(f.Ldur), "00:00:03");
+    // The tick keeps the elapsed time current.
+    EXPECT_TRUE(PumpUntil([&] { return Text(f.Lpos) == "00:00:01"; }, 3s));
+    EXPECT_EQ(f.playlistCells.Cell(0, 1), "   >");
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+}
+
+// A local file without a title tag is given its file name as title by the
+// engine; the display's own text stands where the engine gives none.
+TEST_F(WindowPlaybackTest, AnUntaggedFileSaysSoAndAMonoFileShowsMono) {
+    const std::string wav = Sox("mono.wav", 2, 1);
+    const std::string mp3 = Mp3("plain.mp3", 2, "");
+    Write("pl.m3u", "#EXTM3U\r\n" + mp3 + "\r\n" + wav + "\r\n");
+    Settings();
+    TForm1& f = Start();
+    f.BPlayClick();
+    EXPECT_EQ(Text(f.Lartist), "Sem indicação de autor");
+    EXPECT_EQ(Text(f.Ltitle), "plain.mp3");
+    EXPECT_EQ(Text(f.Lparam), "44100 Hz, 128 kbps, estéreo");
+    f.BPlayClick();
+    EXPECT_EQ(Text(f.Lparam), "44100 Hz, 705 kbps, mono");
+    EXPECT_EQ(Text(f.Ldur), "00:00:02");
+}
+
+TEST_F(WindowPlaybackTest, TheFadeShowsFadingInTheMiddleAndTakesNoInputMeanwhile) {
+    Write("pl.m3u", "#EXTM3U\r\n" + Sox("a.wav", 10) + "\r\n");
+    Settings("volume=200\r\n");
+    TForm1& f = Start();
+    f.BPlayClick();
+    ASSERT_EQ(Engine().PlayState(), PLAYSTATE_PLAYING);
+    win::ManualClock clock;
+    win::SetClock(&clock);
+    int sleeps = 0, shown = 0, centred = 0, blocked = 0;
+    std::uint32_t lowest = 255;
+    clock.SetSleepHook([&](std::uint32_t) {
+        ++sleeps;
+        const QWidget* area = f.Panel1->parentWidget();
+        shown += !f.Panel1->isHidden();
+        centred += f.Panel1->x() == area->width() / 2 - f.Panel1->width() / 2 &&
+                   f.Panel1->y() == area->height() / 2 - f.Panel1->height() / 2;
+        blocked += !f.isEnabled() && !f.CoolTrayIcon1->Enabled();
+        lowest = std::min(lowest, Engine().Volume());
+    });
+    f.SpeedButton2->click();  // "&Parar"
+    win::SetClock(nullptr);
+    EXPECT_GT(sleeps, 1000);
+    EXPECT_EQ(shown, sleeps);
+    EXPECT_EQ(centred, sleeps);
+    EXPECT_EQ(blocked, sleeps);
+    EXPECT_EQ(lowest, 1u);
+    EXPECT_NE(Engine().PlayState(), PLAYSTATE_PLAYING);
+    EXPECT_TRUE(f.Panel1->isHidden());
+    EXPECT_TRUE(f.isEnabled());
+    EXPECT_TRUE(f.CoolTrayIcon1->Enabled());
+    EXPECT_EQ(Engine().Volume(), 200u);
+    EXPECT_EQ(f.OutputVolume(), 200);
+}
+
+TEST_F(WindowPlaybackTest, DoubleClickAndEnterPlayTheSelectedRowOfEitherList) {
+    Write("pl.m3u", "#EXTM3U\r\n" + Sox("a.wav", 10) + "\r\n" + Sox("b.wav", 10) + "\r\n");
+    Write("prgm.m3u", "#EXTM3U\r\n#KAVINF:--:--:--\r\n" + Sox("p.wav", 10) + "\r\n");
+    Settings("tfade=0\r\n");
+    TForm1& f = Start();
+    f.playlistCells.SetRow(2);
+    f.playlistDblClick();
+    EXPECT_EQ(Engine().CurrentFile(), (dir / "b.wav").string());
+    f.playlistCells.SetRow(1);
+    Key(f.playlist, Qt::Key_Return);
+    EXPECT_EQ(Engine().CurrentFile(), (dir / "a.wav").string());
+    EXPECT_EQ(f.CurrentPlaylistRow, 1u);
+    Key(f.prgmlist, Qt::Key_Return);
+    EXPECT_EQ(Engine().CurrentFile(), (dir / "p.wav").string());
+    EXPECT_TRUE(f.PlayingFromProgramme);
+    EXPECT_EQ(f.prgmlistCells.Cell(0, 1), "   >");
+    // "Pla&y" while a programme item plays: the playlist goes on after its row.
+    f.BPlayClick();
+    EXPECT_EQ(Engine().CurrentFile(), (dir / "b.wav").string());
+}
+
+TEST_F(WindowPlaybackTest, TerminadoIsShownWithTheTimerStoppedAndNothingFollows) {
+    Write("pl.m3u", "#EXTM3U\r\n" + Sox("a.wav", 10) + "\r\n");
+    Write("prgm.m3u", "#EXTM3U\r\n#KAVINF:--:--:--!\r\n" + Sox("p.wav", 0.3) + "\r\n");
+    Settings();
+    TForm1& f = Start();
+    bool timerWhileUp = true;
+    onBox = [&] { timerWhileUp = f.Timer1.Enabled(); };
+    f.prgmlistCells.SetRow(1);
+    f.prgmlistDblClick();
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }));
+    EXPECT_EQ(boxes, std::vector<std::string>{"KAV: Terminado!"});
+    EXPECT_FALSE(timerWhileUp);
+    EXPECT_TRUE(f.Timer1.Enabled());
+    EXPECT_NE(Engine().PlayState(), PLAYSTATE_PLAYING);
+    EXPECT_EQ(f.playlistCells.Cell(0, 1), "");
+}
+
+TEST_F(WindowPlaybackTest, AnOggFileGoneFromTheDiskIsReportedAndNothingMovesOn) {
+    Write("pl.m3u",
+          "#EXTM3U\r\n" + (dir / "gone.ogg").string() + "\r\n" + Sox("a.wav", 10) + "\r\n");
+    Settings();
+    TForm1& f = Start();
+    f.BPlayClick();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("gone.ogg"), std::string::npos) << boxes[0];
+    EXPECT_NE(Engine().PlayState(), PLAYSTATE_PLAYING);
+    EXPECT_EQ(f.CurrentPlaylistRow, 1u);
+    f.BPlayClick();
+    EXPECT_EQ(Engine().CurrentFile(), (dir / "a.wav").string());
+}
+
+}  // namespace
