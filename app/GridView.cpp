@@ -2,6 +2,26 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QStyledItemDelegate>
+
+namespace {
+// Tells the view which editor it opened, so that leaving editing mode can
+// keep what was typed and close it.
+class CellDelegate : public QStyledItemDelegate {
+  public:
+    CellDelegate(QObject* parent, std::function<void(QWidget*)> opened)
+        : QStyledItemDelegate(parent), opened_(std::move(opened)) {}
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        opened_(editor);
+        return editor;
+    }
+
+  private:
+    std::function<void(QWidget*)> opened_;
+};
+}  // namespace
 
 GridModel::GridModel(StringGrid& grid, QObject* parent)
     : QAbstractTableModel(parent), grid_(grid) {}
@@ -48,6 +68,7 @@ void GridModel::Refresh() {
 TStringGridView::TStringGridView(StringGrid& grid, QWidget* parent)
     : QTableView(parent), grid_(grid), model_(grid, this) {
     setModel(&model_);
+    setItemDelegate(new CellDelegate(this, [this](QWidget* editor) { editor_ = editor; }));
     setSelectionBehavior(SelectRows);
     setSelectionMode(SingleSelection);
     setEditTriggers(NoEditTriggers);
@@ -97,17 +118,20 @@ void TStringGridView::ShowCurrent() {
 }
 
 void TStringGridView::SetEditing(bool editing) {
-    if (!editing && state() == EditingState) {
-        QWidget* editor = indexWidget(currentIndex());
-        if (editor) commitData(editor);
-        closePersistentEditor(currentIndex());
-    }
+    if (!editing) closeCellEditor();
     editing_ = editing;
     model_.SetEditable(editing);
     setSelectionBehavior(editing ? SelectItems : SelectRows);
     setEditTriggers(editing ? AllEditTriggers : NoEditTriggers);
     ShowCurrent();
     if (editing) edit(currentIndex());
+}
+
+void TStringGridView::closeCellEditor() {
+    if (!editor_ || state() != EditingState) return;
+    QWidget* editor = editor_;
+    commitData(editor);
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
 }
 
 void TStringGridView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QPointer>
 #include <QTableView>
 #include <functional>
 
@@ -57,9 +58,11 @@ class TStringGridView : public QTableView {
 
   private:
     void rowHeaderMoved(int logical, int oldVisual, int newVisual);
+    void closeCellEditor();
     void applyColumnWidths();
 
     StringGrid& grid_;
     GridModel model_;
     bool editing_ = false;
+    QPointer<QWidget> editor_;  // the cell editor last opened
 };

@@ -285,12 +285,17 @@ TEST_F(Form1Test, EditingModeEditsCellsOfTheSelectedRowStartingAtTheStartText) {
         f.prgmlist->Model().setData(f.prgmlist->Model().index(1, 0), "12:30:00", Qt::EditRole));
     EXPECT_EQ(f.prgmlistCells.Cell(1, 2), "12:30:00");
 
+    auto* editor = f.prgmlist->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->setText("07:00:00");  // typed, not yet confirmed
     f.editarprgml->click();
     EXPECT_FALSE(f.prgmlist->Editing());
+    EXPECT_FALSE(f.prgmlist->EditorShown());
+    EXPECT_EQ(f.prgmlistCells.Cell(1, 2), "07:00:00");
     EXPECT_EQ(f.prgmlist->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_FALSE(f.prgmlist->Model().setData(f.prgmlist->Model().index(1, 0), "x", Qt::EditRole));
     Stop();
-    EXPECT_NE(Read("prgm.m3u").find("#KAVINF:12:30:00\r\n/j/b.mp3\r\n"), std::string::npos);
+    EXPECT_NE(Read("prgm.m3u").find("#KAVINF:07:00:00\r\n/j/b.mp3\r\n"), std::string::npos);
 }
 
 TEST_F(Form1Test, DraggingARowHeaderMovesTheWholeRowWithItsMarker) {
