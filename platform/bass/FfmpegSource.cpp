@@ -163,7 +163,7 @@ bool FfmpegSource::openInput(const OpenRequest& req, int& error) {
         fmt_ = nullptr;
         bool local = !req.memory && !req.feed && req.url.find("://") == std::string::npos;
         error = rc == AVERROR(ENOENT) || rc == AVERROR(EACCES) ? BASS_ERROR_FILEOPEN
-                : local || req.memory                          ? BASS_ERROR_FILEFORM
+                : local || req.memory || req.feed              ? BASS_ERROR_FILEFORM
                                                                : BASS_ERROR_FILEOPEN;
         return false;
     }

@@ -199,7 +199,7 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
     EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].begin + 22050, c.rate), 440, 5);
 }
 
-TEST(Network, UnreachableServerFailsQuickly) {
+TEST(Network, UnusableAddressesFail) {
     Session s("net-none");
     ASSERT_TRUE(s.ok());
     int port = 0;
@@ -213,6 +213,14 @@ TEST(Network, UnreachableServerFailsQuickly) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     EXPECT_EQ(BASS_StreamCreateURL("gopher://127.0.0.1/x", 0, 0, nullptr, nullptr), 0u);
+
+    // A page that is not audio: refused as a format, so the caller may try the add-on.
+    TestServer page([&](const std::string&, int fd) {
+        page.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html><body>" +
+                          std::string(20000, ' ') + "</body></html>");
+    });
+    EXPECT_EQ(BASS_StreamCreateURL(page.url("/index.html").c_str(), 0, 0, nullptr, nullptr), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
 }
 
 // A chained Ogg stream: the second song's comments replace the list (tag kind 2)
