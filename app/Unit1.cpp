@@ -15,6 +15,7 @@
 #include "ListFiles.h"
 #include "Markers.h"
 #include "OutputDevices.h"
+#include "engine/BASSPlayer.h"
 #include "platform/win/AtomicFile.h"
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
@@ -67,8 +68,13 @@ void TForm1::FormCreate() {
 
     Settings = std::make_unique<win::IniFile>(AppDir + win::PathDelim + "kav.ini");
     StartupDevice = std::uint8_t(Settings->ReadInteger(kVarios, "dev", 1));
-    // The engine is created here, given StartupDevice, and loads the input
-    // plug-ins; the compressor's DSP plug-in below goes through it.
+    ::StartupDevice = StartupDevice;
+    BASSPlayer1 = std::make_unique<TBASSPlayer>();
+    BASSPlayer1->OnPlayEnd = [this](TBASSPlayer*) { BASSPlayer1PlayEnd(); };
+    LoadWinampPlugin("in_mp3.dll");  // a plug-in that is missing is simply absent
+    LoadWinampPlugin("in_wave.dll");
+    BASSPlayer1->SetPluginFirst(true);
+    // The compressor's DSP plug-in below goes through the engine.
     compressor->setChecked(Settings->ReadBool(kVarios, "compressor", false));
     if (compressor->isChecked()) compressorClick();
     BuildDeviceMenu();

@@ -21,6 +21,7 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QToolButton;
+class TBASSPlayer;
 class TCoolTrayIcon;
 class TRxClock;
 class TRxSlider;
@@ -78,6 +79,8 @@ class TForm1 : public QMainWindow {
     std::string AppDir;
     std::unique_ptr<win::IniFile> Settings;  // open from FormCreate to FormDestroy
     std::uint8_t StartupDevice = 1;          // the device the engine initialises
+    // The engine, from FormCreate on.
+    std::unique_ptr<TBASSPlayer> BASSPlayer1;
     TDropTarget DropTarget = TDropTarget::Playlist;
     unsigned CurrentPlaylistRow = 0;
     unsigned CurrentProgrammeRow = 0;
@@ -125,6 +128,7 @@ class TForm1 : public QMainWindow {
     // The volume last given to the engine.
     int OutputVolume() const { return outputVolume_; }
     // Hooks where playback control and the scheduler act.
+    void BASSPlayer1PlayEnd() {}  // the engine's OnPlayEnd
     void BPlayClick() {}
     void BPararClick() {}
     void SpeedButton3Click() {}

@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "engine/Dynamic_BASS.h"
-#include "platform/win/DynLib.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
 
@@ -148,13 +147,6 @@ void UseNullOutput() {
     // CTest runs the tests in the build's bin folder, the program directory.
     const char* dir = std::getenv("KAV_BIN_DIR");
     win::SetProgramDir(dir ? std::string(dir) : fs::current_path().string());
-    // The sound system's device watcher thread, started by the library's
-    // device list, outlives an unload of bass.dll and then runs unmapped code.
-    // The tests keep a reference of their own, so that each player's
-    // unbinding leaves the library mapped.
-    static const win::HMODULE pinned =
-        win::LoadLibrary(win::ProgramDir() + win::PathDelim + "bass.dll");
-    ASSERT_NE(pinned, nullptr) << win::LastLibraryError();
     StartupDevice = NullDevice();
     ASSERT_NE(StartupDevice, 0) << "the null output is not in the device list";
 }
