@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <thread>
 
 #include "Capture.h"
@@ -513,4 +514,51 @@ TEST(Playback, StreamAndMusicVolumesAreSeparate) {
     EXPECT_LT(musicBefore, 100);
     EXPECT_LT(streamAfter, 100);
     EXPECT_GT(musicAfter, 2000);
+}
+
+// MPEG-1 layer I: no encoder is at hand, so the file is 115 frames of silence
+// written here (mono, 44100 Hz, 128 kbit/s, 384 samples a frame).
+TEST(Playback, LayerOneFileIsDecoded) {
+    std::string frame(136, '\0');
+    frame[0] = '\xFF';
+    frame[1] = '\xFF';  // MPEG-1, layer I, no checksum
+    frame[2] = '\x40';  // 128 kbit/s, 44100 Hz
+    frame[3] = '\xC0';  // mono
+    std::string file;
+    for (int i = 0; i < 115; ++i) file += frame;
+    const std::string path = workDir() + "/silence.mp1";
+    std::ofstream(path, std::ios::binary) << file;
+    Session s("mp1");
+    ASSERT_TRUE(s.ok());
+    DWORD h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    BASS_CHANNELINFO info{};
+    ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
+    EXPECT_EQ(info.ctype, BASS_CTYPE_STREAM_MP1);
+    EXPECT_EQ(info.chans, 1u);
+    EXPECT_NEAR(BASS_ChannelBytes2Seconds(h, BASS_StreamGetLength(h)), 1.0, 0.05);
+    SyncCounter end;
+    playToEnd(h, end);
+    EXPECT_EQ(BASS_ChannelGetPosition(h), 115u * 384 * 2);
+}
+
+// KAV_NULL_PACE=0: the null output mixes only while something plays and
+// waits for data rather than filling in silence.
+TEST(Playback, UnpacedOutputWritesOnlyWhatPlays) {
+    const std::string mp3 = encode(makeToneWav("unpaced.wav", 3.0, 523.25), "mp3");
+    ::setenv("KAV_NULL_PACE", "0", 1);
+    Session s("unpaced");
+    ::unsetenv("KAV_NULL_PACE");
+    ASSERT_TRUE(s.ok());
+    std::this_thread::sleep_for(100ms);  // paced, this would be 100 ms of silence
+    DWORD h = BASS_StreamCreateFile(FALSE, mp3.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u);
+    SyncCounter end;
+    playToEnd(h, end, 10000ms);
+    Capture c = loadCapture(s);
+    auto segs = segments(c.left, kLoud, 1);
+    ASSERT_FALSE(segs.empty());
+    EXPECT_LT(segs.front().begin, 100u);  // only the tone's own fade-in precedes it
+    EXPECT_NEAR(c.seconds(c.frames()), 3.0, 0.011);
+    EXPECT_NEAR(toneFrequency(c.left, 0, c.frames(), c.rate), 523.25, 2);
 }
