@@ -10,6 +10,7 @@
 #include "Session.h"
 
 using namespace bass_test;
+using namespace std::chrono_literals;
 
 TEST(Binding, LoadsOnceAndRefusesIncompleteLibraries) {
     ASSERT_TRUE(bindLibraries());
@@ -178,4 +179,37 @@ TEST(Tags, Id3BlocksAndOggComments) {
     // Written as the encoder wrote them (it writes the keys in lower case).
     EXPECT_NE(std::find(comments.begin(), comments.end(), "title=OggTitle"), comments.end());
     EXPECT_NE(std::find(comments.begin(), comments.end(), "artist=OggArtist"), comments.end());
+}
+
+// Damaged files play what they hold and end; nothing hangs.
+TEST(Errors, DamagedFilesPlayWhatTheyHold) {
+    const std::string wav = makeToneWav("damaged.wav", 1.0, 440);
+    const std::string mp3 = encode(wav, "mp3");
+    std::ifstream in(mp3, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string cut = workDir() + "/cut.mp3";
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    // A WAV header announcing far more data than the file holds.
+    std::ifstream win(wav, std::ios::binary);
+    std::string w((std::istreambuf_iterator<char>(win)), {});
+    w.resize(44 + 44100);  // a quarter of a second of stereo frames
+    w[40] = w[41] = w[42] = '\xFF';
+    w[43] = '\x7F';
+    const std::string liar = workDir() + "/liar.wav";
+    std::ofstream(liar, std::ios::binary) << w;
+
+    Session s("damaged");
+    ASSERT_TRUE(s.ok());
+    for (const std::string& path : {cut, liar}) {
+        SCOPED_TRACE(path);
+        DWORD h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+        ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+        SyncCounter end;
+        ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end), 0u);
+        ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+        ASSERT_TRUE(waitFor([&] { return end.calls.load() > 0; }, 3000ms));
+        const double heard = positionSeconds(h);
+        EXPECT_NEAR(heard, path == cut ? 0.5 : 0.25, 0.05);
+        EXPECT_TRUE(BASS_StreamFree(h));
+    }
 }
