@@ -99,7 +99,7 @@ void Channel::fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& t
     if (eof) {
         sourceEnded_ = true;
         eof_.store(true, std::memory_order_release);
-        sourceEndEvent_.store(true);
+        sourceDone_.store(true);
     }
     cv_.notify_all();
     if (n == 0 && !eof) cv_.wait_for(lk, 10ms);

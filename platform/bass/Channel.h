@@ -49,7 +49,10 @@ class Channel {
     DWORD bytesPerFrame() const { return fmt_.chans * ((fmt_.flags & BASS_SAMPLE_8BITS) ? 1 : 2); }
     TagStore& tags() { return *tags_; }
 
-    // Transport, from any thread but the output callback.
+    // Transport, from any thread but the output callback. play starts or goes
+    // on; with restart (a flush), or once finished, it starts again from 0.
+    // stop keeps the position, but a user stream's buffered data is dropped
+    // and its position goes back to 0, as its procedure starts afresh.
     bool play(bool restart);
     void stop();
     bool pause();
@@ -70,7 +73,7 @@ class Channel {
     // that held the last frame (delivered: the output's count of such blocks).
     bool takeEndEvent(uint64_t delivered);
     // The source has been read to its end (for downloads).
-    bool sourceEnded() const { return sourceEndEvent_.load(); }
+    bool sourceEnded() const { return sourceDone_.load(); }
     // The syncs of a type not fired yet, marked fired.
     std::vector<Sync> takeUnfired(DWORD type);
 
@@ -130,7 +133,7 @@ class Channel {
     std::atomic<bool> stalled_{false};  // the mixer ran dry before the end
     std::atomic<bool> endEvent_{false};
     std::atomic<uint64_t> endPass_{0};
-    std::atomic<bool> sourceEndEvent_{false};
+    std::atomic<bool> sourceDone_{false};
     std::atomic<uint64_t> baseFrame_{0};
     std::atomic<uint64_t> heardFrames_{0};
     std::atomic<int> volume_{100};
