@@ -17,7 +17,10 @@ struct Document {
     std::vector<Line> lines;
     std::string eol = "\r\n";
     bool endsWithEol = true;
+    bool bom = false;  // a UTF-8 byte-order mark before the first line, kept on writing
 };
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string_view trim(std::string_view s) {
     auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
@@ -37,6 +40,10 @@ bool equalNoCase(std::string_view a, std::string_view b) {
 
 Document parse(std::string_view text) {
     Document doc;
+    if (text.starts_with(kUtf8Bom)) {
+        doc.bom = true;
+        text.remove_prefix(kUtf8Bom.size());
+    }
     size_t firstLf = text.find('\n');
     if (firstLf != std::string_view::npos && (firstLf == 0 || text[firstLf - 1] != '\r'))
         doc.eol = "\n";
@@ -116,7 +123,7 @@ std::string singleLine(std::string_view s) {
 }
 
 std::string serialize(const Document& doc) {
-    std::string out;
+    std::string out(doc.bom ? kUtf8Bom : "");
     for (size_t i = 0; i < doc.lines.size(); ++i) {
         out += doc.lines[i].text;
         if (i + 1 < doc.lines.size() || doc.endsWithEol) out += doc.eol;

@@ -95,6 +95,15 @@ TEST(IniWrite, CreatesTheFileWithCrLfAndEveryKeyReadsBack) {
     EXPECT_FALSE(ini.ReadBool("varios", "compressor", true));
 }
 
+TEST(IniWrite, ByteOrderMarkBeforeTheFirstSectionIsReadPastAndKept) {
+    TempDir dir;
+    TempDir::Write(dir.File("a.ini"), "\xEF\xBB\xBF[varios]\r\nvolume=9\r\n");
+    IniFile ini(dir.File("a.ini"));
+    EXPECT_EQ(ini.ReadInteger("varios", "volume", 0), 9);
+    ASSERT_TRUE(ini.WriteInteger("varios", "volume", 10));
+    EXPECT_EQ(TempDir::Read(dir.File("a.ini")), "\xEF\xBB\xBF[varios]\r\nvolume=10\r\n");
+}
+
 TEST(IniWrite, LineBreaksInAValueCannotAddLines) {
     TempDir dir;
     IniFile ini(dir.File("a.ini"));
