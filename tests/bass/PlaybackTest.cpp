@@ -562,3 +562,27 @@ TEST(Playback, UnpacedOutputWritesOnlyWhatPlays) {
     EXPECT_NEAR(c.seconds(c.frames()), 3.0, 0.011);
     EXPECT_NEAR(toneFrequency(c.left, 0, c.frames(), c.rate), 523.25, 2);
 }
+
+// The rate attribute plays a channel faster: higher and shorter.
+TEST(Playback, RateAttributeChangesPitchAndSpeed) {
+    const std::string wav = makeToneWav("rate.wav", 0.6, 440);
+    Session s("rate");
+    ASSERT_TRUE(s.ok());
+    DWORD h = BASS_StreamCreateFile(FALSE, wav.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(BASS_ChannelSetAttributes(h, 66150, -1, -101));
+    DWORD freq = 0, volume = 0;
+    int pan = 7;
+    ASSERT_TRUE(BASS_ChannelGetAttributes(h, &freq, &volume, &pan));
+    EXPECT_EQ(freq, 66150u);
+    EXPECT_EQ(volume, 100u);  // unchanged by -1
+    EXPECT_EQ(pan, 0);        // unchanged by a value out of range
+    SyncCounter end;
+    playToEnd(h, end);
+    EXPECT_NEAR(positionSeconds(h), 0.6, 0.01);  // positions stay in the file's own bytes
+    Capture c = loadCapture(s);
+    auto segs = segments(c.left, kLoud, kGap);
+    ASSERT_EQ(segs.size(), 1u);
+    EXPECT_NEAR(c.seconds(segs[0].length()), 0.4, 0.02);
+    EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 660, 4);
+}
