@@ -4,6 +4,8 @@
 
 #include <QThread>
 
+#include <atomic>
+
 #include "EngineTestSupport.h"
 #include "TestHttpServer.h"
 
@@ -12,16 +14,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Sends data in pieces, with a pause after the first, so that the download
-// is still under way when the stream has been opened.
-void SendSlowly(TestHttpServer::Connection& c, const std::vector<char>& data) {
+// Sends the head of the data, then waits (bounded) until the test has opened
+// the stream, so that the download ends after the engine has asked to hear
+// of it; then the rest.
+void SendAfterOpen(TestHttpServer::Connection& c, const std::vector<char>& data,
+                   const std::atomic<bool>& opened) {
     const std::size_t first = std::min<std::size_t>(data.size(), 24 * 1024);
     if (!c.Send(data.data(), first)) return;
-    for (int i = 0; i < 30 && !c.Stopping(); ++i) QThread::msleep(10);
-    for (std::size_t pos = first; pos < data.size() && !c.Stopping(); pos += 8192) {
+    for (int i = 0; i < 300 && !opened && !c.Stopping(); ++i) QThread::msleep(10);
+    for (std::size_t pos = first; pos < data.size() && !c.Stopping(); pos += 8192)
         if (!c.Send(data.data() + pos, std::min<std::size_t>(8192, data.size() - pos))) return;
-        QThread::msleep(5);
-    }
 }
 
 // One metadata block of an ICY stream: a length byte in 16-byte units, then
@@ -49,10 +51,11 @@ TEST_F(NetworkTest, NetworkFileTagIsReadOnceDownloaded) {
     AppendId3v1(tagged, "NetTitle", "NetArtist", 8, 2);
     body = ReadAll(tagged);
 
+    std::atomic<bool> opened{false};
     TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
         c.Send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
                std::to_string(body.size()) + "\r\n\r\n");
-        SendSlowly(c, body);
+        SendAfterOpen(c, body, opened);
     });
     TBASSPlayer player;
     ASSERT_TRUE(player.PlayerReady());
@@ -62,6 +65,7 @@ TEST_F(NetworkTest, NetworkFileTagIsReadOnceDownloaded) {
     };
     const std::string url = server.Url("/music/net-song.mp3");
     ASSERT_TRUE(player.OpenStream(url)) << (boxes.boxes.empty() ? "" : boxes.boxes[0].text);
+    opened = true;
     EXPECT_EQ(player.PlayState(), PLAYSTATE_READY);
     EXPECT_EQ(player.StreamInfo().FileName, url);
     EXPECT_EQ(player.StreamInfo().Title, "net-song");
@@ -92,15 +96,17 @@ TEST_F(NetworkTest, NetworkOggFileIsTitledByItsUpperCaseComment) {
     const std::vector<char> upper =
         ReadAll(OggFile("net-upper.ogg", 1.0, "-c ARTIST=x -c TITLE=y"));
     const std::vector<char> lower = ReadAll(OggFile("net-lower.ogg", 1.0, "-a x -t y"));
+    std::atomic<bool> opened{false};
     TestHttpServer server([&](TestHttpServer::Connection& c, const std::string& path) {
         const std::vector<char>& body = path.find("upper") != std::string::npos ? upper : lower;
         c.Send("HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\nContent-Length: " +
                std::to_string(body.size()) + "\r\n\r\n");
-        SendSlowly(c, body);
+        SendAfterOpen(c, body, opened);
     });
     TBASSPlayer player;
     ASSERT_TRUE(player.PlayerReady());
     ASSERT_TRUE(player.OpenStream(server.Url("/radio/upper.ogg")));
+    opened = true;
     EXPECT_EQ(player.StreamInfo().Title, "y");
     EXPECT_EQ(player.StreamInfo().Artist, "");  // only the title is taken at open
     EXPECT_EQ(player.StreamInfo().SampleRate, 44100);
