@@ -120,7 +120,8 @@ void TScheduler::FadeOutAndStop() {
         ~Running() { flag = false; }
     } running(fading_);
     if (ctx_.BeginFade) ctx_.BeginFade();
-    const std::uint32_t startVolume = std::uint32_t(std::clamp(ctx_.VolumeValue(), 0, 255));
+    const int slider = ctx_.VolumeValue ? ctx_.VolumeValue() : 255;
+    const std::uint32_t startVolume = std::uint32_t(std::clamp(slider, 0, 255));
     const bool timed = ctx_.FadeTime > 0;
     if (timed) FallToSilence(startVolume, std::uint32_t(ctx_.FadeTime));
     player_.StopPlayback();
