@@ -25,7 +25,10 @@ function(kav_test name)
   endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${KAV_BIN_DIR}
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KAV_BIN_DIR=${KAV_BIN_DIR};KAV_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    # gtest_discover_tests passes only one ENVIRONMENT entry through, so the
+    # tests find the program directory as their working directory (or the
+    # KAV_BIN_DIR variable, which the sanitizer stages set).
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                LABELS "${T_LABELS}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
