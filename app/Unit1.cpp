@@ -36,6 +36,7 @@ constexpr int kVkDelete = 46;
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Form1 = this;
     createControls();
+    createPlayback();
     FormCreate();
 }
 
@@ -354,4 +355,5 @@ void TForm1::MarkProgrammeRow(unsigned row) {
 
 void TForm1::SetOutputVolume(int value) {
     outputVolume_ = value;
+    if (BASSPlayer1) BASSPlayer1->SetOutputVolume(std::uint32_t(value));
 }

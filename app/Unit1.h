@@ -10,6 +10,8 @@
 
 #include "GridView.h"
 #include "OpenDialog.h"
+#include "Playback.h"
+#include "Scheduler.h"
 #include "StringGrid.h"
 #include "platform/win/IniFile.h"
 #include "platform/win/Timer.h"
@@ -127,16 +129,18 @@ class TForm1 : public QMainWindow {
     void SetOutputVolume(int value);
     // The volume last given to the engine.
     int OutputVolume() const { return outputVolume_; }
-    // Hooks where playback control and the scheduler act.
-    void BASSPlayer1PlayEnd() {}  // the engine's OnPlayEnd
-    void BPlayClick() {}
-    void BPararClick() {}
-    void SpeedButton3Click() {}
-    void playlistDblClick() {}
-    void prgmlistDblClick() {}
-    bool EnginePlaying() const { return false; }
-    void FadeOutAndStop() {}
-    void ScheduleTick() {}
+    // Playback control and the scheduler (Unit1Playback.cpp).
+    void BASSPlayer1PlayEnd();  // the engine's OnPlayEnd
+    void BPlayClick();
+    void BPararClick();
+    void SpeedButton3Click();
+    void playlistDblClick();
+    void prgmlistDblClick();
+    bool EnginePlaying() const;
+    void FadeOutAndStop();
+    void ScheduleTick();
+    std::unique_ptr<TPlayback> Playback;
+    std::unique_ptr<TScheduler> Scheduler;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -162,6 +166,15 @@ class TForm1 : public QMainWindow {
     void showMessage(const std::string& text);
     void trackDropTarget(const QPoint& pos);
     void addChosenFiles(TDropTarget target);
+
+    // Unit1Playback.cpp
+    void createPlayback();
+    void guarded(const std::function<void()>& action);
+    void showNowPlaying(const NowPlayingTexts& texts);
+    void beginFade();
+    void endFade();
+    std::unique_ptr<PlayerPort> player_;
+    std::unique_ptr<PlaybackContext> playbackContext_;
 
     int outputVolume_ = 0;
     bool destroyed_ = false;

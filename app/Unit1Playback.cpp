@@ -1,0 +1,131 @@
+// The main window's playback control and programme scheduler: the transport
+// handlers, the tick's programme part and the fade, over TPlayback and
+// TScheduler, which work on the window's grids and state.
+#include <QLabel>
+
+#include "Scheduler.h"
+#include "Unit1.h"
+#include "engine/BASSPlayer.h"
+#include "platform/win/MessageBox.h"
+#include "widgets/CoolTrayIcon.h"
+#include "widgets/RXSlider.h"
+
+namespace {
+
+// The window's engine as playback control sees it. Volumes go through the
+// window, which keeps the volume last given.
+class FormPlayer : public PlayerPort {
+  public:
+    explicit FormPlayer(TForm1& form) : form_(form) {}
+
+    void StopPlayback() override {
+        if (engine()) engine()->StopPlayback();
+    }
+    bool OpenStream(const std::string& path) override {
+        return engine() && engine()->OpenStream(path);
+    }
+    void StartPlayback() override {
+        if (engine()) engine()->StartPlayback();
+    }
+    bool Playing() const override { return engine() && engine()->PlayState() == PLAYSTATE_PLAYING; }
+    void SetOutputVolume(std::uint32_t volume) override { form_.SetOutputVolume(int(volume)); }
+    std::uint32_t PositionMs() override { return engine() ? engine()->PositionMs() : 0; }
+    const TStreamInfo& StreamInfo() const override {
+        static const TStreamInfo none;
+        return engine() ? engine()->StreamInfo() : none;
+    }
+
+  private:
+    TBASSPlayer* engine() const { return form_.BASSPlayer1.get(); }
+    TForm1& form_;
+};
+
+}  // namespace
+
+void TForm1::createPlayback() {
+    player_ = std::make_unique<FormPlayer>(*this);
+    playbackContext_ = std::make_unique<PlaybackContext>(PlaybackContext{
+        playlistCells, prgmlistCells, CurrentPlaylistRow, CurrentProgrammeRow, PlayingFromProgramme,
+        PreviousTick, LastFired, FadeTime, [this] { return repetepl->isChecked(); },
+        [this] { return autobaralhar->isChecked(); }, [this] { return volume->Value(); },
+        [this](const NowPlayingTexts& texts) { showNowPlaying(texts); }, [this] { beginFade(); },
+        [this] { endFade(); }, [this](bool on) { Timer1.SetEnabled(on); }});
+    Playback = std::make_unique<TPlayback>(*playbackContext_, *player_);
+    Scheduler = std::make_unique<TScheduler>(*playbackContext_, *player_, *Playback);
+    Playback->SetScheduler(Scheduler.get());
+}
+
+// An open that ends with an error (an Ogg file gone from the disk) is shown,
+// and the program goes on; nothing further plays until the next command.
+void TForm1::guarded(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& e) {
+        showMessage(e.what());
+    }
+}
+
+void TForm1::showNowPlaying(const NowPlayingTexts& texts) {
+    Ldur->setText(QString::fromStdString(texts.duration));
+    Lparam->setText(QString::fromStdString(texts.params));
+    Lartist->setText(QString::fromStdString(texts.artist));
+    Ltitle->setText(QString::fromStdString(texts.title));
+}
+
+// "Fading..." in the middle of the client area; no input meanwhile.
+void TForm1::beginFade() {
+    const QWidget* area = Panel1->parentWidget();
+    Panel1->move(area->width() / 2 - Panel1->width() / 2,
+                 area->height() / 2 - Panel1->height() / 2);
+    setEnabled(false);
+    CoolTrayIcon1->SetEnabled(false);
+    Panel1->show();
+    Panel1->raise();
+}
+
+void TForm1::endFade() {
+    Panel1->hide();
+    setEnabled(true);
+    CoolTrayIcon1->SetEnabled(true);
+}
+
+void TForm1::BPlayClick() {
+    guarded([this] { Playback->PlayCommand(); });
+}
+
+void TForm1::BPararClick() {
+    Playback->StopCommand();
+}
+
+void TForm1::SpeedButton3Click() {
+    Playback->ShufflePlaylist();
+}
+
+void TForm1::playlistDblClick() {
+    guarded([this] { Playback->PlaylistRowCommand(unsigned(playlistCells.Row())); });
+}
+
+void TForm1::prgmlistDblClick() {
+    guarded([this] { Playback->ProgrammeRowCommand(unsigned(prgmlistCells.Row())); });
+}
+
+void TForm1::BASSPlayer1PlayEnd() {
+    guarded([this] { Playback->BASSPlayer1PlayEnd(); });
+}
+
+bool TForm1::EnginePlaying() const {
+    return player_->Playing();
+}
+
+void TForm1::FadeOutAndStop() {
+    Scheduler->FadeOutAndStop();
+}
+
+// The tick's elapsed time and programme part.
+void TForm1::ScheduleTick() {
+    if (EnginePlaying()) {
+        const QString pos = QString::fromStdString(FormatSeconds(player_->PositionMs() / 1000));
+        if (Lpos->text() != pos) Lpos->setText(pos);
+    }
+    guarded([this] { Scheduler->Tick(); });
+}
