@@ -53,7 +53,9 @@ Document parse(std::string_view text) {
         size_t end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
         std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Every CR before the LF belongs to the line end: a stray one kept in
+        // the line would read differently once the file is written back.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         doc.lines.push_back({std::string(line)});
         start = end + 1;
     }

@@ -47,6 +47,10 @@ HandlerPtr findHandler(HWND window) {
 class Dispatcher : public QObject {
   public:
     bool event(QEvent* e) override {
+        // The poster built the event under the registry lock; taking it here
+        // orders this thread after the poster also for race detectors, which
+        // do not see inside Qt's own queue.
+        { std::lock_guard lock(registry().mutex); }
         if (e->type() != kMessageEventType) return QObject::event(e);
         auto* me = static_cast<MessageEvent*>(e);
         if (HandlerPtr handler = findHandler(me->window)) (*handler)(me->message);

@@ -123,3 +123,15 @@ TEST(IniWrite, UnreadableFileIsNotReplaced) {
 }
 
 }  // namespace
+
+// A file whose lines end in several CRs before the LF, written back with LF
+// ends: each write must still read back, and the section keeps its keys.
+TEST(IniWrite, StrayCarriageReturnsDoNotChangeWhatTheFileSaysOnceWritten) {
+    const std::string text = "[tamanhos\r\r\nplc1=9\r\r\n[varios]\n";
+    std::string written = win::ini::SetValue(text, "varios", "pln", "17");
+    EXPECT_EQ(win::ini::FindValue(written, "varios", "pln").value_or(""), "17");
+    EXPECT_EQ(win::ini::FindValue(written, "tamanhos", "plc1").value_or(""), "9");
+    written = win::ini::SetValue(written, "tamanhos", "plc2", "5");
+    EXPECT_EQ(win::ini::FindValue(written, "varios", "pln").value_or(""), "17");
+    EXPECT_EQ(win::ini::FindValue(written, "tamanhos", "plc2").value_or(""), "5");
+}
