@@ -42,6 +42,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
 TForm1::~TForm1() {
     FormDestroy();
+    // Playback control goes before the engine: no end of track reaches it then.
+    if (BASSPlayer1) BASSPlayer1->OnPlayEnd = nullptr;
     // The views show the grids' cells: they go first.
     delete playlist;
     delete prgmlist;

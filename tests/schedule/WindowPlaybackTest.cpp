@@ -151,6 +151,11 @@ TEST_F(WindowPlaybackTest, ATaggedMp3ShowsItsArtistTitleParametersAndLength) {
     EXPECT_TRUE(PumpUntil([&] { return Text(f.Lpos) == "00:00:01"; }, 3s));
     EXPECT_EQ(f.playlistCells.Cell(0, 1), "   >");
     EXPECT_TRUE(boxes.empty()) << boxes.front();
+    // The slider, and its wheel, set the engine's volume.
+    f.volume->SetValue(120);
+    EXPECT_EQ(Engine().Volume(), 120u);
+    f.volumeMouseWheelUp();
+    EXPECT_EQ(Engine().Volume(), 122u);
 }
 
 // A local file without a title tag is given its file name as title by the
