@@ -1,6 +1,6 @@
 #include "engine/DRT_BASSWMA.h"
 
-#include "platform/win/DynLib.h"
+#include "engine/LibraryBinding.h"
 
 #define KAV_BASSWMA_DEFINE(result, name, params) T##name name = nullptr;
 KAV_BASSWMA_ENTRY_POINTS(KAV_BASSWMA_DEFINE)
@@ -29,23 +29,12 @@ bool bindEntryPoints(win::HMODULE m) {
 }  // namespace
 
 bool Load_BASSWMADLL(const std::string& path) {
-    if (wmaModule) return true;
-    win::HMODULE m = win::LoadLibrary(path);
-    if (!m) return false;
-    if (!bindEntryPoints(m)) {
-        clearEntryPoints();
-        win::FreeLibrary(m);
-        return false;
-    }
-    wmaModule = m;
-    return true;
+    return kav_binding::Load(wmaModule, path, bindEntryPoints, clearEntryPoints);
 }
 
 void Unload_BASSWMADLL() {
     if (!wmaModule) return;
-    clearEntryPoints();
-    win::FreeLibrary(wmaModule);
-    wmaModule = nullptr;
+    kav_binding::Unload(wmaModule, clearEntryPoints);
 }
 
 bool BASSWMA_Loaded() {

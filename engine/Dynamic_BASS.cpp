@@ -1,6 +1,6 @@
 #include "engine/Dynamic_BASS.h"
 
-#include "platform/win/DynLib.h"
+#include "engine/LibraryBinding.h"
 
 #define KAV_BASS_DEFINE(result, name, params) T##name name = nullptr;
 KAV_BASS_ENTRY_POINTS(KAV_BASS_DEFINE)
@@ -29,24 +29,13 @@ bool bindEntryPoints(win::HMODULE m) {
 }  // namespace
 
 bool Load_BASSDLL(const std::string& path) {
-    if (bassModule) return true;
-    win::HMODULE m = win::LoadLibrary(path);
-    if (!m) return false;
-    if (!bindEntryPoints(m)) {
-        clearEntryPoints();
-        win::FreeLibrary(m);
-        return false;
-    }
-    bassModule = m;
-    return true;
+    return kav_binding::Load(bassModule, path, bindEntryPoints, clearEntryPoints);
 }
 
 void Unload_BASSDLL() {
     if (!bassModule) return;
     BASS_Free();
-    clearEntryPoints();
-    win::FreeLibrary(bassModule);
-    bassModule = nullptr;
+    kav_binding::Unload(bassModule, clearEntryPoints);
 }
 
 bool BASS_Loaded() {

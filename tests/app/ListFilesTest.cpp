@@ -4,7 +4,7 @@
 
 #include "Markers.h"
 #include "Paths.h"
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 #include "platform/win/IniFile.h"
 
 namespace {

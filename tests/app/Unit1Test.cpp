@@ -19,7 +19,7 @@
 
 #include "ListFiles.h"
 #include "Markers.h"
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"

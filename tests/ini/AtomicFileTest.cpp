@@ -6,7 +6,7 @@
 
 #include <csignal>
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 class TempDir {
   public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kav-app-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "kav-test-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
     ~TempDir() {
