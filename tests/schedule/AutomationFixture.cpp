@@ -21,7 +21,8 @@ namespace schedtest {
 namespace {
 
 const fs::path& Folder() {
-    static const fs::path folder = [] {
+    // Never destroyed: the removal at exit still needs the path.
+    static const fs::path& folder = *new fs::path([] {
         fs::path dir = fs::temp_directory_path() / ("kav-sched-" + std::to_string(getpid()));
         fs::create_directories(dir);
         std::atexit([] {
@@ -29,7 +30,7 @@ const fs::path& Folder() {
             fs::remove_all(Folder(), ignored);
         });
         return dir;
-    }();
+    }());
     return folder;
 }
 
@@ -40,9 +41,19 @@ bool IsNullOutput(int device) {
 
 TBASSPlayer* sharedEngine = nullptr;
 
-// One engine for the whole run, on the null output, bound until the process
-// ends (EngineTestMain.cpp): binding the library again for every test would
-// only slow the tests down.
+// Ends the shared engine after the last test, before the process's own end.
+class EngineEnvironment : public testing::Environment {
+  public:
+    void TearDown() override {
+        delete sharedEngine;
+        sharedEngine = nullptr;
+    }
+};
+[[maybe_unused]] testing::Environment* const engineEnvironment =
+    testing::AddGlobalTestEnvironment(new EngineEnvironment);
+
+// One engine for the whole run, on the null output: binding the library
+// again for every test would only slow the tests down.
 TBASSPlayer* SharedEngine() {
     if (!sharedEngine) {
         // The program directory with the library: the build's bin folder,

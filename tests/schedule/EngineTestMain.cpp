@@ -1,16 +1,9 @@
-// The engine tests' main: the audio library stays bound to the very end, and
-// the process ends at once after the tests, without unloading it, so that no
-// thread the library started runs on into unloaded code.
+// main() of the engine tests: a Qt event loop for the engine's message windows.
 #include <gtest/gtest.h>
 #include <QCoreApplication>
-
-#include <cstdio>
-#include <cstdlib>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    std::fflush(nullptr);
-    std::_Exit(result);
+    return RUN_ALL_TESTS();
 }

@@ -45,7 +45,8 @@ bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limi
 // library stays mapped from the first test on: a thread of the sound system
 // outlives an unload, and the windows' engines unload it as they go.
 const fs::path& ProgramFolder() {
-    static const fs::path folder = [] {
+    // Never destroyed: the removal at exit still needs the path.
+    static const fs::path& folder = *new fs::path([] {
         fs::path dir = fs::temp_directory_path() / ("kav-window-" + std::to_string(getpid()));
         fs::create_directories(dir);
         for (const char* lib : {"bass.dll", "basswma.dll", "in_mp3.dll", "in_wave.dll"})
@@ -56,7 +57,7 @@ const fs::path& ProgramFolder() {
             fs::remove_all(ProgramFolder(), ignored);
         });
         return dir;
-    }();
+    }());
     return folder;
 }
 
