@@ -5,6 +5,7 @@
 #include "FileReader.h"
 #include "TextUtil.h"
 
+using fileinfo_detail::EightBitToUtf8;
 using fileinfo_detail::FileReader;
 using fileinfo_detail::TrimRightBytes;
 
@@ -172,10 +173,10 @@ uint8_t TagVersion(const Block& tag) {
     return TID3v1::TAG_VERSION_1_0;
 }
 
-// A field's bytes, trailing bytes of value 0x20 or less removed.
+// A field's bytes, trailing bytes of value 0x20 or less removed, as UTF-8.
 std::string Field(const Block& tag, int offset, int width) {
-    return TrimRightBytes(
-        std::string_view(reinterpret_cast<const char*>(tag) + offset, static_cast<size_t>(width)));
+    return EightBitToUtf8(TrimRightBytes(
+        std::string_view(reinterpret_cast<const char*>(tag) + offset, static_cast<size_t>(width))));
 }
 
 // The tag's texts, as both read operations decode them.

@@ -148,7 +148,7 @@ std::string DecodeText(std::string_view slot) {
         }
         return Utf16ToUtf8(TrimUnits(units));
     }
-    return TrimBytes(slot);
+    return EightBitToUtf8(TrimBytes(slot));
 }
 
 // Comment and link frames: language (comment only) and description go before

@@ -108,6 +108,50 @@ int64_t RoundHalfEven(double value) {
     return static_cast<int64_t>(std::nearbyint(value));
 }
 
+namespace {
+
+// Continuation bytes that a UTF-8 lead byte announces; -1 for a byte that
+// cannot begin a character.
+int ContinuationCount(unsigned char lead) {
+    if (lead < 0x80) return 0;
+    if (lead < 0xC2) return -1;
+    if (lead < 0xE0) return 1;
+    if (lead < 0xF0) return 2;
+    if (lead < 0xF5) return 3;
+    return -1;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const int extra = ContinuationCount(static_cast<unsigned char>(text[i]));
+        if (extra < 0 || i + extra >= text.size() + (extra == 0)) return false;
+        for (int k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return true;
+}
+
+// The code page's characters at 0x80..0x9F; 0 where it has none.
+constexpr char16_t kHighControls[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+}  // namespace
+
+std::string EightBitToUtf8(std::string_view text) {
+    if (IsValidUtf8(text)) return std::string(text);
+    std::u16string units;
+    units.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const char16_t mapped = (byte >= 0x80 && byte < 0xA0) ? kHighControls[byte - 0x80] : 0;
+        units += mapped ? mapped : static_cast<char16_t>(byte);
+    }
+    return Utf16ToUtf8(units);
+}
+
 std::string FirstCharacters(std::string_view text, std::size_t count) {
     std::size_t end = 0, taken = 0;
     while (end < text.size() && taken < count) {

@@ -19,6 +19,12 @@ std::u16string TrimUnits(std::u16string_view text);
 // becomes U+FFFD. Zero units are kept as zero bytes.
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// 8-bit tag text in the system's character set: kept when it is already
+// valid UTF-8, otherwise read as the Western 8-bit code page (Latin-1 with the
+// printable characters of 0x80..0x9F) and converted, so "Can\xE7\xE3o" shows
+// as "Canção" and never as invalid bytes.
+std::string EightBitToUtf8(std::string_view text);
+
 // ASCII upper-casing; other bytes are kept.
 std::string UpperAscii(std::string_view text);
 

@@ -160,3 +160,16 @@ TEST(ID3v1, ReadFromMemoryFillsRecordOnly) {
     EXPECT_EQ(info.Genre, before.Genre);
     EXPECT_FALSE(t.ReadFromMemory(nullptr, info));
 }
+
+// Texts come out as UTF-8: 8-bit Western text is converted, and text a tagger
+// already wrote as UTF-8 is kept as it is.
+TEST(ID3v1, EightBitTextBecomesUtf8AndUtf8IsKept) {
+    TempDir dir;
+    TID3v1 t;
+    ASSERT_TRUE(
+        t.LoadFromFile(dir.Write("a.mp3", WithAudio(Tag("Can\xE7\xE3o \x80", "", 0, 0, 0)))));
+    EXPECT_EQ(t.Title(), "Can\u00E7\u00E3o \u20AC");
+    ASSERT_TRUE(
+        t.LoadFromFile(dir.Write("b.mp3", WithAudio(Tag("Fado \xC3\xA9 nosso", "", 0, 0, 0)))));
+    EXPECT_EQ(t.Title(), "Fado \u00E9 nosso");
+}

@@ -297,3 +297,12 @@ TEST(ID3v2, MPEGReaderHandsBlocksToTheTagReaders) {
     EXPECT_FALSE(mpeg.ReadTagFromMemory(v1.data(), 128, info, 3));
     EXPECT_EQ(info.Title, "same");
 }
+
+TEST(ID3v2, EightBitFramesBecomeUtf8) {
+    TempDir dir;
+    TID3v2 t;
+    ASSERT_TRUE(t.LoadFromFile(WriteTagged(dir, Tag(3, {Frame("TIT2", Text8("Can\xE7\xE3o")),
+                                                        Frame("TPE1", Text8("J\xC3\xBAlio"))}))));
+    EXPECT_EQ(t.Title(), "Can\u00E7\u00E3o");
+    EXPECT_EQ(t.Artist(), "J\u00FAlio");
+}
