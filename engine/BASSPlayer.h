@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/Spectrum.h"
+#include "engine/BandLevels.h"
 #include "platform/bass/bass_types.h"
 #include "platform/win/Messages.h"
 #include "platform/win/Timer.h"

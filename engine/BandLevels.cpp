@@ -1,4 +1,4 @@
-#include "engine/Spectrum.h"
+#include "engine/BandLevels.h"
 
 #include <algorithm>
 

@@ -7,6 +7,6 @@ add_library(kav_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/PlayerWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StreamOpen.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StreamText.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Spectrum.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/BandLevels.cpp)
 target_include_directories(kav_engine PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(kav_engine PUBLIC kav_bassbind kav_fileinfo kav_plugins kav_win)

@@ -19,8 +19,8 @@ std::vector<std::string> sdlDevices() {
     if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return names;
     const int n = SDL_GetNumAudioDevices(0);
     char* defName = nullptr;
-    SDL_AudioSpec spec;
-    if (SDL_GetDefaultAudioInfo(&defName, &spec, 0) == 0 && defName) {
+    SDL_AudioSpec format;
+    if (SDL_GetDefaultAudioInfo(&defName, &format, 0) == 0 && defName) {
         names.push_back(defName);
         SDL_free(defName);
     }

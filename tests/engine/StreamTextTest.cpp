@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/Spectrum.h"
+#include "engine/BandLevels.h"
 #include "engine/StreamText.h"
 #include "plugins/PluginCtrl.h"
 
