@@ -55,6 +55,18 @@ void spectrum(const std::vector<int16_t>& pcm, size_t n, size_t ch, bool individ
     }
 }
 
+// What to open: a block in memory, or a path or address.
+OpenRequest sourceRequest(BOOL mem, const void* file, DWORD offset, DWORD length) {
+    OpenRequest req;
+    if (mem) {
+        req.memory = static_cast<const uint8_t*>(file) + offset;
+        req.memorySize = length;
+    } else {
+        req.url = static_cast<const char*>(file);
+    }
+    return req;
+}
+
 }  // namespace
 
 extern "C" {
@@ -145,13 +157,7 @@ BASS_API DWORD BASS_GetDevice() {
 BASS_API HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, DWORD offset, DWORD length,
                                        DWORD /*flags*/) {
     if (!file) return fail(BASS_ERROR_FILEOPEN, 0u);
-    OpenRequest req;
-    if (mem) {
-        req.memory = static_cast<const uint8_t*>(file) + offset;
-        req.memorySize = length;
-    } else {
-        req.url = static_cast<const char*>(file);
-    }
+    OpenRequest req = sourceRequest(mem, file, offset, length);
     int error = BASS_OK;
     DWORD h = lib().createDecoded(req, false, error);
     return h ? (setError(BASS_OK), h) : fail(error, 0u);
@@ -168,15 +174,9 @@ BASS_API HSTREAM BASS_StreamCreateURL(const char* url, DWORD /*offset*/, DWORD f
 BASS_API HMUSIC BASS_MusicLoad(BOOL mem, const void* file, DWORD offset, DWORD length,
                                DWORD /*flags*/, DWORD freq) {
     if (!file) return fail(BASS_ERROR_FILEOPEN, 0u);
-    OpenRequest req;
+    OpenRequest req = sourceRequest(mem, file, offset, length);
     req.family = Family::Music;
     req.musicRate = freq ? freq : lib().outputRate();
-    if (mem) {
-        req.memory = static_cast<const uint8_t*>(file) + offset;
-        req.memorySize = length;
-    } else {
-        req.url = static_cast<const char*>(file);
-    }
     int error = BASS_OK;
     DWORD h = lib().createDecoded(req, true, error);
     return h ? (setError(BASS_OK), h) : fail(error, 0u);
