@@ -1,4 +1,4 @@
-// main() for the window tests: a QApplication on Qt's offscreen platform.
+// main() for tests of windows and widgets: a QApplication on Qt's offscreen platform.
 #include <QApplication>
 
 #include <gtest/gtest.h>
