@@ -15,6 +15,7 @@ function(kav_test name)
   cmake_parse_arguments(T "QT_MAIN;OWN_MAIN" "" "LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_UNPARSED_ARGUMENTS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})  # tests/support/...
   if(T_QT_MAIN)
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/QtTestMain.cpp)
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest Qt6::Core)

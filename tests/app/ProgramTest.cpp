@@ -11,8 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/TempDir.h"
 #include "platform/win/IniFile.h"
+#include "tests/support/BinDir.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -89,8 +90,7 @@ class ProgramTest : public testing::Test {
   protected:
     void SetUp() override {
         // CTest runs the tests in build/bin.
-        const char* env = std::getenv("KAV_BIN_DIR");
-        const fs::path bin = env ? fs::path(env) : fs::current_path();
+        const fs::path bin = TestBinDir();
         ASSERT_TRUE(fs::exists(bin / "kav")) << bin;
         fs::copy(bin, dir.Path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         for (auto name : {"kav.ini", "pl.m3u", "prgm.m3u"}) fs::remove(dir.File(name));

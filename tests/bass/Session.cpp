@@ -8,13 +8,12 @@
 #include <thread>
 
 #include "Fixtures.h"
+#include "tests/support/BinDir.h"
 
 namespace bass_test {
 
 std::string binDir() {
-    const char* dir = std::getenv("KAV_BIN_DIR");
-    if (dir && *dir) return dir;
-    return std::filesystem::current_path().string();
+    return TestBinDir().string();
 }
 
 bool bindLibraries() {

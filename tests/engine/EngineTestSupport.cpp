@@ -14,6 +14,7 @@
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "tests/support/BinDir.h"
 
 namespace fs = std::filesystem;
 
@@ -145,8 +146,7 @@ uint8_t NullDevice() {
 
 void UseNullOutput() {
     // CTest runs the tests in the build's bin folder, the program directory.
-    const char* dir = std::getenv("KAV_BIN_DIR");
-    win::SetProgramDir(dir ? std::string(dir) : fs::current_path().string());
+    win::SetProgramDir(TestBinDir().string());
     StartupDevice = NullDevice();
     ASSERT_NE(StartupDevice, 0) << "the null output is not in the device list";
 }

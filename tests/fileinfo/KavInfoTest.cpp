@@ -7,12 +7,12 @@
 #include <sstream>
 
 #include "TestFiles.h"
+#include "tests/support/BinDir.h"
 
 namespace {
 
 std::string KavInfo() {
-    const char* bin = std::getenv("KAV_BIN_DIR");
-    return std::string(bin ? bin : ".") + "/kavinfo";
+    return (TestBinDir() / "kavinfo").string();
 }
 
 // One file's block of the output: its lines in order and as a map.

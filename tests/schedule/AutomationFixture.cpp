@@ -13,6 +13,7 @@
 #include "platform/win/MessageBox.h"
 #include "platform/win/Messages.h"
 #include "platform/win/ProgramDir.h"
+#include "tests/support/BinDir.h"
 
 namespace fs = std::filesystem;
 
@@ -58,8 +59,7 @@ TBASSPlayer* SharedEngine() {
     if (!sharedEngine) {
         // The program directory with the library: the build's bin folder,
         // which is also where the tests run.
-        const char* dir = std::getenv("KAV_BIN_DIR");
-        win::SetProgramDir(dir ? dir : fs::current_path().string());
+        win::SetProgramDir(TestBinDir().string());
         StartupDevice = 1;
         auto* player = new TBASSPlayer();
         if (!player->PlayerReady()) return sharedEngine = player;

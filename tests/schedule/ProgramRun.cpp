@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/Dynamic_BASS.h"
+#include "tests/support/BinDir.h"
 
 extern char** environ;
 
@@ -18,14 +19,7 @@ namespace fs = std::filesystem;
 
 namespace e2e {
 
-namespace {
-
-fs::path BinDir() {
-    const char* dir = std::getenv("KAV_BIN_DIR");
-    return dir ? fs::path(dir) : fs::current_path();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::uint32_t LocalTimeOfDayMs() {
     const auto now = std::chrono::system_clock::now();
@@ -49,7 +43,7 @@ ProgramRun::ProgramRun() {
     dir_ = fs::temp_directory_path() /
            ("kav-run-" + std::to_string(getpid()) + "-" + std::to_string(std::rand()));
     fs::create_directories(dir_);
-    for (const auto& entry : fs::directory_iterator(BinDir())) {
+    for (const auto& entry : fs::directory_iterator(TestBinDir())) {
         const std::string name = entry.path().filename().string();
         // The program and the libraries it loads by file name.
         if (!entry.is_regular_file() || (name != "kav" && !name.ends_with(".dll"))) continue;

@@ -19,6 +19,7 @@
 #include "platform/win/DynLib.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "tests/support/BinDir.h"
 #include "widgets/CoolTrayIcon.h"
 #include "widgets/RXSlider.h"
 
@@ -26,11 +27,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-fs::path BinDir() {
-    const char* dir = std::getenv("KAV_BIN_DIR");
-    return dir ? fs::path(dir) : fs::current_path();
-}
 
 bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 5s) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -50,7 +46,7 @@ const fs::path& ProgramFolder() {
         fs::path dir = fs::temp_directory_path() / ("kav-window-" + std::to_string(getpid()));
         fs::create_directories(dir);
         for (const char* lib : {"bass.dll", "basswma.dll", "in_mp3.dll", "in_wave.dll"})
-            if (fs::exists(BinDir() / lib)) fs::copy_file(BinDir() / lib, dir / lib);
+            if (fs::exists(TestBinDir() / lib)) fs::copy_file(TestBinDir() / lib, dir / lib);
         win::LoadLibrary((dir / "bass.dll").string());
         std::atexit([] {
             std::error_code ignored;
