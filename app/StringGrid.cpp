@@ -69,6 +69,7 @@ void StringGrid::SetColWidth(int col, int width) {
 }
 
 void StringGrid::Changed() const {
+    ++revision_;
     if (updating_ > 0)
         pending_ = true;
     else if (OnChange)

@@ -43,6 +43,9 @@ class StringGrid {
     void BeginUpdate() { ++updating_; }
     void EndUpdate();
     std::function<void()> OnChange;
+    // Goes up with every change of the cells, so a saver can tell whether
+    // the list differs from what it last wrote without comparing the rows.
+    unsigned long long Revision() const { return revision_; }
     std::function<void(int col)> OnColWidthChange;
 
   private:
@@ -54,6 +57,7 @@ class StringGrid {
     int col_ = 1;
     int updating_ = 0;
     mutable bool pending_ = false;
+    mutable unsigned long long revision_ = 0;
 };
 
 // Holds a grid's updates together for the life of the scope.
