@@ -110,7 +110,7 @@ bool TBASSPlayer::ReadFileTags(const std::string& path, const std::string& ext, 
     }
     if (ext == ".OGG") {
         const TOggVorbis& ogg = *FOggVorbis;
-        if (!FOggVorbis->LoadFromFile(path) || !ogg.IsValid()) return false;  // may throw
+        if (!LoadOggFile(path) || !ogg.IsValid()) return false;
         info.FileSize = static_cast<uint32_t>(ogg.FileSize());
         info.SampleRate = ogg.SampleRate();
         info.BitRate = ogg.BitRate();
@@ -143,6 +143,16 @@ bool TBASSPlayer::ReadFileTags(const std::string& path, const std::string& ext, 
         return true;
     }
     return false;
+}
+
+// The Ogg reader reports a file it cannot open as an error; here that file
+// is one no reader recognises, like any other that cannot be played.
+bool TBASSPlayer::LoadOggFile(const std::string& path) {
+    try {
+        return FOggVorbis->LoadFromFile(path);
+    } catch (const EOggFileOpenError&) {
+        return false;
+    }
 }
 
 // The first loaded plug-in that lists the extension and reports a length
@@ -219,6 +229,7 @@ void TBASSPlayer::CloseChannel() {
     FPlayerTimer.SetEnabled(false);
     FChannelKind = CHANNEL_NONE;
     FChannelHandle = 0;
+    FEndSync = 0;  // the syncs went with the channel
 }
 
 void TBASSPlayer::ActivatePlugin(int32_t index) {
