@@ -5,10 +5,13 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
+#include <random>
 
 #include "EngineTestSupport.h"
 #include "TestHttpServer.h"
+#include "tests/support/BoundedCall.h"
 
 using namespace enginetest;
 using namespace std::chrono_literals;
@@ -337,4 +340,60 @@ TEST_F(NetworkTest, NetworkOggFileLengthComesFromItsDataOnceDownloaded) {
     EXPECT_EQ(downloaded[0], std::to_string(player.StreamInfo().Duration));
     EXPECT_NEAR(static_cast<double>(player.LengthMs()), 20000.0, 300.0);
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+namespace {
+
+enum class Misbehaviour { Silent, Garbage };
+
+// A server that accepts and then either says nothing or sends random bytes,
+// until it is released: then it closes every connection, old and new.
+class MisbehavingServer {
+  public:
+    explicit MisbehavingServer(Misbehaviour kind)
+        : server_([this, kind](TestHttpServer::Connection& c, const std::string&) {
+              std::mt19937 random(7);
+              std::string noise(4096, '\0');
+              while (!released_ && !c.Stopping()) {
+                  if (kind == Misbehaviour::Garbage) {
+                      for (char& b : noise) b = static_cast<char>(random());
+                      if (!c.Send(noise)) return;
+                  }
+                  QThread::msleep(10);
+              }
+          }) {}
+    std::string Url(const std::string& path) const { return server_.Url(path); }
+    void Release() { released_ = true; }
+
+  private:
+    std::atomic<bool> released_{false};
+    TestHttpServer server_;
+};
+
+}  // namespace
+
+// The open of an address gives up on its own within the library's deadline
+// of 5 s, whatever the server does; the box then reports the address.
+TEST_F(NetworkTest, OpenOnSilentOrGarbageServerReturnsWithinTheDeadline) {
+    TBASSPlayer player;
+    ASSERT_TRUE(player.PlayerReady());
+    for (const auto& [kind, name] :
+         {std::pair{Misbehaviour::Silent, "silent"}, std::pair{Misbehaviour::Garbage, "garbage"}}) {
+        MisbehavingServer server(kind);
+        const std::string url = server.Url("/live");
+        bool opened = true;
+        const auto start = std::chrono::steady_clock::now();
+        const bool inTime = ReturnsWithin(
+            6s, [&server] { server.Release(); }, [&] { opened = player.OpenStream(url); });
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+        std::printf("OpenStream on the %s server: %lld ms%s\n", name, static_cast<long long>(ms),
+                    inTime ? "" : " (released by the test)");
+        EXPECT_TRUE(inTime) << name << " server held the open " << ms << " ms";
+        EXPECT_FALSE(opened) << name;
+        EXPECT_EQ(player.ChannelKind(), CHANNEL_NONE);
+    }
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[0].caption, "Confirm");
 }

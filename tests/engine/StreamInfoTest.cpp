@@ -121,14 +121,15 @@ TEST_F(StreamInfoTest, PathsThatAreNoRegularFilesAreRefusedAtOnce) {
         ASSERT_TRUE(std::filesystem::create_directory(directory)) << directory;
         for (const std::string& path : {pipe, directory}) {
             bool opened = true;
-            const bool inTime = ReturnsWithin(3000ms, path == pipe ? pipe : "", [&] {
-                try {
-                    opened = player->OpenStream(path);
-                } catch (const std::exception& e) {
-                    ADD_FAILURE() << path << ": " << e.what();
-                    opened = false;
-                }
-            });
+            const bool inTime =
+                ReturnsWithin(3000ms, path == pipe ? PipeRelease(pipe) : nullptr, [&] {
+                    try {
+                        opened = player->OpenStream(path);
+                    } catch (const std::exception& e) {
+                        ADD_FAILURE() << path << ": " << e.what();
+                        opened = false;
+                    }
+                });
             EXPECT_TRUE(inTime) << path << " held the open";
             EXPECT_FALSE(opened) << path;
         }

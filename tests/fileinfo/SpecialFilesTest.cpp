@@ -64,14 +64,15 @@ TEST(SpecialFiles, EveryReaderRefusesWhatIsNotARegularFileWithoutWaiting) {
                 dir.Path(std::string(kindName) + "-" + reader.name + reader.extension);
             ASSERT_TRUE(Make(kind, path)) << path;
             bool loaded = true;
-            const bool inTime = ReturnsWithin(2000ms, kind == Kind::Pipe ? path : "", [&] {
-                try {
-                    loaded = reader.load(path);
-                } catch (const std::exception& e) {
-                    ADD_FAILURE() << reader.name << " on " << kindName << ": " << e.what();
-                    loaded = false;
-                }
-            });
+            const bool inTime =
+                ReturnsWithin(2000ms, kind == Kind::Pipe ? PipeRelease(path) : nullptr, [&] {
+                    try {
+                        loaded = reader.load(path);
+                    } catch (const std::exception& e) {
+                        ADD_FAILURE() << reader.name << " on " << kindName << ": " << e.what();
+                        loaded = false;
+                    }
+                });
             EXPECT_TRUE(inTime) << reader.name << " waited on " << kindName;
             EXPECT_FALSE(loaded) << reader.name << " accepted " << kindName;
         }
