@@ -143,11 +143,12 @@ TEST_F(NetworkTest, LiveStreamTitleFollowsItsMetadata) {
             }
             std::string meta;
             if (block == 0) meta = "StreamTitle='First';StreamUrl='';";
-            if (block == 20) meta = "StreamTitle='Artist - Second';StreamUrl='';";
-            if (block == 28) meta = "StreamTitle='Third';";
+            if (block == 48) meta = "StreamTitle='Artist - Second';StreamUrl='';";
+            if (block == 56) meta = "StreamTitle='Third';";
             if (!c.Send(chunk + MetaBlock(meta))) return;
             // Enough at once for the stream to open, then about twice the
-            // real-time rate, so that the changes come after the open.
+            // real-time rate; the changes come after the 64 KB the library
+            // may read while it opens the stream.
             if (block >= 16) QThread::msleep(60);
         }
     });
@@ -206,7 +207,7 @@ std::vector<char> LiveMp3Frames() {
 }
 
 // A live MP3 stream with ICY metadata every kMetaInt bytes: "First" at once,
-// "Second" after about a second of audio.
+// "Second" after some 100 KB, beyond what the library reads to open it.
 void ServeLiveMp3(TestHttpServer::Connection& c, const std::vector<char>& audio) {
     constexpr std::size_t kMetaInt = 2048;
     std::size_t pos = 0;
@@ -219,7 +220,7 @@ void ServeLiveMp3(TestHttpServer::Connection& c, const std::vector<char>& audio)
         }
         std::string meta;
         if (block == 0) meta = "StreamTitle='First';StreamUrl='';";
-        if (block == 24) meta = "StreamTitle='Second';StreamUrl='';";
+        if (block == 48) meta = "StreamTitle='Second';StreamUrl='';";
         if (!c.Send(chunk + MetaBlock(meta))) return;
         if (block >= 16) QThread::msleep(60);
     }
