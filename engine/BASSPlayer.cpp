@@ -107,8 +107,11 @@ void TBASSPlayer::StartPlayback() {
         RestartPlayback();
         return;
     }
-    if (!StartChannel(true)) return;
+    // The end sync goes on before the channel starts: a track that ends
+    // within the moment between the two would otherwise end unnoticed.
     if (FChannelKind != CHANNEL_PLUGIN) RegisterEndSync();
+    if (!StartChannel(true)) return;
+    if (AfterChannelStart) AfterChannelStart();
     FPlayState = PLAYSTATE_PLAYING;
     SendVisRecord(1);
     if (FChannelKind != CHANNEL_PLUGIN && OnNewFFTData) FPlayerTimer.SetEnabled(true);
@@ -160,9 +163,12 @@ bool TBASSPlayer::StartPlugin(bool showError) {
     return started;
 }
 
+// One end sync per channel, kept for its life: a start that failed and is
+// tried again does not add a second one.
 void TBASSPlayer::RegisterEndSync() {
-    BASS_ChannelSetSync(FChannelHandle, BASS_SYNC_END, 0, EndSyncProc,
-                        reinterpret_cast<void*>(FMessageWindow));
+    if (FEndSync != 0) return;
+    FEndSync = BASS_ChannelSetSync(FChannelHandle, BASS_SYNC_END, 0, EndSyncProc,
+                                   reinterpret_cast<void*>(FMessageWindow));
 }
 
 void TBASSPlayer::StopPlayback() {

@@ -86,6 +86,9 @@ class TBASSPlayer {
     TNotifyNetEvent OnGetMeta;
     TNotifyNetEvent OnDownloaded;
     TNotifyEvent OnPlayEnd;
+    // Called by StartPlayback right after a channel has started, before the
+    // player counts as playing: lets a test stretch that moment.
+    std::function<void()> AfterChannelStart;
 
     // State read by the main window and the tools.
     bool PlayerReady() const { return FPlayerReady; }
@@ -103,8 +106,9 @@ class TBASSPlayer {
     bool PlayerTimerEnabled() const { return FPlayerTimer.Enabled(); }
 
     // Opens a local file or network address (http://, ftp://, mms://) and
-    // makes the player ready. Throws EOggFileOpenError when a local .ogg file
-    // cannot be opened for reading; the previous channel is then untouched.
+    // makes the player ready. A local file that no reader recognises (one
+    // that cannot be opened, or is no regular file) gives false and leaves
+    // the previous channel untouched.
     bool OpenStream(const std::string& path);
     // Local files only: what the readers and plug-ins know of the file.
     bool GetStreamInfo(const std::string& path, TStreamInfo& info, int32_t& pluginIndex,
@@ -138,6 +142,7 @@ class TBASSPlayer {
     void ReadNetworkFileInfo(const std::string& ext, TStreamInfo& info);
     void ReadLiveStreamInfo(TStreamInfo& info);
     bool ReadFileTags(const std::string& path, const std::string& ext, TStreamInfo& info);
+    bool LoadOggFile(const std::string& path);
     void AskPlugins(const std::string& path, TStreamInfo& info, int32_t& pluginIndex,
                     TPlayableBy& verdict, bool& result);
     void DownloadCompleted();
@@ -171,6 +176,7 @@ class TBASSPlayer {
 
     uint8_t FChannelKind = CHANNEL_NONE;
     DWORD FChannelHandle = 0;
+    HSYNC FEndSync = 0;  // the end sync of the current library channel
     BASS_CHANNELINFO FChannelInfo{};
     In_Module* FActivePlugin = nullptr;
     int FPluginIndex = -1;

@@ -7,6 +7,9 @@
 namespace {
 
 constexpr unsigned kDrainSleepMs = 50;
+// The emulator's ring holds at most about 11 s (88,200 bytes of 8 kHz mono
+// 8-bit audio); an output that has not drained well after that never will.
+constexpr int kDrainAttempts = 15000 / kDrainSleepMs;
 
 }  // namespace
 
@@ -84,7 +87,9 @@ void TBASSPlayer::HandlePluginEOF() {
     if (FChannelKind != CHANNEL_PLUGIN || FPlayState != PLAYSTATE_PLAYING) return;
     // The emulator's stream still plays what the ring holds; wait until it is heard.
     if (FOutputStarted)
-        while (FChannelHandle != 0 && BASS_ChannelIsActive(FChannelHandle) == BASS_ACTIVE_PLAYING) {
+        for (int attempt = 0; attempt < kDrainAttempts && FChannelHandle != 0 &&
+                              BASS_ChannelIsActive(FChannelHandle) == BASS_ACTIVE_PLAYING;
+             ++attempt) {
             win::ProcessMessages();
             win::Sleep(kDrainSleepMs);
         }

@@ -1,6 +1,7 @@
 // Stream opening: local files through the readers and the library or a
 // plug-in, network addresses through the library's URL and WMA paths.
 #include <cstring>
+#include <optional>
 
 #include "engine/BASSPlayer.h"
 #include "engine/DRT_BASSWMA.h"
@@ -15,10 +16,21 @@
 namespace {
 
 constexpr DWORD kNoFileSize = 0xFFFFFFFFu;
+constexpr QWORD kNoLength = ~QWORD(0);
 
 uint32_t SecondsToMs(double seconds) {
     if (!(seconds > 0)) return 0;
     return static_cast<uint32_t>(kav::RoundHalfEven(seconds * 1000.0));
+}
+
+// The library's length of a channel; nothing when it does not know it (a
+// live stream, or a network file not measured yet).
+std::optional<double> KnownLengthSeconds(DWORD handle) {
+    const QWORD bytes = BASS_StreamGetLength(handle);
+    if (bytes == kNoLength) return std::nullopt;
+    const double seconds = BASS_ChannelBytes2Seconds(handle, bytes);
+    if (!(seconds >= 0)) return std::nullopt;
+    return seconds;
 }
 
 bool IsMpegExt(const std::string& ext) {
@@ -110,7 +122,7 @@ bool TBASSPlayer::ReadFileTags(const std::string& path, const std::string& ext, 
     }
     if (ext == ".OGG") {
         const TOggVorbis& ogg = *FOggVorbis;
-        if (!FOggVorbis->LoadFromFile(path) || !ogg.IsValid()) return false;  // may throw
+        if (!LoadOggFile(path) || !ogg.IsValid()) return false;
         info.FileSize = static_cast<uint32_t>(ogg.FileSize());
         info.SampleRate = ogg.SampleRate();
         info.BitRate = ogg.BitRate();
@@ -143,6 +155,16 @@ bool TBASSPlayer::ReadFileTags(const std::string& path, const std::string& ext, 
         return true;
     }
     return false;
+}
+
+// The Ogg reader reports a file it cannot open as an error; here that file
+// is one no reader recognises, like any other that cannot be played.
+bool TBASSPlayer::LoadOggFile(const std::string& path) {
+    try {
+        return FOggVorbis->LoadFromFile(path);
+    } catch (const EOggFileOpenError&) {
+        return false;
+    }
 }
 
 // The first loaded plug-in that lists the extension and reports a length
@@ -219,6 +241,7 @@ void TBASSPlayer::CloseChannel() {
     FPlayerTimer.SetEnabled(false);
     FChannelKind = CHANNEL_NONE;
     FChannelHandle = 0;
+    FEndSync = 0;  // the syncs went with the channel
 }
 
 void TBASSPlayer::ActivatePlugin(int32_t index) {
@@ -289,7 +312,11 @@ bool TBASSPlayer::OpenNetworkChannel(const std::string& address, TStreamInfo& in
     }
     FChannelKind = kind;
     FChannelHandle = handle;
-    if (IsNetworkFileExt(ext))
+    // A name like a file's does not make a file: a live mount may be called
+    // /live.mp3. What has neither a length nor an announced size is live.
+    const bool measured = KnownLengthSeconds(handle).has_value() ||
+                          BASS_StreamGetFilePosition(handle, BASS_FILEPOS_END) != kNoFileSize;
+    if (IsNetworkFileExt(ext) && measured)
         ReadNetworkFileInfo(ext, info);
     else
         ReadLiveStreamInfo(info);
@@ -308,7 +335,8 @@ void TBASSPlayer::ReadNetworkFileInfo(const std::string& ext, TStreamInfo& info)
     } else {
         info.Title = kav::UrlFileName(info.FileName);
     }
-    const double seconds = BASS_ChannelBytes2Seconds(handle, BASS_StreamGetLength(handle));
+    // A length not known yet is filled in once the download is complete.
+    const double seconds = KnownLengthSeconds(handle).value_or(0);
     info.Duration = SecondsToMs(seconds);
     const DWORD size = BASS_StreamGetFilePosition(handle, BASS_FILEPOS_END);
     if (size != kNoFileSize) {
@@ -323,10 +351,15 @@ void TBASSPlayer::ReadNetworkFileInfo(const std::string& ext, TStreamInfo& info)
 
 void TBASSPlayer::ReadLiveStreamInfo(TStreamInfo& info) {
     const DWORD handle = FChannelHandle;
-    const std::string bitRate =
-        kav::FindTagString(BASS_StreamGetTags(handle, BASS_TAG_ICY), "icy-br:");
+    // A server answering "HTTP/1.x 200" sends its icy- fields among the HTTP headers.
+    std::string bitRate = kav::FindTagString(BASS_StreamGetTags(handle, BASS_TAG_ICY), "icy-br:");
+    if (bitRate.empty())
+        bitRate = kav::FindTagString(BASS_StreamGetTags(handle, BASS_TAG_HTTP), "icy-br:");
     if (!bitRate.empty()) info.BitRate = kav::IcyBitRate(bitRate);
     info.Title = kav::StreamTitleOf(TagText(BASS_StreamGetTags(handle, BASS_TAG_META)));
+    // A live Ogg stream names its track in its comments, as its later changes do.
+    if (info.Title.empty())
+        info.Title = kav::MetaTitleFromData(BASS_StreamGetTags(handle, BASS_TAG_OGG), true);
     BASS_ChannelSetSync(handle, BASS_SYNC_META, 0, MetaSyncProc,
                         reinterpret_cast<void*>(FMessageWindow));
 }
@@ -355,7 +388,6 @@ void TBASSPlayer::DownloadCompleted() {
         FStreamInfo.Track = static_cast<uint8_t>(tagInfo.Track);
         FStreamInfo.Comment = tagInfo.Comment;
     }
-    FStreamInfo.Duration =
-        SecondsToMs(BASS_ChannelBytes2Seconds(handle, BASS_StreamGetLength(handle)));
+    FStreamInfo.Duration = SecondsToMs(KnownLengthSeconds(handle).value_or(0));
     if (OnDownloaded) OnDownloaded(this, std::to_string(FStreamInfo.Duration));
 }

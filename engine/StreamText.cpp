@@ -93,7 +93,9 @@ std::string MetaTitleFromData(const char* data, bool list) {
 
 int32_t IcyBitRate(const std::string& header) {
     int64_t value = 0;
-    for (std::size_t i = 7; i < header.size(); ++i) {
+    std::size_t i = 7;
+    while (i < header.size() && (header[i] == ' ' || header[i] == '\t')) ++i;
+    for (; i < header.size(); ++i) {
         const char c = header[i];
         if (c < '0' || c > '9') break;
         value = value * 10 + (c - '0');

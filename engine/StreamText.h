@@ -36,7 +36,8 @@ std::string FindTagString(const char* list, const std::string& needle,
 std::string MetaTitleFromData(const char* data, bool list);
 
 // The bit rate of an "icy-br:" header string: the leading decimal digits from
-// its 8th character on; 0 when there are none.
+// its 8th character on, blanks before them skipped ("icy-br: 128"); 0 when
+// there are none.
 int32_t IcyBitRate(const std::string& header);
 
 // The last path segment of an address without its 4-character extension, as

@@ -1,24 +1,34 @@
 #include "FileReader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace fileinfo_detail {
 
-bool FileReader::Open(const std::string& path) {
+FileReader::OpenResult FileReader::OpenRegular(const std::string& path) {
     Close();
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) return false;
-    // A directory opens on some systems but cannot be read or measured.
-    if (std::fseek(file_, 0, SEEK_END) != 0) {
-        Close();
-        return false;
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0) return OpenResult::CannotOpen;
+    if (!S_ISREG(before.st_mode)) return OpenResult::NotRegularFile;
+    // The name may have been replaced since: opening without waiting and
+    // checking what was opened keeps a pipe put there from blocking the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return OpenResult::CannotOpen;
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        return OpenResult::NotRegularFile;
     }
-    long end = std::ftell(file_);
-    if (end < 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
-        Close();
-        return false;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // plain reads from here on
+    file_ = ::fdopen(fd, "rb");
+    if (!file_) {
+        ::close(fd);
+        return OpenResult::CannotOpen;
     }
-    size_ = end;
+    size_ = opened.st_size;
     position_ = 0;
-    return true;
+    return OpenResult::Opened;
 }
 
 void FileReader::Close() {

@@ -16,7 +16,11 @@ class FileReader {
     FileReader& operator=(const FileReader&) = delete;
     ~FileReader() { Close(); }
 
-    bool Open(const std::string& path);
+    enum class OpenResult { Opened, NotRegularFile, CannotOpen };
+    // Opens a regular file only, and never waits doing so: a named pipe, a
+    // directory or a device is refused before it is opened.
+    OpenResult OpenRegular(const std::string& path);
+    bool Open(const std::string& path) { return OpenRegular(path) == OpenResult::Opened; }
     void Close();
     bool IsOpen() const { return file_ != nullptr; }
 

@@ -174,7 +174,14 @@ bool TOggVorbis::LoadFromFile(const std::string& FileName) {
     Clear();
     FileInfo info;
     FileReader file;
-    if (!file.Open(FileName)) throw EOggFileOpenError(FileName);
+    switch (file.OpenRegular(FileName)) {
+        case FileReader::OpenResult::Opened:
+            break;
+        case FileReader::OpenResult::NotRegularFile:
+            return false;
+        case FileReader::OpenResult::CannotOpen:
+            throw EOggFileOpenError(FileName);
+    }
     info.fileSize = file.Size();
     info.id3v2Size = ID3v2SizeAtStart(file);
 

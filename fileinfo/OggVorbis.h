@@ -7,7 +7,8 @@
 #include <string>
 
 // Raised by TOggVorbis::LoadFromFile when the file cannot be opened for
-// reading; every other problem is a false result.
+// reading; every other problem, a path that is not a regular file included,
+// is a false result.
 class EOggFileOpenError : public std::runtime_error {
   public:
     explicit EOggFileOpenError(const std::string& FileName)
@@ -25,8 +26,8 @@ class TOggVorbis {
     void Clear();
     // True when the file begins (after an optional ID3v2 tag) with an Ogg
     // page whose first packet is a Vorbis identification header; false with
-    // the fields cleared otherwise. Throws EOggFileOpenError when the file
-    // cannot be opened.
+    // the fields cleared otherwise (also for a directory, a named pipe or a
+    // device). Throws EOggFileOpenError when the file cannot be opened.
     bool LoadFromFile(const std::string& FileName);
 
     double Duration() const;   // seconds

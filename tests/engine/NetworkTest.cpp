@@ -5,9 +5,13 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <random>
 
 #include "EngineTestSupport.h"
 #include "TestHttpServer.h"
+#include "tests/support/BoundedCall.h"
 
 using namespace enginetest;
 using namespace std::chrono_literals;
@@ -139,11 +143,12 @@ TEST_F(NetworkTest, LiveStreamTitleFollowsItsMetadata) {
             }
             std::string meta;
             if (block == 0) meta = "StreamTitle='First';StreamUrl='';";
-            if (block == 20) meta = "StreamTitle='Artist - Second';StreamUrl='';";
-            if (block == 28) meta = "StreamTitle='Third';";
+            if (block == 48) meta = "StreamTitle='Artist - Second';StreamUrl='';";
+            if (block == 56) meta = "StreamTitle='Third';";
             if (!c.Send(chunk + MetaBlock(meta))) return;
             // Enough at once for the stream to open, then about twice the
-            // real-time rate, so that the changes come after the open.
+            // real-time rate; the changes come after the 64 KB the library
+            // may read while it opens the stream.
             if (block >= 16) QThread::msleep(60);
         }
     });
@@ -187,4 +192,209 @@ TEST_F(NetworkTest, AddressNothingAnswersIsReported) {
     EXPECT_EQ(boxes.boxes[0].caption, "Confirm");
     EXPECT_EQ(boxes.boxes[0].text, "Can't play the specified URL stream : " + url);
     EXPECT_EQ(player.ChannelKind(), CHANNEL_NONE);
+}
+
+namespace {
+
+// Frames of an MP3 tone without a leading info frame, so that they can be
+// repeated as a live stream.
+std::vector<char> LiveMp3Frames() {
+    const std::string mp3 = TempDir() + "/live-frames.mp3";
+    if (!std::filesystem::exists(mp3))
+        enginetest::Run("lame --quiet -t -b 128 '" + ToneWav("live-src.wav", 1.0) + "' '" + mp3 +
+                        "'");
+    return ReadAll(mp3);
+}
+
+// A live MP3 stream with ICY metadata every kMetaInt bytes: "First" at once,
+// "Second" after some 100 KB, beyond what the library reads to open it.
+void ServeLiveMp3(TestHttpServer::Connection& c, const std::vector<char>& audio) {
+    constexpr std::size_t kMetaInt = 2048;
+    std::size_t pos = 0;
+    for (int block = 0; block < 400 && !c.Stopping(); ++block) {
+        std::string chunk;
+        while (chunk.size() < kMetaInt) {
+            const std::size_t n = std::min(kMetaInt - chunk.size(), audio.size() - pos);
+            chunk.append(audio.data() + pos, n);
+            pos = (pos + n) % audio.size();
+        }
+        std::string meta;
+        if (block == 0) meta = "StreamTitle='First';StreamUrl='';";
+        if (block == 48) meta = "StreamTitle='Second';StreamUrl='';";
+        if (!c.Send(chunk + MetaBlock(meta))) return;
+        if (block >= 16) QThread::msleep(60);
+    }
+}
+
+// An Ogg Vorbis stream of noise (which, unlike a tone, takes room enough
+// for the library to open the stream well before its end).
+std::vector<char> NoiseOgg(const std::string& name, double seconds, const std::string& args) {
+    const std::string wav = TempDir() + "/" + name + ".wav";
+    const std::string ogg = TempDir() + "/" + name;
+    if (!std::filesystem::exists(ogg))
+        enginetest::Run("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth " +
+                        std::to_string(seconds) + " whitenoise vol 0.3 && oggenc -Q " + args +
+                        " -o '" + ogg + "' '" + wav + "'");
+    return ReadAll(ogg);
+}
+
+// A live Ogg stream as Icecast sends one: a chain of Ogg Vorbis streams,
+// each opening with its comments, titled "First" and then "Second".
+void ServeLiveOgg(TestHttpServer::Connection& c, const std::vector<char>& first,
+                  const std::vector<char>& second) {
+    std::vector<char> data = first;
+    for (int i = 0; i < 3; ++i) data.insert(data.end(), second.begin(), second.end());
+    // Enough at once for the stream to open, then about twice the real-time
+    // rate, so that the second title comes after the open.
+    constexpr std::size_t kAtOnce = 96 * 1024, kPiece = 4096;
+    for (std::size_t pos = 0; pos < data.size() && !c.Stopping(); pos += kPiece) {
+        if (!c.Send(data.data() + pos, std::min(kPiece, data.size() - pos))) return;
+        if (pos >= kAtOnce) QThread::msleep(100);
+    }
+}
+
+struct LiveCase {
+    const char* path;
+    const char* head;  // the answer's head, up to the blank line
+    bool ogg;
+    int32_t bitRate;
+};
+
+}  // namespace
+
+TEST_F(NetworkTest, LiveStreamsAreLiveWhateverTheirNameAndStatusLine) {
+    const std::vector<char> mp3 = LiveMp3Frames();
+    const std::vector<char> firstOgg = NoiseOgg("live-first.ogg", 8.0, "-s 11 -t First");
+    const std::vector<char> secondOgg = NoiseOgg("live-second.ogg", 4.0, "-s 12 -t Second");
+    const LiveCase cases[] = {
+        // Icecast: an HTTP status line, so its icy- fields are HTTP headers;
+        // no length anywhere.
+        {"/live.mp3",
+         "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-br: 128\r\nicy-metaint:2048\r\n",
+         false, 128},
+        {"/live.ogg", "HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\nicy-br:96\r\n", true,
+         96},
+        {"/stream",
+         "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-br:64\r\nicy-metaint:2048\r\n", false,
+         64},
+        {"/radio.mp3", "ICY 200 OK\r\nicy-name:Test radio\r\nicy-br: 112\r\nicy-metaint:2048\r\n",
+         false, 112},
+    };
+    for (const LiveCase& live : cases) {
+        SCOPED_TRACE(live.path);
+        TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
+            // The head travels in a packet of its own, before any audio.
+            if (!c.Send(std::string(live.head) + "\r\n")) return;
+            QThread::msleep(50);
+            if (live.ogg)
+                ServeLiveOgg(c, firstOgg, secondOgg);
+            else
+                ServeLiveMp3(c, mp3);
+        });
+        std::vector<std::string> titles;
+        TBASSPlayer player;
+        ASSERT_TRUE(player.PlayerReady());
+        player.OnGetMeta = [&](TBASSPlayer*, const std::string& title) { titles.push_back(title); };
+        ASSERT_TRUE(player.OpenStream(server.Url(live.path)))
+            << (boxes.boxes.empty() ? "" : boxes.boxes[0].text);
+        const TStreamInfo& info = player.StreamInfo();
+        EXPECT_EQ(info.Title, "First");
+        EXPECT_EQ(info.Duration, 0u);
+        EXPECT_EQ(info.FileSize, 0u);
+        EXPECT_EQ(info.BitRate, live.bitRate);
+        EXPECT_EQ(info.SampleRate, 44100);
+        EXPECT_EQ(player.LengthMs(), 0u);
+        player.StartPlayback();
+        // For the Ogg stream this needs the library to find the chain's
+        // comments whatever packets the head and the first audio came in.
+        EXPECT_TRUE(PumpUntil([&] { return !titles.empty() && titles.back() == "Second"; }, 8s))
+            << (titles.empty() ? "no title change" : titles.back());
+        EXPECT_EQ(player.StreamInfo().Duration, 0u);
+        EXPECT_EQ(player.StreamInfo().BitRate, live.bitRate);
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(NetworkTest, NetworkOggFileLengthComesFromItsDataOnceDownloaded) {
+    // Its length once the download is complete comes from the data, not from
+    // the nominal bit rate (which a quality-encoded file is far from). The
+    // engine takes the library's length at that moment, so this holds once
+    // the library measures a downloaded Ogg file from its data.
+    const std::vector<char> body = ReadAll(OggFile("net-long.ogg", 20.0, "-q 6"));
+    std::atomic<bool> opened{false};
+    TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
+        c.Send("HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n");
+        SendAfterOpen(c, body, opened);
+    });
+    TBASSPlayer player;
+    ASSERT_TRUE(player.PlayerReady());
+    std::vector<std::string> downloaded;
+    player.OnDownloaded = [&](TBASSPlayer*, const std::string& content) {
+        downloaded.push_back(content);
+    };
+    ASSERT_TRUE(player.OpenStream(server.Url("/files/net-long.ogg")));
+    opened = true;
+    EXPECT_EQ(player.StreamInfo().FileSize, body.size());
+    ASSERT_TRUE(PumpUntil([&] { return !downloaded.empty(); }, 8s));
+    EXPECT_NEAR(static_cast<double>(player.StreamInfo().Duration), 20000.0, 300.0);
+    EXPECT_EQ(downloaded[0], std::to_string(player.StreamInfo().Duration));
+    EXPECT_NEAR(static_cast<double>(player.LengthMs()), 20000.0, 300.0);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+namespace {
+
+enum class Misbehaviour { Silent, Garbage };
+
+// A server that accepts and then either says nothing or sends random bytes,
+// until it is released: then it closes every connection, old and new.
+class MisbehavingServer {
+  public:
+    explicit MisbehavingServer(Misbehaviour kind)
+        : server_([this, kind](TestHttpServer::Connection& c, const std::string&) {
+              std::mt19937 random(7);
+              std::string noise(4096, '\0');
+              while (!released_ && !c.Stopping()) {
+                  if (kind == Misbehaviour::Garbage) {
+                      for (char& b : noise) b = static_cast<char>(random());
+                      if (!c.Send(noise)) return;
+                  }
+                  QThread::msleep(10);
+              }
+          }) {}
+    std::string Url(const std::string& path) const { return server_.Url(path); }
+    void Release() { released_ = true; }
+
+  private:
+    std::atomic<bool> released_{false};
+    TestHttpServer server_;
+};
+
+}  // namespace
+
+// The open of an address gives up on its own within the library's deadline
+// of 5 s, whatever the server does; the box then reports the address.
+TEST_F(NetworkTest, OpenOnSilentOrGarbageServerReturnsWithinTheDeadline) {
+    TBASSPlayer player;
+    ASSERT_TRUE(player.PlayerReady());
+    for (const auto& [kind, name] :
+         {std::pair{Misbehaviour::Silent, "silent"}, std::pair{Misbehaviour::Garbage, "garbage"}}) {
+        MisbehavingServer server(kind);
+        const std::string url = server.Url("/live");
+        bool opened = true;
+        const auto start = std::chrono::steady_clock::now();
+        const bool inTime = ReturnsWithin(
+            6s, [&server] { server.Release(); }, [&] { opened = player.OpenStream(url); });
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+        std::printf("OpenStream on the %s server: %lld ms%s\n", name, static_cast<long long>(ms),
+                    inTime ? "" : " (released by the test)");
+        EXPECT_TRUE(inTime) << name << " server held the open " << ms << " ms";
+        EXPECT_FALSE(opened) << name;
+        EXPECT_EQ(player.ChannelKind(), CHANNEL_NONE);
+    }
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[0].caption, "Confirm");
 }

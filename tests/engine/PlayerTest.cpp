@@ -215,3 +215,36 @@ TEST_F(PlayerTest, PluginFirstMessageSetsTheProperty) {
     EXPECT_TRUE(PumpUntil([&] { return !player->PluginFirst(); }, 1s));
     EXPECT_EQ(win::SendMessage(player->MessageWindow(), win::WM_QUERYENDSESSION), 1);
 }
+
+TEST_F(PlayerTest, VeryShortTracksAlwaysEnd) {
+    for (const double seconds : {0.1, 0.02}) {
+        const std::string wav = ToneWav("blip" + std::to_string(seconds) + ".wav", seconds);
+        for (int round = 1; round <= 20; ++round) {
+            ASSERT_TRUE(player->OpenStream(wav));
+            player->StartPlayback();
+            ASSERT_TRUE(PumpUntil([&] { return playEnds == round; }, 3s))
+                << seconds << " s, round " << round << ": no end";
+            EXPECT_EQ(player->PlayState(), PLAYSTATE_STOPPED);
+        }
+        playEnds = 0;
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(PlayerTest, TrackThatEndsRightAfterItsStartIsReported) {
+    ASSERT_TRUE(player->OpenStream(ToneWav("gap.wav", 0.1)));
+    // The track plays to its end, and the library has had time to announce
+    // it, before StartPlayback goes on.
+    bool endedDuringStart = false;
+    player->AfterChannelStart = [&] {
+        for (int i = 0; i < 300 && !endedDuringStart; ++i) {
+            QThread::msleep(10);
+            endedDuringStart = BASS_ChannelIsActive(player->ChannelHandle()) == BASS_ACTIVE_STOPPED;
+        }
+        QThread::msleep(300);
+    };
+    player->StartPlayback();
+    ASSERT_TRUE(endedDuringStart);
+    EXPECT_TRUE(PumpUntil([&] { return playEnds == 1; }, 3s));
+    EXPECT_EQ(player->PlayState(), PLAYSTATE_STOPPED);
+}

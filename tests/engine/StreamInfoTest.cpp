@@ -4,12 +4,15 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "EngineTestSupport.h"
-#include "fileinfo/OggVorbis.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "tests/support/BoundedCall.h"
 
 using namespace enginetest;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -94,11 +97,43 @@ TEST_F(StreamInfoTest, OggVorbisCommentsAndFormat) {
     EXPECT_EQ(player->ChannelKind(), CHANNEL_STREAM);
 }
 
-TEST_F(StreamInfoTest, OggFileThatCannotBeOpenedThrowsAndKeepsTheChannel) {
+TEST_F(StreamInfoTest, OggFileThatCannotBeOpenedIsRefusedAndKeepsTheChannel) {
     ASSERT_TRUE(player->OpenStream(ToneWav("kept.wav", 0.5)));
     const DWORD handle = player->ChannelHandle();
-    const std::string missing = TempDir() + "/missing.ogg";
-    EXPECT_THROW(player->OpenStream(missing), EOggFileOpenError);
+    bool opened = true;
+    EXPECT_NO_THROW(opened = player->OpenStream(TempDir() + "/missing.ogg"));
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(player->ChannelHandle(), handle);
+    EXPECT_EQ(player->PlayState(), PLAYSTATE_READY);
+    EXPECT_EQ(player->CurrentFile(), ToneWav("kept.wav", 0.5));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(StreamInfoTest, PathsThatAreNoRegularFilesAreRefusedAtOnce) {
+    ASSERT_TRUE(player->OpenStream(ToneWav("kept2.wav", 0.5)));
+    const DWORD handle = player->ChannelHandle();
+    const std::string folder = TempDir() + "/special";
+    std::filesystem::create_directories(folder);
+    for (const std::string ext : {".mp3", ".ogg", ".wav", ".wma"}) {
+        const std::string pipe = folder + "/fifo" + ext;
+        const std::string directory = folder + "/dir" + ext;
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0) << pipe;
+        ASSERT_TRUE(std::filesystem::create_directory(directory)) << directory;
+        for (const std::string& path : {pipe, directory}) {
+            bool opened = true;
+            const bool inTime =
+                ReturnsWithin(3000ms, path == pipe ? PipeRelease(pipe) : nullptr, [&] {
+                    try {
+                        opened = player->OpenStream(path);
+                    } catch (const std::exception& e) {
+                        ADD_FAILURE() << path << ": " << e.what();
+                        opened = false;
+                    }
+                });
+            EXPECT_TRUE(inTime) << path << " held the open";
+            EXPECT_FALSE(opened) << path;
+        }
+    }
     EXPECT_EQ(player->ChannelHandle(), handle);
     EXPECT_EQ(player->PlayState(), PLAYSTATE_READY);
     EXPECT_TRUE(boxes.boxes.empty());

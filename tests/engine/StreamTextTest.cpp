@@ -76,6 +76,11 @@ TEST(StreamText, IcyBitRateReadsTheLeadingDigits) {
     EXPECT_EQ(IcyBitRate("icy-br:fast"), 0);
     EXPECT_EQ(IcyBitRate("icy-br:"), 0);
     EXPECT_EQ(IcyBitRate("icy-br:99999999999"), 0);
+    // Servers may put blanks after the colon.
+    EXPECT_EQ(IcyBitRate("icy-br: 128"), 128);
+    EXPECT_EQ(IcyBitRate("icy-br:\t 64"), 64);
+    EXPECT_EQ(IcyBitRate("icy-br: "), 0);
+    EXPECT_EQ(IcyBitRate("icy-br: x1"), 0);
 }
 
 TEST(StreamText, UrlFileNameIsTheLastSegmentWithoutItsExtension) {
