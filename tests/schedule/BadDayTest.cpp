@@ -250,10 +250,23 @@ double LongestSilence(const std::vector<capture::Silence>& silences, double from
     return longest;
 }
 
+// Where the next good tone heard lies in the order after position `from`:
+// at the next good item, or at the one after it when a programme item cut
+// that one at its very start. npos when the order does not fit.
+size_t NextHeard(const std::vector<Item>& order, size_t from, double frequency) {
+    int passedOver = 0;
+    for (size_t i = from + 1; i < order.size(); ++i) {
+        if (order[i].frequency == 0) continue;
+        if (order[i].frequency == frequency) return i;
+        if (++passedOver == 2) break;
+    }
+    return std::string::npos;
+}
+
 // Walks the good tones heard against the passes' orders: between each two,
 // the bad items of the order that lie between them, and the longest silence.
 // With an open end (a run that did not get through; negative for none), the
-// items after the last good tone are charged with the silence up to it.
+// bad items after the last good tone are charged with the silence up to it.
 std::vector<Segment> Segments(const std::vector<capture::Tone>& heard,
                               const std::vector<capture::Silence>& silences,
                               const std::vector<Item>& order, double openEnd) {
@@ -261,16 +274,19 @@ std::vector<Segment> Segments(const std::vector<capture::Tone>& heard,
     for (const capture::Tone& t : heard)
         if (IsGood(t)) good.push_back(&t);
     std::vector<Segment> segments;
-    size_t at = 0;
-    for (size_t g = 0; g < good.size() && at < order.size(); ++g) {
-        if (order[at].frequency != good[g]->frequency) break;  // not the order played
+    if (good.empty() || order.empty() || order[0].frequency != good[0]->frequency) return {};
+    for (size_t g = 0, at = 0; g < good.size(); ++g) {
         const bool last = g + 1 == good.size();
         if (last && openEnd < 0) break;
+        size_t next = last ? order.size() : NextHeard(order, at, good[g + 1]->frequency);
+        if (next == std::string::npos) break;  // not the order played
         Segment s;
-        for (++at; at < order.size() && order[at].frequency == 0; ++at) s.bad.push_back(order[at]);
+        for (size_t i = at + 1; i < next && !(last && order[i].frequency != 0); ++i)
+            if (order[i].frequency == 0) s.bad.push_back(order[i]);
         s.longest = LongestSilence(silences, good[g]->end, last ? openEnd : good[g + 1]->start);
         s.open = last;
         segments.push_back(s);
+        at = next;
     }
     return segments;
 }
