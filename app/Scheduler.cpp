@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kStartCol = 1;  // "Início"
 constexpr std::uint32_t kAfterStopSleepMs = 100;
+constexpr std::uint32_t kDayMs = 86'400'000;
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(' ');
@@ -89,12 +90,25 @@ TScheduler::TScheduler(PlaybackContext& context, PlayerPort& player, TPlayback& 
 unsigned TScheduler::DueRow(std::uint32_t from, std::uint32_t to, std::uint32_t& time) const {
     for (int r = 1; r <= ctx_.prgmlist.DataRows(); ++r) {
         const std::uint32_t t = EntryTime(ctx_.prgmlist.Cell(kStartCol, r), win::CurrentHour());
-        if (t != 0 && t <= to && t >= from && t != ctx_.LastFired) {
+        const bool inWindow = from <= to ? t >= from && t <= to : t >= from || t <= to;
+        if (t != 0 && inWindow && t != ctx_.LastFired) {
             time = t;
             return unsigned(r);
         }
     }
     return 0;
+}
+
+// A reading before the previous one means midnight has passed, or the clock
+// was put back (the end of summer time). The window then reaches back from
+// now by the time that really passed, as the tick counter measured it, across
+// midnight if need be: nothing that came due meanwhile is lost, and nothing of
+// the part of the day the clock went back over fires again.
+std::uint32_t TScheduler::WindowStart(std::uint32_t now, std::uint32_t tickCount) const {
+    if (now >= ctx_.PreviousTick) return ctx_.PreviousTick;
+    if (!previousTickCount_) return now;
+    const std::uint32_t passed = std::min(tickCount - *previousTickCount_, kDayMs - 1);
+    return (now + kDayMs - passed) % kDayMs;
 }
 
 // While a fade runs the window of the ticks inside it is not looked at: it
@@ -103,9 +117,11 @@ void TScheduler::Tick() {
     if (fading_) return;
     const std::uint32_t now = win::TimeOfDayMs();
     if (now == ctx_.PreviousTick) return;
+    const std::uint32_t tickCount = win::GetTickCount();
     std::uint32_t time = 0;
-    const unsigned row = DueRow(ctx_.PreviousTick, now, time);
+    const unsigned row = DueRow(WindowStart(now, tickCount), now, time);
     ctx_.PreviousTick = now;
+    previousTickCount_ = tickCount;
     if (row == 0) return;
     ctx_.LastFired = time;
     if (player_.Playing()) FadeOutAndStop();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Playback.h"
@@ -39,7 +40,9 @@ class TScheduler {
     bool Fading() const { return fading_; }
 
   private:
-    // The first row due in [from, to], or 0.
+    // Where this tick's window begins, for the reading now and the tick counter.
+    std::uint32_t WindowStart(std::uint32_t now, std::uint32_t tickCount) const;
+    // The first row due in [from, to], or 0; from > to is a window across midnight.
     unsigned DueRow(std::uint32_t from, std::uint32_t to, std::uint32_t& time) const;
     void FallToSilence(std::uint32_t startVolume, std::uint32_t fadeTime);
 
@@ -47,4 +50,6 @@ class TScheduler {
     PlayerPort& player_;
     TPlayback& playback_;
     bool fading_ = false;
+    // The tick counter at the last tick that looked at the programme list.
+    std::optional<std::uint32_t> previousTickCount_;
 };

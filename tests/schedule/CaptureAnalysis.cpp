@@ -45,8 +45,12 @@ double MedianRms(const std::vector<Frame>& frames, const Tone& tone) {
 }  // namespace
 
 bool ReadWav(const std::string& path, Sound& sound, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), {});
+    // In one read: a capture still being written is read again and again.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<unsigned char> data(size_t(std::max<std::streamoff>(0, in.tellg())));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size()));
+    data.resize(size_t(std::max<std::streamsize>(0, in.gcount())));
     if (data.size() < 44 || std::string(data.begin(), data.begin() + 4) != "RIFF" ||
         std::string(data.begin() + 8, data.begin() + 16) != "WAVEfmt ")
         return error = path + ": not a WAV file", false;
@@ -100,6 +104,23 @@ std::vector<Tone> Tones(const std::vector<Frame>& frames, const std::vector<doub
         if (open) tones.push_back({match, f.start, end});
     }
     return tones;
+}
+
+std::vector<Silence> Silences(const std::vector<Frame>& frames, double maxRms) {
+    std::vector<Silence> silences;
+    bool open = false;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const double end = i + 1 < frames.size() ? frames[i + 1].start : frames[i].start;
+        if (frames[i].rms >= maxRms) {
+            open = false;
+        } else if (open) {
+            silences.back().end = end;
+        } else {
+            silences.push_back({frames[i].start, end});
+            open = true;
+        }
+    }
+    return silences;
 }
 
 Fall FadeAtEnd(const std::vector<Frame>& frames, const Tone& tone) {

@@ -35,6 +35,13 @@ struct Tone {
 std::vector<Tone> Tones(const std::vector<Frame>& frames, const std::vector<double>& expected,
                         double minRms = 0.01, double tolerance = 0.04);
 
+// A run of frames quieter than maxRms: nothing was heard from start to end.
+struct Silence {
+    double start = 0, end = 0;
+    double Length() const { return end - start; }
+};
+std::vector<Silence> Silences(const std::vector<Frame>& frames, double maxRms = 0.01);
+
 // The stretch of a tone's end over which its level falls from 95% to 5% of
 // its median level: the fade. Empty when it does not fall.
 struct Fall {

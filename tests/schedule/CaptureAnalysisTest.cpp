@@ -39,6 +39,18 @@ TEST(CaptureAnalysisTest, FindsTonesInOrderWithTheirTimes) {
     EXPECT_NEAR(tones[1].end, 1.8, 0.021);
 }
 
+TEST(CaptureAnalysisTest, MeasuresTheSilencesBetweenSounds) {
+    // 0.2 s of silence, 400 Hz for 1 s, 0.7 s of silence, 1000 Hz for 0.5 s.
+    const capture::Sound sound = Read(
+        Make("gaps.wav", "synth 1 sine 400 vol 0.5 pad 0.2 0.7 : synth 0.5 sine 1000 vol 0.5"));
+    const auto silences = capture::Silences(capture::Frames(sound));
+    ASSERT_EQ(silences.size(), 2u);
+    EXPECT_NEAR(silences[0].start, 0, 0.021);
+    EXPECT_NEAR(silences[0].Length(), 0.2, 0.021);
+    EXPECT_NEAR(silences[1].start, 1.2, 0.021);
+    EXPECT_NEAR(silences[1].Length(), 0.7, 0.021);
+}
+
 TEST(CaptureAnalysisTest, TellsALinearFallFromACurvedOne) {
     // Full level for 1 s, then a fall over 0.8 s.
     const auto linear = Read(Make("linear.wav", "synth 1.8 sine 400 vol 0.5 fade t 0 1.8 0.8"));
