@@ -29,6 +29,7 @@ namespace {
 
 struct Box {
     std::string caption, text;
+    unsigned flags = 0;
 };
 
 class Form1Test : public testing::Test {
@@ -36,8 +37,8 @@ class Form1Test : public testing::Test {
     void SetUp() override {
         win::SetProgramDir(dir.Path().string());
         win::SetMessageBoxHandler(
-            [this](const std::string& caption, const std::string& text, unsigned) {
-                boxes.push_back({caption, text});
+            [this](const std::string& caption, const std::string& text, unsigned flags) {
+                boxes.push_back({caption, text, flags});
                 return win::IDOK;
             });
     }
@@ -465,7 +466,7 @@ TEST_F(Form1Test, FecharEndsTheProgramAlsoWhileTheWindowIsHiddenInTheTray) {
     EXPECT_EQ(QApplication::exec(), 0);
 }
 
-TEST_F(Form1Test, FailedListWriteIsReportedAndTheProgrammeListIsNotWritten) {
+TEST_F(Form1Test, FailedListWriteAtExitIsReportedAndTheOtherFilesAreStillWritten) {
     Write("prgm.m3u", "/j/old.mp3\n");
     TForm1& f = Start();
     std::filesystem::create_directory(File("pl.m3u"));  // cannot be replaced by a file
@@ -474,7 +475,10 @@ TEST_F(Form1Test, FailedListWriteIsReportedAndTheProgrammeListIsNotWritten) {
     Stop();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].text.find("pl.m3u"), std::string::npos);
-    EXPECT_EQ(Read("prgm.m3u"), "/j/old.mp3\n");
+    EXPECT_TRUE(boxes[0].flags & win::MB_WAIT);  // the operator closed the window
+    EXPECT_EQ(Read("prgm.m3u"), "#EXTM3U\r\n#KAVINF:--:--:--\r\n/j/old.mp3\r\n#KAVINF:1\r\n"
+                                "/j/new.mp3\r\n");
+    EXPECT_TRUE(Ini().ValueExists("tamanhos", "prgmlc3"));
 }
 
 }  // namespace
