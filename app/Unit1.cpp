@@ -97,8 +97,8 @@ void TForm1::loadListFiles() {
     if (win::FileExists(pl))
         addReportingListErrors([&] { ::AddToPlaylist(playlistCells, pl); }, false);
     if (win::FileExists(prgm))
-        addReportingListErrors(
-            [&] { ::AddToProgrammeList(prgmlistCells, prgm, kNoStartTime); }, false);
+        addReportingListErrors([&] { ::AddToProgrammeList(prgmlistCells, prgm, kNoStartTime); },
+                               false);
 }
 
 void TForm1::readSettings() {
@@ -196,8 +196,8 @@ bool TForm1::AddToPlaylist(const std::string& path) {
 }
 
 bool TForm1::AddToProgrammeList(const std::string& path, const std::string& startText) {
-    return addReportingListErrors(
-        [&] { ::AddToProgrammeList(prgmlistCells, path, startText); }, true);
+    return addReportingListErrors([&] { ::AddToProgrammeList(prgmlistCells, path, startText); },
+                                  true);
 }
 
 void TForm1::addChosenFiles(TDropTarget target) {

@@ -197,8 +197,8 @@ class TForm1 : public QMainWindow {
     std::string keptPath(const KeptFile& file) const;
     std::vector<win::IniValue> settingsValues();
     bool saveSettings(bool force, std::string* error);
-    bool saveList(KeptFile& file, const StringGrid& grid,
-                  std::string (*textOf)(const StringGrid&), bool force, std::string* error);
+    bool saveList(KeptFile& file, const StringGrid& grid, std::string (*textOf)(const StringGrid&),
+                  bool force, std::string* error);
     void startKeepingFiles();
     void saveChanges();
     void keepFile(KeptFile& file, bool ok, const std::string& error);

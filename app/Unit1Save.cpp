@@ -25,7 +25,8 @@ std::size_t digestOf(std::string_view text) {
 
 std::size_t digestOf(const std::vector<win::IniValue>& values) {
     std::string joined;
-    for (const win::IniValue& v : values) joined += v.section + '\n' + v.key + '\n' + v.value + '\n';
+    for (const win::IniValue& v : values)
+        joined += v.section + '\n' + v.key + '\n' + v.value + '\n';
     return digestOf(joined);
 }
 

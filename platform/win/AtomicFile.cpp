@@ -1,8 +1,8 @@
 #include "platform/win/AtomicFile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>

@@ -26,8 +26,8 @@ using MessageBoxHandler =
     std::function<int(const std::string& caption, const std::string& text, unsigned flags)>;
 
 // Shows a box with an OK button (flags: the MB_ICON... value, optionally with
-// MB_WAIT) and returns the button pressed. Without a handler installed the box is written to stderr and
-// answered with IDOK (headless tools).
+// MB_WAIT) and returns the button pressed. Without a handler installed the box is written to stderr
+// and answered with IDOK (headless tools).
 int MessageBox(HWND owner, const std::string& text, const std::string& caption,
                unsigned flags = MB_OK);
 

@@ -167,9 +167,8 @@ struct BadItem {
 TEST_F(UnattendedTest, AFailedOpenIsShownWithoutWaitingAndTheNextFilePlays) {
     const int port = ClosedPort();
     const std::vector<BadItem> items = {
-        {"a dead stream server", [port](const fs::path&) {
-             return "http://127.0.0.1:" + std::to_string(port) + "/live";
-         },
+        {"a dead stream server",
+         [port](const fs::path&) { return "http://127.0.0.1:" + std::to_string(port) + "/live"; },
          "Can't play the specified URL stream"},
         {"a missing Ogg file", [](const fs::path& d) { return (d / "gone.ogg").string(); },
          "gone.ogg"},
@@ -222,8 +221,7 @@ TEST_F(UnattendedTest, AFailedTimeEntryLetsThePlaylistResumeAndTheNextEntryStill
 // wait for their OK.
 TEST_F(UnattendedTest, TheOperatorsOwnCommandsAndTheEndOfTheRunStillWait) {
     fs::create_directory(dir / "unreadable.m3u");
-    TForm1& f = Start({Tone("last.wav", 0.3)},
-                      {"#KAVINF:!", Tone("end.wav", 0.3)});
+    TForm1& f = Start({Tone("last.wav", 0.3)}, {"#KAVINF:!", Tone("end.wav", 0.3)});
     WaitingBoxWatch watch;
     f.DropFiles({(dir / "unreadable.m3u").string()});
     ASSERT_EQ(watch.waited.size(), 1u);
