@@ -186,7 +186,7 @@ class TForm1 : public QMainWindow {
     // of a change, not only at exit, so that a kill or a power cut loses little.
     struct KeptFile {
         std::string name;                 // beside the program: "kav.ini", ...
-        std::size_t savedDigest = 0;      // of the text last written, or as read at start
+        std::size_t savedDigest = 0;      // of what was last written, or as read at start
         unsigned long long revision = 0;  // the grid's revision when last looked at
         bool failing = false;             // the last write failed and was reported
         int checksToSkip = 0;             // after a failure: wait before writing again

@@ -19,15 +19,26 @@ constexpr unsigned kSaveCheckMs = 1000;
 // at every check: a full disk would otherwise take a list's whole text each time.
 constexpr int kChecksAfterFailure = 30;
 
-std::size_t digestOf(std::string_view text) {
-    return std::hash<std::string_view>{}(text);
+std::size_t combine(std::size_t seed, std::size_t value) {
+    return seed ^ (value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2));
 }
 
 std::size_t digestOf(const std::vector<win::IniValue>& values) {
-    std::string joined;
+    std::size_t digest = values.size();
     for (const win::IniValue& v : values)
-        joined += v.section + '\n' + v.key + '\n' + v.value + '\n';
-    return digestOf(joined);
+        for (const std::string* s : {&v.section, &v.key, &v.value})
+            digest = combine(digest, std::hash<std::string>{}(*s));
+    return digest;
+}
+
+// Of every cell a list file is made from: all but the marker column. Much
+// cheaper than the file's text, which need not be made when nothing changed.
+std::size_t digestOf(const StringGrid& grid) {
+    std::size_t digest = std::size_t(grid.RowCount());
+    for (int r = 1; r < grid.RowCount(); ++r)
+        for (int c = 1; c < grid.ColCount(); ++c)
+            digest = combine(digest, std::hash<std::string>{}(grid.Cell(c, r)));
+    return digest;
 }
 
 // Counts down the checks a failed file waits; true when it may be written.
@@ -82,15 +93,15 @@ bool TForm1::saveSettings(bool force, std::string* error) {
     return true;
 }
 
-// The grid's revision tells cheaply that nothing changed; a change of the
-// markers alone gives the same text, which is then not written again.
+// The grid's revision tells at once that nothing changed; a change of the
+// markers alone leaves the digest as it was, and the list is not written.
 bool TForm1::saveList(KeptFile& file, const StringGrid& grid,
                       std::string (*textOf)(const StringGrid&), bool force, std::string* error) {
     const unsigned long long revision = grid.Revision();
     if (!force && revision == file.revision) return true;
-    const std::string text = textOf(grid);
-    const std::size_t digest = digestOf(text);
-    if ((force || digest != file.savedDigest) && !win::WriteFileAtomic(keptPath(file), text, error))
+    const std::size_t digest = digestOf(grid);
+    if ((force || digest != file.savedDigest) &&
+        !win::WriteFileAtomic(keptPath(file), textOf(grid), error))
         return false;
     file.revision = revision;
     file.savedDigest = digest;
@@ -102,9 +113,9 @@ bool TForm1::saveList(KeptFile& file, const StringGrid& grid,
 void TForm1::startKeepingFiles() {
     keptIni_.savedDigest = digestOf(settingsValues());
     keptPlaylist_.revision = playlistCells.Revision();
-    keptPlaylist_.savedDigest = digestOf(PlaylistText(playlistCells));
+    keptPlaylist_.savedDigest = digestOf(playlistCells);
     keptProgramme_.revision = prgmlistCells.Revision();
-    keptProgramme_.savedDigest = digestOf(ProgrammeListText(prgmlistCells));
+    keptProgramme_.savedDigest = digestOf(prgmlistCells);
     std::string problems;
     for (KeptFile* file : {&keptIni_, &keptPlaylist_, &keptProgramme_}) {
         std::string error;
