@@ -118,7 +118,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, std::string
 bool CanReplaceFile(const std::string& path, std::string* error) {
     const std::string target = resolveTarget(path);
     struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         setError(error, "cannot write " + path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         return false;
     }
