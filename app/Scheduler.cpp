@@ -170,7 +170,7 @@ bool TScheduler::ProgrammeItemEnded() {
     const unsigned row = FindCurrentRow(ctx_.prgmlist, ctx_.CurrentProgrammeRow);
     if (ctx_.prgmlist.Cell(kStartCol, int(row)).find('!') != std::string::npos) {
         if (ctx_.SetTimerEnabled) ctx_.SetTimerEnabled(false);
-        win::MessageBox(0, "Terminado!", "KAV", win::MB_OK);
+        win::MessageBox(0, "Terminado!", "KAV", win::MB_OK | win::MB_WAIT);
         if (ctx_.SetTimerEnabled) ctx_.SetTimerEnabled(true);
         return true;
     }

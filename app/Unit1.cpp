@@ -16,7 +16,6 @@
 #include "Markers.h"
 #include "OutputDevices.h"
 #include "engine/BASSPlayer.h"
-#include "platform/win/AtomicFile.h"
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
@@ -27,8 +26,6 @@
 TForm1* Form1 = nullptr;
 
 namespace {
-constexpr const char* kVarios = "varios";
-constexpr const char* kTamanhos = "tamanhos";
 constexpr int kVkReturn = 13;
 constexpr int kVkDelete = 46;
 }  // namespace
@@ -54,6 +51,10 @@ void TForm1::showMessage(const std::string& text) {
     win::MessageBox(0, text, "KAV", win::MB_OK);
 }
 
+void TForm1::showMessageAndWait(const std::string& text) {
+    win::MessageBox(0, text, "KAV", win::MB_OK | win::MB_WAIT);
+}
+
 // --- Start-up, settings and shutdown -----------------------------------------
 
 void TForm1::FormCreate() {
@@ -67,6 +68,7 @@ void TForm1::FormCreate() {
     prgmlistCells.SetCell(1, 0, "Início");
     prgmlistCells.SetCell(2, 0, "Nome do Ficheiro");
     prgmlistCells.SetCell(3, 0, "Directoria");
+    removeLeftoverTemporaries();
     loadListFiles();
 
     Settings = std::make_unique<win::IniFile>(AppDir + win::PathDelim + "kav.ini");
@@ -82,15 +84,21 @@ void TForm1::FormCreate() {
     if (compressor->isChecked()) compressorClick();
     BuildDeviceMenu();
     readSettings();
+    startKeepingFiles();
     Timer1.SetEnabled(true);
     Timer1Timer();
 }
 
+// A list that cannot be read at start is reported without waiting: the
+// program may be starting on its own, with nobody at the desk.
 void TForm1::loadListFiles() {
     const std::string pl = AppDir + win::PathDelim + "pl.m3u";
     const std::string prgm = AppDir + win::PathDelim + "prgm.m3u";
-    if (win::FileExists(pl)) AddToPlaylist(pl);
-    if (win::FileExists(prgm)) AddToProgrammeList(prgm, kNoStartTime);
+    if (win::FileExists(pl))
+        addReportingListErrors([&] { ::AddToPlaylist(playlistCells, pl); }, false);
+    if (win::FileExists(prgm))
+        addReportingListErrors([&] { ::AddToProgrammeList(prgmlistCells, prgm, kNoStartTime); },
+                               false);
 }
 
 void TForm1::readSettings() {
@@ -125,52 +133,9 @@ void TForm1::FormDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
     Timer1.SetEnabled(false);
-    writeSettings();
+    SaveTimer.SetEnabled(false);
+    saveAllAtExit();
     Settings.reset();
-    writeListFiles();
-}
-
-void TForm1::writeSettings() {
-    std::string firstError;
-    auto check = [&firstError](bool ok, const std::string& error) {
-        if (!ok && firstError.empty()) firstError = error;
-    };
-    std::string error;
-    auto writeInt = [&](const char* section, const std::string& key, int value) {
-        check(Settings->WriteInteger(section, key, value, &error), error);
-    };
-    auto writeBool = [&](const std::string& key, bool value) {
-        check(Settings->WriteBool(kVarios, key, value, &error), error);
-    };
-    writeInt(kVarios, "pln", int(FindCurrentRow(playlistCells, CurrentPlaylistRow)));
-    writeInt(kVarios, "volume", volume->Value());
-    writeInt(kVarios, "tfade", FadeTime);
-    writeBool("repetepl", repetepl->isChecked());
-    writeBool("autobaralhar", autobaralhar->isChecked());
-    writeBool("compressor", compressor->isChecked());
-    const QList<QAction*> devices = mplaca->actions();
-    for (qsizetype i = 0; i < devices.size(); ++i) {
-        if (!devices[i]->isChecked()) continue;
-        writeInt(kVarios, "dev", int(i + 1));
-        break;
-    }
-    for (int c = 1; c < playlistCells.ColCount(); ++c)
-        writeInt(kTamanhos, "plc" + std::to_string(c), playlistCells.ColWidth(c));
-    for (int c = 1; c < prgmlistCells.ColCount(); ++c)
-        writeInt(kTamanhos, "prgmlc" + std::to_string(c), prgmlistCells.ColWidth(c));
-    if (!firstError.empty()) showMessage(firstError);
-}
-
-void TForm1::writeListFiles() {
-    std::string error;
-    if (!win::WriteFileAtomic(AppDir + win::PathDelim + "pl.m3u", PlaylistText(playlistCells),
-                              &error)) {
-        showMessage(error);
-        return;
-    }
-    if (!win::WriteFileAtomic(AppDir + win::PathDelim + "prgm.m3u",
-                              ProgrammeListText(prgmlistCells), &error))
-        showMessage(error);
 }
 
 void TForm1::Fechar1Click() {
@@ -199,7 +164,7 @@ void TForm1::BuildDeviceMenu() {
 
 void TForm1::DevClick(QAction* item) {
     item->setChecked(true);
-    showMessage("A alteração só terá efeito após reiniciar o programa.");
+    showMessageAndWait("A alteração só terá efeito após reiniciar o programa.");
 }
 
 void TForm1::Sobre1Click() {
@@ -213,24 +178,26 @@ void TForm1::Sobre1Click() {
 
 // --- The lists --------------------------------------------------------------
 
-bool TForm1::AddToPlaylist(const std::string& path) {
+bool TForm1::addReportingListErrors(const std::function<void()>& add, bool wait) {
     try {
-        ::AddToPlaylist(playlistCells, path);
+        add();
         return true;
     } catch (const ListFileError& e) {
-        showMessage(e.what());
+        if (wait)
+            showMessageAndWait(e.what());
+        else
+            showMessage(e.what());
         return false;
     }
 }
 
+bool TForm1::AddToPlaylist(const std::string& path) {
+    return addReportingListErrors([&] { ::AddToPlaylist(playlistCells, path); }, true);
+}
+
 bool TForm1::AddToProgrammeList(const std::string& path, const std::string& startText) {
-    try {
-        ::AddToProgrammeList(prgmlistCells, path, startText);
-        return true;
-    } catch (const ListFileError& e) {
-        showMessage(e.what());
-        return false;
-    }
+    return addReportingListErrors([&] { ::AddToProgrammeList(prgmlistCells, path, startText); },
+                                  true);
 }
 
 void TForm1::addChosenFiles(TDropTarget target) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,8 +115,9 @@ class TForm1 : public QMainWindow {
     void prgmlistMouseMove();
     // The shell's dropped files, in the order given, to the DropTarget grid.
     void DropFiles(const std::vector<std::string>& names);
-    // Both add through these: a list that cannot be read is reported, and the
-    // add stops there. False when it stopped.
+    // Both add through these: a list that cannot be read is reported (the box
+    // answers the operator's command and waits), and the add stops there.
+    // False when it stopped.
     bool AddToPlaylist(const std::string& path);
     bool AddToProgrammeList(const std::string& path, const std::string& startText);
 
@@ -161,9 +164,12 @@ class TForm1 : public QMainWindow {
     // Unit1.cpp
     void loadListFiles();
     void readSettings();
-    void writeSettings();
-    void writeListFiles();
+    // Shows a box and carries on at once.
     void showMessage(const std::string& text);
+    // Shows a box and returns when it is closed: for answers to the operator.
+    void showMessageAndWait(const std::string& text);
+    // Runs an add; a list that cannot be read is reported. False when it was.
+    bool addReportingListErrors(const std::function<void()>& add, bool wait);
     void trackDropTarget(const QPoint& pos);
     void addChosenFiles(TDropTarget target);
 
@@ -175,6 +181,32 @@ class TForm1 : public QMainWindow {
     void endFade();
     std::unique_ptr<PlayerPort> player_;
     std::unique_ptr<PlaybackContext> playbackContext_;
+
+    // Unit1Save.cpp: kav.ini and both lists are written within two seconds
+    // of a change, not only at exit, so that a kill or a power cut loses little.
+    struct KeptFile {
+        std::string name;                 // beside the program: "kav.ini", ...
+        std::size_t savedDigest = 0;      // of what was last written, or as read at start
+        unsigned long long revision = 0;  // the grid's revision when last looked at
+        bool failing = false;             // the last write failed and was reported
+        int checksToSkip = 0;             // after a failure: wait before writing again
+    };
+    static constexpr const char* kVarios = "varios";
+    static constexpr const char* kTamanhos = "tamanhos";
+    void removeLeftoverTemporaries();
+    std::string keptPath(const KeptFile& file) const;
+    std::vector<win::IniValue> settingsValues();
+    bool saveSettings(bool force, std::string* error);
+    bool saveList(KeptFile& file, const StringGrid& grid, std::string (*textOf)(const StringGrid&),
+                  bool force, std::string* error);
+    void startKeepingFiles();
+    void saveChanges();
+    void keepFile(KeptFile& file, bool ok, const std::string& error);
+    void saveAllAtExit();
+    KeptFile keptIni_{"kav.ini"};
+    KeptFile keptPlaylist_{"pl.m3u"};
+    KeptFile keptProgramme_{"prgm.m3u"};
+    win::Timer SaveTimer;
 
     int outputVolume_ = 0;
     bool destroyed_ = false;

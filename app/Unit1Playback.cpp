@@ -21,8 +21,16 @@ class FormPlayer : public PlayerPort {
     void StopPlayback() override {
         if (engine()) engine()->StopPlayback();
     }
+    // An open that ends with an error (an Ogg file gone from the disk) is
+    // reported, without waiting, and is a failed open like any other: the
+    // playlist moves on.
     bool OpenStream(const std::string& path) override {
-        return engine() && engine()->OpenStream(path);
+        try {
+            return engine() && engine()->OpenStream(path);
+        } catch (const std::exception& e) {
+            win::MessageBox(0, e.what(), "KAV", win::MB_OK);
+            return false;
+        }
     }
     void StartPlayback() override {
         if (engine()) engine()->StartPlayback();
@@ -55,8 +63,8 @@ void TForm1::createPlayback() {
     Playback->SetScheduler(Scheduler.get());
 }
 
-// An open that ends with an error (an Ogg file gone from the disk) is shown,
-// and the program goes on; nothing further plays until the next command.
+// Any other error of playback control or the scheduler is shown without
+// waiting, and the program goes on: the next tick, end of track or command.
 void TForm1::guarded(const std::function<void()>& action) {
     try {
         action();

@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
     static bool closeRequested = false;
     WatchCloseSignals([] {
         closeRequested = true;
+        // Nobody answers a box now: a service manager waits, then kills.
+        StopShowingBoxes();
         // Boxes and dialogs first, so that their event loops return.
         for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i)
             QApplication::activeModalWidget()->close();
@@ -29,7 +31,7 @@ int main(int argc, char** argv) {
     });
 
     if (!win::FileExists(win::ProgramDir() + win::PathDelim + "bass.dll")) {
-        win::MessageBox(0, "Cannot Load bass.dll", "KAV", win::MB_OK);
+        win::MessageBox(0, "Cannot Load bass.dll", "KAV", win::MB_OK | win::MB_WAIT);
         return 1;
     }
     TForm1 form;

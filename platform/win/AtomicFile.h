@@ -12,6 +12,16 @@ namespace win {
 // is untouched, the temporary file is removed and error (when given) explains.
 bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* error = nullptr);
 
+// Whether WriteFileAtomic could replace the file at path now: its temporary
+// file can be made beside it, and the target, if it exists, is a regular file.
+// False (with error) otherwise. Nothing is left behind.
+bool CanReplaceFile(const std::string& path, std::string* error = nullptr);
+
+// Removes the temporary files that writes of the file at path left behind
+// when their process was killed (those of a running copy of this program are
+// kept). Returns how many were removed.
+int RemoveLeftoverTemporaries(const std::string& path);
+
 // Reads the whole file into text. False (with error) when it cannot be opened
 // or read, including when path names a directory.
 bool ReadWholeFile(const std::string& path, std::string& text, std::string* error = nullptr);

@@ -201,15 +201,23 @@ bool IniFile::ValueExists(std::string_view section, std::string_view key) const 
     return ini::FindValue(fileText(fileName_), section, key).has_value();
 }
 
+bool IniFile::readForWriting(std::string& text, std::string* error) const {
+    // A file that exists but cannot be read is left alone rather than replaced
+    // by one holding only the values written.
+    std::error_code ec;
+    return ReadWholeFile(fileName_, text, error) || !std::filesystem::exists(fileName_, ec);
+}
+
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value,
                           std::string* error) {
-    // A file that exists but cannot be read is left alone rather than replaced
-    // by one holding only this key.
+    return WriteValues({{std::string(section), std::string(key), std::string(value)}}, error);
+}
+
+bool IniFile::WriteValues(const std::vector<IniValue>& values, std::string* error) {
     std::string text;
-    std::error_code ec;
-    if (!ReadWholeFile(fileName_, text, error) && std::filesystem::exists(fileName_, ec))
-        return false;
-    return WriteFileAtomic(fileName_, ini::SetValue(text, section, key, value), error);
+    if (!readForWriting(text, error)) return false;
+    for (const IniValue& v : values) text = ini::SetValue(text, v.section, v.key, v.value);
+    return WriteFileAtomic(fileName_, text, error);
 }
 
 bool IniFile::WriteInteger(std::string_view section, std::string_view key, int value,

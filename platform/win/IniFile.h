@@ -13,6 +13,10 @@
 
 namespace win {
 
+struct IniValue {
+    std::string section, key, value;
+};
+
 class IniFile {
   public:
     explicit IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
@@ -36,8 +40,14 @@ class IniFile {
     // Stored as "1" or "0".
     bool WriteBool(std::string_view section, std::string_view key, bool value,
                    std::string* error = nullptr);
+    // Sets every value given in one replace of the file.
+    bool WriteValues(const std::vector<IniValue>& values, std::string* error = nullptr);
 
   private:
+    // The file's text, or empty when there is none; false when it exists but
+    // cannot be read.
+    bool readForWriting(std::string& text, std::string* error) const;
+
     std::string fileName_;
 };
 

@@ -1,16 +1,20 @@
 // Runs the built program in a fresh program directory (a copy of build/bin),
 // stops it with a signal and checks what it left on disk.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "engine/Dynamic_BASS.h"
 #include "platform/win/IniFile.h"
 #include "tests/support/BinDir.h"
 #include "tests/support/TempDir.h"
@@ -66,9 +70,9 @@ class Program {
     }
 
     // The exit status, or -1 when the process did not end in time.
-    int Stop(int signal) {
+    int Stop(int signal, std::chrono::seconds limit = 30s) {
         ::kill(pid_, signal);
-        for (auto end = std::chrono::steady_clock::now() + 30s;
+        for (auto end = std::chrono::steady_clock::now() + limit;
              std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms)) {
             int status = 0;
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -86,6 +90,30 @@ class Program {
     pid_t pid_ = -1;
 };
 
+// Polls until pred holds; false when the limit passed first.
+bool WaitUntil(const std::function<bool()>& pred, std::chrono::seconds limit) {
+    for (auto end = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(20ms))
+        if (pred()) return true;
+    return false;
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The local time of day a few seconds from now, as a time entry's text.
+std::string TimeInSeconds(int seconds) {
+    std::time_t t = std::time(nullptr) + seconds;
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
 class ProgramTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -95,6 +123,26 @@ class ProgramTest : public testing::Test {
         fs::copy(bin, dir.Path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         for (auto name : {"kav.ini", "pl.m3u", "prgm.m3u"}) fs::remove(dir.File(name));
         ASSERT_TRUE(fs::exists(dir.File("bass.dll")));
+    }
+
+    // The null output's number in the library's device list (the library
+    // stays loaded: unloading it is the process end's business).
+    int NullDevice() const {
+        if (!Load_BASSDLL(dir.File("bass.dll"))) return 0;
+        int last = 0;
+        for (int i = 1; i < 256 && BASS_GetDeviceDescription(i); ++i) {
+            last = i;
+            if (std::string(BASS_GetDeviceDescription(i)).find("null") != std::string::npos)
+                return i;
+        }
+        return last;
+    }
+    std::string Tone(const std::string& name, double seconds) const {
+        const std::string path = dir.File(name);
+        const std::string command = "sox -n -r 44100 -c 2 -b 16 '" + path + "' synth " +
+                                    std::to_string(seconds) + " sine 440 vol 0.5";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return path;
     }
 
     TempDir dir;
@@ -163,6 +211,59 @@ TEST_F(ProgramTest, MissingAudioLibraryIsReportedAndNothingIsWritten) {
     // The box waits for its OK; a signal closes it and the program ends.
     EXPECT_EQ(kav.Stop(SIGTERM), 1);
     for (auto name : {"kav.ini", "pl.m3u", "prgm.m3u"}) EXPECT_FALSE(fs::exists(dir.File(name)));
+}
+
+// A list that cannot be written (its name is taken by a folder, which fails
+// for root too) is reported once at start, without waiting; SIGTERM then ends
+// the program at once, its error on stderr, and the other files are written.
+TEST_F(ProgramTest, SigtermWithAListThatCannotBeWrittenEndsAtOnceAndWritesTheRest) {
+    fs::create_directories(dir.File("pl.m3u/kept"));
+    TempDir::Write(dir.File("prgm.m3u"), "/j/x.mp3\n");
+    TempDir::Write(dir.File("kav.ini"), "[varios]\nvolume=77\n");
+    Program kav(dir.Path());
+    kav.Start();
+    const std::string problem = "cannot write " + dir.File("pl.m3u");
+    EXPECT_TRUE(kav.WaitForStderr(problem)) << kav.Stderr();
+    ASSERT_TRUE(kav.WaitForSignalHandlers());
+    std::this_thread::sleep_for(2500ms);  // the checks of the files that follow
+    EXPECT_EQ(Occurrences(kav.Stderr(), problem), 1u) << kav.Stderr();
+
+    ASSERT_EQ(kav.Stop(SIGTERM, 10s), 0) << kav.Stderr();
+    EXPECT_EQ(Occurrences(kav.Stderr(), problem), 2u) << kav.Stderr();  // and once at exit
+    EXPECT_TRUE(fs::exists(dir.File("pl.m3u/kept")));
+    EXPECT_EQ(TempDir::Read(dir.File("prgm.m3u")), "#EXTM3U\r\n#KAVINF:--:--:--\r\n/j/x.mp3\r\n");
+    win::IniFile ini(dir.File("kav.ini"));
+    EXPECT_EQ(ini.ReadString("varios", "volume", ""), "77");
+    EXPECT_TRUE(ini.ValueExists("tamanhos", "prgmlc3"));
+}
+
+// The program plays by itself (a time entry, then the playlist resumes at the
+// next row), and the new current row is on disk within seconds, so a SIGKILL
+// loses nothing; a temporary file of a write killed earlier is gone.
+TEST_F(ProgramTest, ThePlayingRowIsOnDiskBeforeAKillAndLeftoversGoAtStart) {
+    TempDir::Write(dir.File("kav.ini"), "; notes\n[varios]\ndev=" + std::to_string(NullDevice()) +
+                                            "\npln=1\n[mine]\nkeep=this\n");
+    TempDir::Write(dir.File("pl.m3u"),
+                   Tone("a.wav", 30) + "\n" + Tone("b.wav", 30) + "\n" + Tone("c.wav", 30) + "\n");
+    TempDir::Write(dir.File("prgm.m3u"),
+                   "#KAVINF:" + TimeInSeconds(4) + "\n" + Tone("jingle.wav", 0.5) + "\n");
+    TempDir::Write(dir.File("pl.m3u.tmp.999999999.7"), "half a list");
+    struct stat list {};
+    ::stat(dir.File("pl.m3u").c_str(), &list);
+    Program kav(dir.Path());
+    kav.Start();
+    win::IniFile ini(dir.File("kav.ini"));
+    EXPECT_TRUE(WaitUntil([&] { return ini.ReadString("varios", "pln", "") == "2"; }, 20s))
+        << kav.Stderr();
+    ASSERT_EQ(kav.Stop(SIGKILL), 128 + SIGKILL);
+
+    EXPECT_EQ(ini.ReadString("varios", "pln", ""), "2");
+    EXPECT_EQ(ini.ReadString("mine", "keep", ""), "this");
+    EXPECT_EQ(TempDir::Read(dir.File("kav.ini")).substr(0, 17), "; notes\n[varios]\n");
+    EXPECT_FALSE(fs::exists(dir.File("pl.m3u.tmp.999999999.7")));
+    struct stat after {};
+    ::stat(dir.File("pl.m3u").c_str(), &after);
+    EXPECT_EQ(after.st_ino, list.st_ino);  // the marker moved; the list is as it was
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -17,18 +18,43 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <chrono>
+
 #include "ListFiles.h"
 #include "Markers.h"
-#include "tests/support/TempDir.h"
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "tests/support/TempDir.h"
 #include "widgets/RXSlider.h"
 
 namespace {
 
+using namespace std::chrono_literals;
+
+// Runs the event loop until pred holds or the limit passes; false then.
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void Pump(std::chrono::milliseconds time) {
+    PumpUntil([] { return false; }, time);
+}
+
+// A file's inode: a write through a temporary file and a rename changes it.
+ino_t Inode(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
 struct Box {
     std::string caption, text;
+    unsigned flags = 0;
 };
 
 class Form1Test : public testing::Test {
@@ -36,8 +62,8 @@ class Form1Test : public testing::Test {
     void SetUp() override {
         win::SetProgramDir(dir.Path().string());
         win::SetMessageBoxHandler(
-            [this](const std::string& caption, const std::string& text, unsigned) {
-                boxes.push_back({caption, text});
+            [this](const std::string& caption, const std::string& text, unsigned flags) {
+                boxes.push_back({caption, text, flags});
                 return win::IDOK;
             });
     }
@@ -212,6 +238,7 @@ TEST_F(Form1Test, UnreadableListAtStartIsReportedAndStartUpGoesOn) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "KAV");
     EXPECT_NE(boxes[0].text.find("gone.m3u"), std::string::npos);
+    EXPECT_FALSE(boxes[0].flags & win::MB_WAIT);  // nobody may be there to answer
     EXPECT_EQ(f.playlistCells.DataRows(), 1);
     EXPECT_EQ(f.prgmlistCells.Cell(2, 1), "a.mp3");
     EXPECT_EQ(f.volume->Value(), 9);
@@ -367,6 +394,7 @@ TEST_F(Form1Test, ChoosingADeviceMovesTheCheckShowsTheRestartNoticeAndIsSavedAtE
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "KAV");
     EXPECT_EQ(boxes[0].text, "A alteração só terá efeito após reiniciar o programa.");
+    EXPECT_TRUE(boxes[0].flags & win::MB_WAIT);  // the answer to the operator's choice
     EXPECT_EQ(f.StartupDevice, 1);
     Stop();
     EXPECT_EQ(Ini().ReadString("varios", "dev", ""), "2");
@@ -465,7 +493,7 @@ TEST_F(Form1Test, FecharEndsTheProgramAlsoWhileTheWindowIsHiddenInTheTray) {
     EXPECT_EQ(QApplication::exec(), 0);
 }
 
-TEST_F(Form1Test, FailedListWriteIsReportedAndTheProgrammeListIsNotWritten) {
+TEST_F(Form1Test, FailedListWriteAtExitIsReportedAndTheOtherFilesAreStillWritten) {
     Write("prgm.m3u", "/j/old.mp3\n");
     TForm1& f = Start();
     std::filesystem::create_directory(File("pl.m3u"));  // cannot be replaced by a file
@@ -474,7 +502,89 @@ TEST_F(Form1Test, FailedListWriteIsReportedAndTheProgrammeListIsNotWritten) {
     Stop();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].text.find("pl.m3u"), std::string::npos);
-    EXPECT_EQ(Read("prgm.m3u"), "/j/old.mp3\n");
+    EXPECT_TRUE(boxes[0].flags & win::MB_WAIT);  // the operator closed the window
+    EXPECT_EQ(Read("prgm.m3u"),
+              "#EXTM3U\r\n#KAVINF:--:--:--\r\n/j/old.mp3\r\n#KAVINF:1\r\n"
+              "/j/new.mp3\r\n");
+    EXPECT_TRUE(Ini().ValueExists("tamanhos", "prgmlc3"));
+}
+
+// Each change reaches the disk within two seconds (three allowed here), and
+// only the file that changed is written: a move of the marker alone rewrites
+// kav.ini's pln, not the list.
+TEST_F(Form1Test, ChangesReachTheDiskSoonAndOnlyWhatChangedIsWritten) {
+    Write("kav.ini", "; notes\n[varios]\npln=1\n[mine]\nkeep=this\n");
+    Write("pl.m3u", "/m/1.mp3\n/m/2.mp3\n/m/3.mp3\n");
+    Write("prgm.m3u", "/j/a.mp3\n");
+    TForm1& f = Start();
+    const ino_t pl = Inode(File("pl.m3u")), prgm = Inode(File("prgm.m3u"));
+    const ino_t ini = Inode(File("kav.ini"));
+    auto iniSays = [this](const char* section, const char* key, const std::string& value) {
+        return [=, this] { return Ini().ReadString(section, key, "") == value; };
+    };
+    Pump(1500ms);
+    EXPECT_EQ(Inode(File("kav.ini")), ini);  // nothing changed yet
+
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::function<bool()> onDisk;
+    };
+    const std::vector<Step> steps = {
+        {"volume", [&] { f.volume->SetValue(40); }, iniSays("varios", "volume", "40")},
+        {"marker", [&] { f.MarkPlaylistRow(3); }, iniSays("varios", "pln", "3")},
+        {"option", [&] { f.repetepl->trigger(); }, iniSays("varios", "repetepl", "0")},
+        {"width", [&] { f.playlist->horizontalHeader()->resizeSection(1, 222); },
+         iniSays("tamanhos", "plc2", "222")},
+        {"fade", [&] { f.FadeTime = 2500; }, iniSays("varios", "tfade", "2500")},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        EXPECT_TRUE(PumpUntil(step.onDisk, 3s)) << step.what;
+    }
+    EXPECT_EQ(Inode(File("pl.m3u")), pl);
+    EXPECT_EQ(Inode(File("prgm.m3u")), prgm);
+    EXPECT_EQ(Read("kav.ini").substr(0, 18), "; notes\n[varios]\np");
+    EXPECT_EQ(Ini().ReadString("mine", "keep", ""), "this");
+
+    f.AddToPlaylist("/m/4.mp3");
+    EXPECT_TRUE(
+        PumpUntil([&] { return Read("pl.m3u").find("/m/4.mp3") != std::string::npos; }, 3s));
+    EXPECT_EQ(Inode(File("prgm.m3u")), prgm);
+    f.prgmlistCells.SetCell(1, 1, "12:00:00");  // typed into the start cell
+    EXPECT_TRUE(PumpUntil(
+        [&] { return Read("prgm.m3u").find("#KAVINF:12:00:00") != std::string::npos; }, 3s));
+    EXPECT_TRUE(boxes.empty());
+}
+
+// A file that cannot be written is reported once at start, without waiting,
+// and the checks that follow do not report it again; the other files are
+// still kept.
+TEST_F(Form1Test, AFileThatCannotBeWrittenIsReportedOnceAtStartWithoutWaiting) {
+    std::filesystem::create_directories(File("pl.m3u/x"));
+    TForm1& f = Start();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "KAV");
+    EXPECT_NE(boxes[0].text.find(File("pl.m3u")), std::string::npos);
+    EXPECT_FALSE(boxes[0].flags & win::MB_WAIT);
+    f.AddToPlaylist("/m/1.mp3");
+    f.volume->SetValue(12);
+    EXPECT_TRUE(PumpUntil([&] { return Ini().ReadString("varios", "volume", "") == "12"; }, 3s));
+    f.AddToPlaylist("/m/2.mp3");
+    Pump(1500ms);
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
+// What a killed write left beside the files is gone after the next start.
+TEST_F(Form1Test, TemporaryFilesOfKilledWritesAreRemovedAtStart) {
+    const std::vector<std::string> leftovers = {"kav.ini.tmp.999999999.1", "pl.m3u.tmp.1.4",
+                                                "prgm.m3u.tmp.999999999.12"};
+    for (const std::string& name : leftovers) Write(name, "half a list");
+    Write("pl.m3u.tmp.notes", "the operator's");
+    Start();
+    for (const std::string& name : leftovers)
+        EXPECT_FALSE(std::filesystem::exists(File(name))) << name;
+    EXPECT_EQ(Read("pl.m3u.tmp.notes"), "the operator's");
 }
 
 }  // namespace

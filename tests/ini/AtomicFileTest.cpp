@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -74,6 +76,60 @@ TEST(ReadWholeFile, ReadsBytesAndRefusesDirectoriesAndMissingFiles) {
     EXPECT_FALSE(win::ReadWholeFile(dir.Path().string(), text, &error));
     EXPECT_FALSE(win::ReadWholeFile(dir.File("missing"), text, &error));
     EXPECT_FALSE(error.empty());
+}
+
+// Whether a write could replace the file, asked of each kind of target; the
+// answer is the write's own, and the question leaves nothing behind.
+TEST(CanReplaceFile, AnswersAsTheWriteWouldAndLeavesNothing) {
+    TempDir dir;
+    TempDir::Write(dir.File("file.ini"), "x");
+    std::filesystem::create_directories(dir.File("dir.m3u/inside"));
+    struct Case {
+        std::string path;
+        bool replaceable;
+    };
+    for (const Case& c : {Case{dir.File("file.ini"), true}, Case{dir.File("new.m3u"), true},
+                          Case{dir.File("dir.m3u"), false}, Case{dir.File("no/such.ini"), false}}) {
+        std::string error;
+        EXPECT_EQ(win::CanReplaceFile(c.path, &error), c.replaceable) << c.path;
+        EXPECT_EQ(win::WriteFileAtomic(c.path, "y"), c.replaceable) << c.path;
+        EXPECT_TRUE(c.replaceable || error.find(c.path) != std::string::npos) << error;
+    }
+    EXPECT_EQ(entryCount(dir.Path()), 3u);  // file.ini, new.m3u, dir.m3u
+}
+
+// Temporary files of killed writes go; those of a copy of this program that
+// still runs, and files not named as temporaries of that target, stay.
+TEST(RemoveLeftoverTemporaries, RemovesOnlyWhatKilledWritesLeft) {
+    TempDir dir;
+    const pid_t running = ::fork();  // this same program, alive until told
+    if (running == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    const std::string target = dir.File("pl.m3u");
+    const std::vector<std::string> gone = {
+        "pl.m3u.tmp.999999999.1",                           // no such process
+        "pl.m3u.tmp.1.12",                                  // another program
+        "pl.m3u.tmp." + std::to_string(::getpid()) + ".3",  // an earlier process of this number
+    };
+    const std::vector<std::string> kept = {
+        "pl.m3u.tmp." + std::to_string(running) + ".2",  // a running copy writing now
+        "pl.m3u",
+        "pl.m3u.tmp.x.1",
+        "pl.m3u.tmp.5",
+        "pl.m3u.tmp.5.x",
+        "kav.ini.tmp.999999999.1",
+        "apl.m3u.tmp.999999999.1"};
+    for (const auto& names : {gone, kept})
+        for (const std::string& name : names) TempDir::Write(dir.File(name), "x");
+    EXPECT_EQ(win::RemoveLeftoverTemporaries(target), int(gone.size()));
+    ::kill(running, SIGKILL);
+    ::waitpid(running, nullptr, 0);
+    for (const std::string& name : gone)
+        EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(std::filesystem::exists(dir.File(name))) << name;
 }
 
 }  // namespace

@@ -112,6 +112,20 @@ TEST(IniWrite, LineBreaksInAValueCannotAddLines) {
     EXPECT_EQ(ini.ReadString("s", "k", ""), "a  [evil] k=1");
 }
 
+TEST(IniWrite, ManyValuesGoInOneReplaceKeepingEveryOtherLine) {
+    TempDir dir;
+    const std::string path = dir.File("kav.ini");
+    TempDir::Write(path, "; notes\n[varios]\nvolume=1\nmine=kept\n[other]\nx=y\n");
+    win::IniFile ini(path);
+    ASSERT_TRUE(ini.WriteValues({{"varios", "volume", "200"},
+                                 {"VARIOS", "pln", "3"},
+                                 {"tamanhos", "plc1", "403"},
+                                 {"varios", "tfade", "1000"}}));
+    EXPECT_EQ(TempDir::Read(path),
+              "; notes\n[varios]\nvolume=200\nmine=kept\npln=3\ntfade=1000\n"
+              "[other]\nx=y\n[tamanhos]\nplc1=403\n");
+}
+
 TEST(IniWrite, UnreadableFileIsNotReplaced) {
     TempDir dir;
     std::filesystem::create_directory(dir.File("dir.ini"));

@@ -244,17 +244,15 @@ TEST_F(WindowPlaybackTest, TerminadoIsShownWithTheTimerStoppedAndNothingFollows)
     EXPECT_EQ(f.playlistCells.Cell(0, 1), "");
 }
 
-TEST_F(WindowPlaybackTest, AnOggFileGoneFromTheDiskIsReportedAndNothingMovesOn) {
+TEST_F(WindowPlaybackTest, AnOggFileGoneFromTheDiskIsSkippedLikeAnyUnplayableFile) {
     Write("pl.m3u",
           "#EXTM3U\r\n" + (dir / "gone.ogg").string() + "\r\n" + Sox("a.wav", 10) + "\r\n");
     Settings();
     TForm1& f = Start();
     f.BPlayClick();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_NE(boxes[0].find("gone.ogg"), std::string::npos) << boxes[0];
-    EXPECT_NE(Engine().PlayState(), PLAYSTATE_PLAYING);
-    EXPECT_EQ(f.CurrentPlaylistRow, 1u);
-    f.BPlayClick();
+    EXPECT_LE(boxes.size(), 1u);  // reported at most once, never waited for
+    EXPECT_EQ(Engine().PlayState(), PLAYSTATE_PLAYING);
+    EXPECT_EQ(f.CurrentPlaylistRow, 2u);
     EXPECT_EQ(Engine().CurrentFile(), (dir / "a.wav").string());
 }
 

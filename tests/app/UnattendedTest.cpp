@@ -1,0 +1,252 @@
+// The main window playing by itself, under the offscreen platform, on the real
+// engine and its null output, with the program's own message boxes installed:
+// a failure is shown without waiting for anyone, the program carries on at
+// once, and a box that is already open is not opened a second time.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "GuiMessageBox.h"
+#include "Unit1.h"
+#include "engine/BASSPlayer.h"
+#include "engine/Dynamic_BASS.h"
+#include "platform/win/Clock.h"
+#include "platform/win/DynLib.h"
+#include "platform/win/MessageBox.h"
+#include "platform/win/ProgramDir.h"
+#include "tests/support/BinDir.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// One program directory for the process, with the audio libraries beside it.
+// The library stays mapped from the first test on: a thread of the sound
+// system outlives an unload, and the windows' engines unload it as they go.
+const fs::path& ProgramFolder() {
+    static const fs::path& folder = *new fs::path([] {
+        fs::path dir = fs::temp_directory_path() / ("kav-unattended-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        for (const char* lib : {"bass.dll", "basswma.dll", "in_mp3.dll", "in_wave.dll"})
+            if (fs::exists(TestBinDir() / lib)) fs::copy_file(TestBinDir() / lib, dir / lib);
+        win::LoadLibrary((dir / "bass.dll").string());
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(ProgramFolder(), ignored);
+        });
+        return dir;
+    }());
+    return folder;
+}
+
+// The null output: so named, else the last device.
+int NullDevice() {
+    static const int device = [] {
+        int found = 0, last = 0;
+        if (!Load_BASSDLL((ProgramFolder() / "bass.dll").string())) return 0;
+        for (int i = 1; i < 256 && BASS_GetDeviceDescription(i); ++i) {
+            last = i;
+            if (std::string(BASS_GetDeviceDescription(i)).find("null") != std::string::npos)
+                found = i;
+        }
+        Unload_BASSDLL();
+        return found ? found : last;
+    }();
+    return device;
+}
+
+// A port on 127.0.0.1 where nothing listens: bound once, then closed.
+int ClosedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+// Plays the operator who is not there after all: a box that waits for its OK
+// is noted and closed, so that a test that should not wait fails, not hangs.
+class WaitingBoxWatch {
+  public:
+    WaitingBoxWatch() {
+        timer_.setInterval(50);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            waited.push_back(box->text().toStdString());
+            box->done(QMessageBox::Ok);
+        });
+        timer_.start();
+    }
+    std::vector<std::string> waited;
+
+  private:
+    QTimer timer_;
+};
+
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// The texts of the message boxes on the screen.
+std::vector<std::string> OpenBoxes() {
+    std::vector<std::string> texts;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            texts.push_back(box->text().toStdString());
+    return texts;
+}
+
+int CountContaining(const std::vector<std::string>& texts, const std::string& part) {
+    return int(std::count_if(texts.begin(), texts.end(), [&](const std::string& t) {
+        return t.find(part) != std::string::npos;
+    }));
+}
+
+class UnattendedTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir = ProgramFolder();
+        for (const char* name : {"kav.ini", "pl.m3u", "prgm.m3u"}) fs::remove(dir / name);
+        win::SetProgramDir(dir.string());
+        InstallGuiMessageBox();
+    }
+    void TearDown() override {
+        form.reset();
+        win::SetClock(nullptr);
+        win::SetMessageBoxHandler({});
+        win::SetProgramDir("");
+    }
+
+    std::string Tone(const std::string& name, double seconds) {
+        const std::string path = (dir / name).string();
+        const std::string command = "sox -n -r 44100 -c 2 -b 16 '" + path + "' synth " +
+                                    std::to_string(seconds) + " sine 440 vol 0.5";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return path;
+    }
+    void Write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+    }
+    // kav.ini on the null output with nothing marked; the lists' lines given.
+    TForm1& Start(const std::vector<std::string>& playlist,
+                  const std::vector<std::string>& programme = {}) {
+        std::string pl = "#EXTM3U\r\n", prgm = "#EXTM3U\r\n";
+        for (const std::string& line : playlist) pl += line + "\r\n";
+        for (const std::string& line : programme) prgm += line + "\r\n";
+        Write("pl.m3u", pl);
+        Write("prgm.m3u", prgm);
+        Write("kav.ini", "[varios]\r\ndev=" + std::to_string(NullDevice()) + "\r\npln=0\r\n");
+        form = std::make_unique<TForm1>();
+        return *form;
+    }
+    bool Playing() { return form->BASSPlayer1->PlayState() == PLAYSTATE_PLAYING; }
+
+    fs::path dir;
+    std::unique_ptr<TForm1> form;
+};
+
+struct BadItem {
+    const char* what;
+    std::function<std::string(const fs::path& dir)> address;
+    std::string boxText;   // a part of the box's text
+    bool maySkipSilently;  // the engine may also skip it without a box
+};
+
+// Each bad item stands between good files twice: reached first at a track's
+// end, then by "Play" while the first failure's box is still open, which is
+// not opened again.
+TEST_F(UnattendedTest, AFailedOpenIsShownWithoutWaitingAndTheNextFilePlays) {
+    const int port = ClosedPort();
+    const std::vector<BadItem> items = {
+        {"a dead stream server",
+         [port](const fs::path&) { return "http://127.0.0.1:" + std::to_string(port) + "/live"; },
+         "Can't play the specified URL stream", false},
+        {"a missing Ogg file", [](const fs::path& d) { return (d / "gone.ogg").string(); },
+         "gone.ogg", true},
+    };
+    for (const BadItem& item : items) {
+        SCOPED_TRACE(item.what);
+        const std::string bad = item.address(dir);
+        TForm1& f =
+            Start({Tone("short.wav", 0.3), bad, Tone("one.wav", 5), bad, Tone("two.wav", 5)});
+        WaitingBoxWatch watch;
+        f.BPlayClick();
+        EXPECT_TRUE(PumpUntil([&] { return f.CurrentPlaylistRow == 3 && Playing(); }, 8s));
+        const int shown = CountContaining(OpenBoxes(), item.boxText);
+        EXPECT_TRUE(shown == 1 || (shown == 0 && item.maySkipSilently)) << shown;
+        f.BPlayClick();  // the same bad item again, while its box is open
+        EXPECT_TRUE(Playing());
+        EXPECT_EQ(f.CurrentPlaylistRow, 5u);
+        EXPECT_EQ(CountContaining(OpenBoxes(), item.boxText), shown);
+        EXPECT_TRUE(watch.waited.empty()) << watch.waited.front();
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        form.reset();
+        EXPECT_TRUE(OpenBoxes().empty());  // the boxes go with the window
+    }
+}
+
+// A time entry whose file cannot be opened hands back to the playlist, and
+// the scheduler goes on: the next time entry plays on time.
+TEST_F(UnattendedTest, AFailedTimeEntryLetsThePlaylistResumeAndTheNextEntryStillFires) {
+    win::ManualClock clock(12 * 3'600'000u);
+    win::SetClock(&clock);
+    TForm1& f = Start({Tone("music.wav", 30), Tone("more.wav", 30)},
+                      {"#KAVINF:12:00:05", (dir / "gone.ogg").string(), "#KAVINF:12:00:10",
+                       Tone("news.wav", 30)});
+    WaitingBoxWatch watch;
+    clock.SetTimeOfDay(12 * 3'600'000u + 6000);
+    f.Timer1Timer();
+    EXPECT_TRUE(Playing());
+    EXPECT_FALSE(f.PlayingFromProgramme);
+    EXPECT_EQ(f.CurrentPlaylistRow, 1u);
+
+    clock.SetTimeOfDay(12 * 3'600'000u + 11000);
+    f.Timer1Timer();
+    EXPECT_TRUE(Playing());
+    EXPECT_TRUE(f.PlayingFromProgramme);
+    EXPECT_EQ(f.CurrentProgrammeRow, 2u);
+    EXPECT_TRUE(watch.waited.empty()) << watch.waited.front();
+}
+
+// Boxes that answer the operator's own command, and the end of the run, still
+// wait for their OK.
+TEST_F(UnattendedTest, TheOperatorsOwnCommandsAndTheEndOfTheRunStillWait) {
+    fs::create_directory(dir / "unreadable.m3u");
+    TForm1& f = Start({Tone("last.wav", 0.3)}, {"#KAVINF:!", Tone("end.wav", 0.3)});
+    WaitingBoxWatch watch;
+    f.DropFiles({(dir / "unreadable.m3u").string()});
+    ASSERT_EQ(watch.waited.size(), 1u);
+    EXPECT_NE(watch.waited[0].find("unreadable.m3u"), std::string::npos);
+
+    f.prgmlistDblClick();  // the "!" entry: its end ends the run
+    ASSERT_TRUE(Playing());
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (watch.waited.size() < 2 && std::chrono::steady_clock::now() < end)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(watch.waited.size(), 2u);
+    EXPECT_EQ(watch.waited[1], "Terminado!");
+    fs::remove(dir / "unreadable.m3u");
+}
+
+}  // namespace
