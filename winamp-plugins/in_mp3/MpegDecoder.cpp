@@ -61,9 +61,6 @@ bool MpegDecoder::readFormat() {
     format_.channels = found ? channels : 2;
     format_.bits = 16;
     if (!found) return false;
-    // From here on the format stays fixed, whatever later frames say.
-    mpg123_format_none(handle_);
-    mpg123_format(handle_, rate, channels, encoding);
     mpg123_frameinfo info{};
     if (mpg123_info(handle_, &info) == MPG123_OK)
         format_.bitrateKbps = info.vbr == MPG123_CBR ? info.bitrate : info.abr_rate;
@@ -86,23 +83,46 @@ void MpegDecoder::prepare() {
 }
 
 int MpegDecoder::read(unsigned char* out, int frames) {
-    if (!playable_) return 0;
     const std::size_t frameBytes = static_cast<std::size_t>(format_.channels) * 2;
     const std::size_t want = static_cast<std::size_t>(frames) * frameBytes;
     std::size_t filled = 0;
     while (filled < want) {
-        std::size_t done = 0;
-        const int rc = mpg123_read(handle_, out + filled, want - filled, &done);
-        filled += done;
-        if (rc == MPG123_NEW_FORMAT || (rc == MPG123_OK && done > 0)) continue;
-        if (rc != MPG123_OK) break;  // the end, or damage beyond the resync limit
-        if (done == 0) break;
+        if (pendingAt_ == pending_.size() && !decodeFrame()) break;
+        const std::size_t n = std::min(want - filled, pending_.size() - pendingAt_);
+        std::memcpy(out + filled, pending_.data() + pendingAt_, n);
+        pendingAt_ += n;
+        filled += n;
     }
     return static_cast<int>(filled / frameBytes);
 }
 
+bool MpegDecoder::decodeFrame() {
+    pending_.clear();
+    pendingAt_ = 0;
+    while (playable_ && pending_.empty()) {
+        off_t number = 0;
+        unsigned char* audio = nullptr;
+        std::size_t bytes = 0;
+        const int rc = mpg123_decode_frame(handle_, &number, &audio, &bytes);
+        if (rc == MPG123_NEW_FORMAT) {
+            // A frame of another rate or channel count (damage that looks like a
+            // header, or a joined file) cannot go to the open output: skipped.
+            long rate = 0;
+            int channels = 0, encoding = 0;
+            mpg123_getformat(handle_, &rate, &channels, &encoding);
+            foreign_ = rate != format_.rate || channels != format_.channels;
+        } else if (rc != MPG123_OK) {
+            return false;  // the end, or damage beyond the resync limit
+        }
+        if (!foreign_ && audio && bytes > 0) pending_.assign(audio, audio + bytes);
+    }
+    return !pending_.empty();
+}
+
 void MpegDecoder::seekMs(int ms) {
     if (!playable_) return;
+    pending_.clear();
+    pendingAt_ = 0;
     const off_t sample = static_cast<off_t>(std::max(ms, 0)) * format_.rate / 1000;
     mpg123_seek(handle_, sample, SEEK_SET);
 }

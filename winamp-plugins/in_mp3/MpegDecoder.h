@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "winamp-plugins/common/InputPlayer.h"
 #include "winamp-plugins/common/RegularFile.h"
@@ -37,11 +38,16 @@ class MpegDecoder : public inplug::Decoder {
         : file_(std::move(file)), handle_(handle) {}
     bool readFormat();
     void updateLength();
+    // Decodes the next frame of the stream's format into pending_; false at the end.
+    bool decodeFrame();
 
     std::unique_ptr<inplug::RegularFile> file_;
     mpg123_handle* handle_;
     inplug::StreamFormat format_;
-    bool playable_ = false;  // a first frame was found
+    bool playable_ = false;               // a first frame was found
+    bool foreign_ = false;                // the frames now decoded have another format
+    std::vector<unsigned char> pending_;  // decoded, not yet read
+    std::size_t pendingAt_ = 0;
 };
 
 }  // namespace inmp3
