@@ -123,6 +123,29 @@ TEST_F(MpegPlugin, DamagedFilesEndCleanlyWithTheEndMessage) {
     }
 }
 
+TEST_F(MpegPlugin, FramesOfAnotherFormatAreSkippedNotPlayedAsTheFirst) {
+    ASSERT_TRUE(plugin.get()) << plugin.error();
+    // A stereo file with a mono file of another rate joined to its end.
+    const std::string stereo =
+        sox("s.wav", "-r 44100 -c 2 -b 16 -e signed-integer", "synth 1 sine 440 sine 660 vol 0.5");
+    const std::string mono =
+        sox("m.wav", "-r 22050 -c 1 -b 16 -e signed-integer", "synth 1 sine 1000 vol 0.5");
+    const std::string joined = file("joined.mp3");
+    ASSERT_TRUE(run("lame --quiet -b 128 '" + stereo + "' '" + file("s.mp3") + "'"));
+    ASSERT_TRUE(run("lame --quiet -b 64 '" + mono + "' '" + file("m.mp3") + "'"));
+    auto bytes = readBytes(file("s.mp3"));
+    const auto tail = readBytes(file("m.mp3"));
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    writeBytes(joined, bytes);
+    ASSERT_TRUE(playToEnd(plugin, joined));
+    const auto pcm = toInt16(outputLog().heard);
+    EXPECT_NEAR(pcm.size() / 2 / 44100.0, 1.0, 0.05);
+    // Played as stereo throughout: the last quarter still has each tone on its channel.
+    const std::size_t frames = pcm.size() / 2;
+    EXPECT_NEAR(frequency(channel(pcm, 2, 0, frames * 3 / 4, frames / 5), 44100), 440, 3);
+    EXPECT_NEAR(frequency(channel(pcm, 2, 1, frames * 3 / 4, frames / 5), 44100), 660, 3);
+}
+
 TEST_F(MpegPlugin, AFileThatCannotBeOpenedIsRefused) {
     ASSERT_TRUE(plugin.get()) << plugin.error();
     std::string missing = file("missing.mp3");
