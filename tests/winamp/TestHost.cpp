@@ -116,7 +116,10 @@ int Write(char* buf, int len) {
         ++h.log.writesWhileClosed;
         return 1;
     }
-    if (len < 0 || static_cast<std::size_t>(len) > kRingBytes - h.used) return 1;
+    if (len < 0 || static_cast<std::size_t>(len) > kRingBytes - h.used) {
+        ++h.log.refusedWrites;
+        return 1;
+    }
     for (int i = 0; i < len; ++i)
         h.ring[(h.readPos + h.used + static_cast<std::size_t>(i)) % kRingBytes] =
             static_cast<std::uint8_t>(buf[i]);

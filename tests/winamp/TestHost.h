@@ -33,6 +33,7 @@ struct FlushCall {
 struct OutputLog {
     int rate = 0, channels = 0, bits = 0;
     int opens = 0, closes = 0, writesWhileClosed = 0;
+    int refusedWrites = 0;  // blocks larger than the room CanWrite gave
     int volume = -1, pan = -1000;
     std::vector<int> pauses;  // the arguments of Pause
     std::vector<FlushCall> flushes;

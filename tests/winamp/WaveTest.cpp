@@ -124,8 +124,12 @@ TEST_F(WavePlugin, ChunksThatLieArePlayedAsFarAsTheFileHolds) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         resetHost();
-        const std::string path = file("lying.wav");
+        std::string path = file("lying.wav");
         writeBytes(path, c.make(original, data));
+        char title[2048];
+        int length = 0;
+        plugin->GetFileInfo(path.data(), title, &length);
+        EXPECT_EQ(length, 400);
         ASSERT_TRUE(playToEnd(plugin, path));
         EXPECT_EQ(outputLog().heard, samples);
     }
