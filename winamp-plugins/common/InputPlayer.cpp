@@ -1,0 +1,187 @@
+#include "winamp-plugins/common/InputPlayer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace inplug {
+
+namespace {
+constexpr auto kPoll = std::chrono::milliseconds(10);
+// Stop waits this long for the decoding thread, which never sleeps longer
+// than kPoll between checks of its stop flag.
+constexpr auto kStopWait = std::chrono::seconds(5);
+}  // namespace
+
+struct InputPlayer::Session {
+    std::unique_ptr<Decoder> decoder;
+    StreamFormat format;
+    std::atomic<bool> stop{false};
+    std::atomic<int> seekTo{-1};
+    std::atomic<int> lengthMs{0};
+
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;  // guarded by mutex
+};
+
+namespace {
+
+// The decoding loop's state, on the decoding thread only.
+class BlockWriter {
+  public:
+    BlockWriter(In_Module& module, const StreamFormat& format)
+        : module_(module),
+          format_(format),
+          frameBytes_(format.channels * (format.bits / 8)),
+          buffer_(static_cast<std::size_t>(frameBytes_) * InputPlayer::kBlockFrames * 2) {}
+
+    // One step: decodes a block when the output has room, writes what waits.
+    // False once the decoder has ended.
+    bool step(Decoder& decoder) {
+        if (pending_ == 0) {
+            const bool dsp = module_.dsp_isactive && module_.dsp_isactive();
+            const int room = InputPlayer::kBlockFrames * frameBytes_ * (dsp ? 2 : 1);
+            if (module_.outMod->CanWrite() < room) return idle();
+            const int frames = decoder.read(buffer_.data(), InputPlayer::kBlockFrames);
+            if (frames <= 0) return false;
+            pending_ = process(frames, dsp) * frameBytes_;
+        } else if (module_.outMod->CanWrite() < pending_) {
+            return idle();
+        }
+        if (module_.outMod->Write(reinterpret_cast<char*>(buffer_.data()), pending_) == 0) {
+            pending_ = 0;
+            return true;
+        }
+        return idle();  // refused: the same block is offered again
+    }
+
+    void restartAt(int ms) {
+        pending_ = 0;
+        decodedFrames_ = static_cast<long long>(ms) * format_.rate / 1000;
+    }
+
+  private:
+    static bool idle() {
+        std::this_thread::sleep_for(kPoll);
+        return true;
+    }
+
+    // Feeds the visualisation (when the host asks for it) and the DSP; returns
+    // the frames to write.
+    int process(int frames, bool dsp) {
+        const int ms = static_cast<int>(decodedFrames_ * 1000 / format_.rate);
+        decodedFrames_ += frames;
+        if (module_.SAAddPCMData)
+            module_.SAAddPCMData(buffer_.data(), format_.channels, format_.bits, ms);
+        if (module_.VSAAddPCMData)
+            module_.VSAAddPCMData(buffer_.data(), format_.channels, format_.bits, ms);
+        if (!dsp || !module_.dsp_dosamples) return frames;
+        const int out = module_.dsp_dosamples(reinterpret_cast<short*>(buffer_.data()), frames,
+                                              format_.bits, format_.channels, format_.rate);
+        // A DSP may lengthen a block, never beyond the buffer it was given.
+        return std::clamp(out, 0, InputPlayer::kBlockFrames * 2);
+    }
+
+    In_Module& module_;
+    const StreamFormat format_;
+    const int frameBytes_;
+    std::vector<unsigned char> buffer_;
+    int pending_ = 0;  // bytes in buffer_ not yet taken by the output
+    long long decodedFrames_ = 0;
+};
+
+}  // namespace
+
+void InputPlayer::run(In_Module& module, std::shared_ptr<Session> session) {
+    session->decoder->prepare();
+    session->lengthMs = session->decoder->format().lengthMs;
+    BlockWriter writer(module, session->format);
+    bool ended = false;
+    while (!session->stop) {
+        const int seek = session->seekTo.exchange(-1);
+        if (seek >= 0) {
+            session->decoder->seekMs(seek);
+            module.outMod->Flush(seek);
+            writer.restartAt(seek);
+            ended = false;
+        } else if (!ended) {
+            ended = !writer.step(*session->decoder);
+        } else if (module.outMod->IsPlaying()) {
+            std::this_thread::sleep_for(kPoll);
+        } else {
+            // The last sample has been heard.
+            PostMessage(module.hMainWindow, WM_WA_MPEG_EOF, 0, 0);
+            break;
+        }
+    }
+    std::lock_guard lock(session->mutex);
+    session->finished = true;
+    session->done.notify_all();
+}
+
+int InputPlayer::play(std::unique_ptr<Decoder> decoder) {
+    stop();
+    auto session = std::make_shared<Session>();
+    session->format = decoder->format();
+    session->lengthMs = session->format.lengthMs;
+    session->decoder = std::move(decoder);
+    const StreamFormat& f = session->format;
+    const int latency = module_.outMod->Open(f.rate, f.channels, f.bits, -1, -1);
+    if (latency < 0) return 1;
+    if (module_.SetInfo) module_.SetInfo(f.bitrateKbps, f.rate / 1000, f.channels, 1);
+    if (module_.SAVSAInit) module_.SAVSAInit(latency, f.rate);
+    if (module_.VSASetInfo) module_.VSASetInfo(f.rate, f.channels);
+    paused_ = false;
+    session_ = session;
+    thread_ = std::thread(run, std::ref(module_), std::move(session));
+    return 0;
+}
+
+void InputPlayer::stop() {
+    if (!session_) return;
+    session_->stop = true;
+    bool finished;
+    {
+        std::unique_lock lock(session_->mutex);
+        finished = session_->done.wait_for(lock, kStopWait, [&] { return session_->finished; });
+    }
+    // A thread stuck inside the output module keeps its session alive on its
+    // own; the host is not held hostage by it.
+    if (finished) {
+        thread_.join();
+    } else {
+        thread_.detach();
+    }
+    session_.reset();
+    module_.outMod->Close();
+    if (module_.SAVSADeInit) module_.SAVSADeInit();
+    paused_ = false;
+}
+
+void InputPlayer::pause() {
+    paused_ = true;
+    if (session_) module_.outMod->Pause(1);
+}
+
+void InputPlayer::unpause() {
+    paused_ = false;
+    if (session_) module_.outMod->Pause(0);
+}
+
+void InputPlayer::seek(int ms) {
+    if (session_) session_->seekTo = std::max(ms, 0);
+}
+
+int InputPlayer::lengthMs() const {
+    return session_ ? session_->lengthMs.load() : 0;
+}
+
+int InputPlayer::outputTimeMs() const {
+    return session_ ? module_.outMod->GetOutputTime() : 0;
+}
+
+}  // namespace inplug

@@ -1,0 +1,106 @@
+// in_mp3: the input plug-in for MPEG audio layers 1, 2 and 3.
+#include <string>
+
+#include "platform/winamp/In_Module.h"
+#include "winamp-plugins/common/InputPlayer.h"
+#include "winamp-plugins/common/PluginText.h"
+#include "winamp-plugins/in_mp3/MpegDecoder.h"
+
+namespace {
+
+extern In_Module module;
+inplug::InputPlayer player(module);
+std::string playing;       // the path given to Play, on the host's thread
+std::string playingTitle;  // its title, read when it started
+
+char description[] = "KAV MPEG audio decoder";
+char extensions[] = "MP3;MP2;MP1\0MPEG audio files (*.MP3;*.MP2;*.MP1)\0";
+
+void Config(HWND) {
+    inplug::showBox("Confirm", "The MPEG audio decoder has no settings.");
+}
+void About(HWND) {
+    inplug::showBox("Confirm", "KAV MPEG audio decoder: layers 1, 2 and 3, gapless.");
+}
+void Init() {
+    inmp3::initLibrary();
+}
+void Quit() {
+    player.stop();
+}
+
+std::string titleOf(inmp3::MpegDecoder* decoder, const std::string& path) {
+    std::string title = decoder ? decoder->tagTitle() : std::string();
+    return title.empty() ? inplug::titleFromPath(path) : title;
+}
+
+void GetFileInfo(char* file, char* title, int* length_in_ms) {
+    if (!file || !*file) {
+        inplug::copyTitle(playingTitle, title);
+        if (length_in_ms) *length_in_ms = player.lengthMs();
+        return;
+    }
+    const auto decoder = inmp3::MpegDecoder::open(file);
+    inplug::copyTitle(titleOf(decoder.get(), file), title);
+    if (length_in_ms) *length_in_ms = decoder ? decoder->format().lengthMs : -1;
+}
+
+int InfoBox(char* file, HWND) {
+    inplug::showBox("Information", file ? file : playing);
+    return 0;
+}
+int IsOurFile(char*) {
+    return 0;
+}
+
+int Play(char* fn) {
+    auto decoder = inmp3::MpegDecoder::open(fn ? fn : "");
+    if (!decoder) return -1;
+    playing = fn;
+    playingTitle = titleOf(decoder.get(), playing);
+    return player.play(std::move(decoder));
+}
+
+void Pause() {
+    player.pause();
+}
+void UnPause() {
+    player.unpause();
+}
+int IsPaused() {
+    return player.isPaused() ? 1 : 0;
+}
+void Stop() {
+    player.stop();
+}
+int GetLength() {
+    return player.lengthMs();
+}
+int GetOutputTime() {
+    return player.outputTimeMs();
+}
+void SetOutputTime(int ms) {
+    player.seek(ms);
+}
+void SetVolume(int volume) {
+    module.outMod->SetVolume(volume);
+}
+void SetPan(int pan) {
+    module.outMod->SetPan(pan);
+}
+void EQSet(int, char*, int) {}
+
+In_Module module = {
+    IN_VER,        description, nullptr, nullptr,  extensions,  1,         1,
+    Config,        About,       Init,    Quit,     GetFileInfo, InfoBox,   IsOurFile,
+    Play,          Pause,       UnPause, IsPaused, Stop,        GetLength, GetOutputTime,
+    SetOutputTime, SetVolume,   SetPan,  nullptr,  nullptr,     nullptr,   nullptr,
+    nullptr,       nullptr,     nullptr, nullptr,  nullptr,     nullptr,   nullptr,
+    EQSet,         nullptr,     nullptr,
+};
+
+}  // namespace
+
+KAV_WINAMP_EXPORT In_Module* winampGetInModule2() {
+    return &module;
+}
