@@ -87,6 +87,7 @@ class TPlayback {
     // Stops, opens and starts; false when the path could not be opened.
     bool OpenAndStart(const std::string& path);
     void MoveOnAfterFailedOpen();
+    void KeepLastTrackOffTheTop();
     void FadeIfPlaying();
 
     PlaybackContext& ctx_;
