@@ -1,7 +1,6 @@
 #include "Playback.h"
 
 #include <bit>
-#include <unordered_set>
 #include <vector>
 
 #include "Markers.h"
@@ -127,21 +126,20 @@ void TPlayback::MoveOnAfterFailedOpen() {
         explicit Running(TPlayback& playback) : p(playback) { p.movingOn_ = true; }
         ~Running() { p.movingOn_ = p.openFailed_ = false; }
     } running(*this);
-    StringGrid& list = ctx_.playlist;
-    std::unordered_set<std::uint64_t> tried;
-    auto noteTried = [&] {
-        tried.insert(list.RowId(int(FindCurrentRow(list, ctx_.CurrentPlaylistRow))));
-    };
-    if (!ctx_.PlayingFromProgramme) noteTried();  // the row that failed
-    // Twice the rows bounds the loop even if the rows change meanwhile.
-    for (int tries = 0; !EveryRowTried(list, tried) && tries <= 2 * list.DataRows(); ++tries) {
+    triedRows_.clear();
+    if (!ctx_.PlayingFromProgramme)  // the row that failed
+        triedRows_.insert(
+            ctx_.playlist.RowId(int(FindCurrentRow(ctx_.playlist, ctx_.CurrentPlaylistRow))));
+    for (int tries = 0; !EveryRowTried(ctx_.playlist, triedRows_); ++tries) {
+        // Rows replaced while messages are processed could keep the pass
+        // from ever being complete: twice the rows bounds it.
+        if (tries > 2 * ctx_.playlist.DataRows()) break;
         win::ProcessMessages();
         win::Sleep(1);
         if (player_.Playing()) break;  // something else was started meanwhile
         openFailed_ = false;
         PlayNextPlaylistRow();
         if (!openFailed_) break;
-        noteTried();
     }
 }
 
@@ -164,6 +162,7 @@ void TPlayback::PlayPlaylistRow(unsigned row) {
     }
     if (row == 0) row = 1;
     MarkPlaylistRow(row);
+    if (movingOn_) triedRows_.insert(ctx_.playlist.RowId(int(row)));
     ctx_.PlayingFromProgramme = false;
     PlayFile(RowPath(ctx_.playlist, int(row), kPlaylistDirCol, kPlaylistNameCol));
 }

@@ -8,9 +8,9 @@ const std::string kEmpty;
 }
 
 StringGrid::StringGrid(std::vector<int> widths)
-    : cells_(widths.size(), std::vector<std::string>(2)),
-      ids_{0, nextId_++},
-      widths_(std::move(widths)) {}
+    : cells_(widths.size(), std::vector<std::string>(2)), widths_(std::move(widths)) {
+    ids_ = {0, nextId_++};
+}
 
 void StringGrid::SetRowCount(int rows) {
     rows = std::max(rows, 2);
