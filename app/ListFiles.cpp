@@ -137,7 +137,7 @@ void AddToProgrammeList(StringGrid& prgmlist, const std::string& path,
 void ClearGrid(StringGrid& grid) {
     GridUpdate update(grid);
     grid.SetRowCount(2);
-    for (int c = 0; c < grid.ColCount(); ++c) grid.SetCell(c, 1, "");
+    grid.RemoveRow(1);  // the only row is emptied, and is a new entry
 }
 
 void DeleteGridRow(StringGrid& grid) {
