@@ -24,6 +24,11 @@ bool isProgrammeList(const StringGrid& grid) {
     return grid.ColCount() == 4;
 }
 
+ListFileError rowLimitReached(const std::string& path) {
+    return ListFileError("A lista chegou ao limite de " + std::to_string(kMaxListRows) +
+                         " linhas; não foi acrescentado " + path + " nem o que se lhe segue.");
+}
+
 // One expansion of a path into a grid, with the lists being read right now,
 // so that a list that includes itself is expanded once.
 class Expansion {
@@ -41,11 +46,7 @@ class Expansion {
     void addEntry(const std::string& path, const std::string& startText) {
         const int last = grid_.RowCount() - 1;
         if (!grid_.Cell(nameColumn(grid_), last).empty()) {
-            if (last >= kMaxListRows)
-                throw ListFileError("A lista chegou ao limite de " + std::to_string(kMaxListRows) +
-                                    " linhas: " + path +
-                                    " e o que se lhe segue não foram "
-                                    "acrescentados.");
+            if (last >= kMaxListRows) throw rowLimitReached(path);
             grid_.SetRowCount(last + 2);
         }
         const int row = grid_.RowCount() - 1;

@@ -14,10 +14,10 @@ constexpr int kPlaylistDirCol = 2, kPlaylistNameCol = 1;
 constexpr int kProgrammeDirCol = 3, kProgrammeNameCol = 2;
 constexpr std::uint32_t kLcgMultiplier = 134775813u;
 
-// The copies not yet drawn, as counts in a Fenwick tree over their first
-// places: finding "the j-th copy left" and removing it take log n steps, so a
-// shuffle draws exactly as removing copy j from a list would, without moving
-// the copies after it.
+// The copies not yet drawn, as counts in a Fenwick tree over the places they
+// had at the start: finding "the j-th copy left" and removing it take log n
+// steps, so a shuffle draws exactly as removing copy j from a list would,
+// without moving the copies after it.
 class CopiesLeft {
   public:
     explicit CopiesLeft(int n) : tree_(size_t(n) + 1) {
