@@ -22,6 +22,7 @@ class CellDelegate : public QStyledItemDelegate {
   private:
     std::function<void(QWidget*)> opened_;
 };
+
 // A cell shows at most this many characters: no column is wide enough for
 // more, and laying out a longer text to elide it would cost every repaint.
 constexpr size_t kShownChars = 1000;
