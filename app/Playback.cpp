@@ -14,33 +14,49 @@ constexpr int kPlaylistDirCol = 2, kPlaylistNameCol = 1;
 constexpr int kProgrammeDirCol = 3, kProgrammeNameCol = 2;
 constexpr std::uint32_t kLcgMultiplier = 134775813u;
 
-// The copies not yet drawn, as counts in a Fenwick tree over the places they
-// had at the start: finding "the j-th copy left" and removing it take log n
-// steps, so a shuffle draws exactly as removing copy j from a list would,
-// without moving the copies after it.
+// The copies not yet drawn: a bit per place they had at the start, 64 places
+// to a word, and a Fenwick tree of how many are left in each word. Finding
+// "the j-th copy left" and removing it take log n steps, so a shuffle draws
+// exactly as removing copy j from a list would, without moving the copies
+// after it; the tree is small enough to stay in the cache.
 class CopiesLeft {
   public:
-    explicit CopiesLeft(int n) : tree_(size_t(n) + 1) {
-        for (size_t i = 1; i < tree_.size(); ++i) tree_[i] = int(i & (~i + 1));
+    explicit CopiesLeft(int n)
+        : present_((size_t(n) + 63) / 64, ~std::uint64_t(0)), tree_(present_.size() + 1) {
+        if (n % 64 != 0) present_.back() = (std::uint64_t(1) << (n % 64)) - 1;
+        for (size_t i = 1; i < tree_.size(); ++i) {
+            tree_[i] += std::popcount(present_[i - 1]);
+            const size_t parent = i + (i & (~i + 1));
+            if (parent < tree_.size()) tree_[parent] += tree_[i];
+        }
     }
 
     // The place (0-based) of copy j of those left; it is no longer left.
     int Take(std::uint32_t j) {
-        const size_t n = tree_.size() - 1;
-        size_t at = 0;
+        const size_t words = tree_.size() - 1;
+        size_t word = 0;
         int before = int(j);  // copies left to pass over
-        for (size_t step = std::bit_floor(n); step > 0; step >>= 1) {
-            if (at + step <= n && tree_[at + step] <= before) {
-                at += step;
-                before -= tree_[at];
+        // The nodes not passed over are the ones that count the copy taken.
+        for (size_t step = std::bit_floor(words); step > 0; step >>= 1) {
+            const size_t next = word + step;
+            if (next > words) continue;
+            if (tree_[next] <= before) {
+                word = next;
+                before -= tree_[next];
+            } else {
+                --tree_[next];
             }
         }
-        for (size_t i = at + 1; i <= n; i += i & (~i + 1)) --tree_[i];
-        return int(at);
+        std::uint64_t bits = present_[word];
+        for (; before > 0; --before) bits &= bits - 1;  // drop the copies passed over
+        const int bit = std::countr_zero(bits);
+        present_[word] &= ~(std::uint64_t(1) << bit);
+        return int(word * 64) + bit;
     }
 
   private:
-    std::vector<int> tree_;  // tree_[i]: copies left in places (i - lowbit(i), i]
+    std::vector<std::uint64_t> present_;  // bit b of word w: place 64 w + b is left
+    std::vector<int> tree_;  // tree_[i]: copies left in words (i - lowbit(i), i], 1-based
 };
 
 bool EveryRowTried(const StringGrid& grid, const std::unordered_set<std::uint64_t>& tried) {
