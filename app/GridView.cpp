@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace {
 // Tells the view which editor it opened, so that leaving editing mode can
@@ -21,13 +22,25 @@ class CellDelegate : public QStyledItemDelegate {
   private:
     std::function<void(QWidget*)> opened_;
 };
+
+// A cell shows at most this many characters: no column is wide enough for
+// more, and laying out a longer text to elide it would cost every repaint.
+constexpr size_t kShownChars = 1000;
+
+QString shownText(const std::string& text) {
+    if (text.size() <= kShownChars) return QString::fromStdString(text);
+    size_t cut = kShownChars;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return QString::fromUtf8(text.data(), qsizetype(cut)) + QChar(0x2026);
+}
+
 }  // namespace
 
 GridModel::GridModel(StringGrid& grid, QObject* parent)
-    : QAbstractTableModel(parent), grid_(grid) {}
+    : QAbstractTableModel(parent), grid_(grid), shownRows_(grid.DataRows()) {}
 
 int GridModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : grid_.RowCount() - 1;
+    return parent.isValid() ? 0 : shownRows_;
 }
 
 int GridModel::columnCount(const QModelIndex& parent) const {
@@ -36,13 +49,14 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
-    return QString::fromStdString(grid_.Cell(index.column() + 1, index.row() + 1));
+    const std::string& text = grid_.Cell(index.column() + 1, index.row() + 1);
+    return role == Qt::EditRole ? QString::fromStdString(text) : shownText(text);
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
-    if (orientation == Qt::Horizontal) return QString::fromStdString(grid_.Cell(section + 1, 0));
-    return QString::fromStdString(grid_.Cell(0, section + 1));
+    if (orientation == Qt::Horizontal) return shownText(grid_.Cell(section + 1, 0));
+    return shownText(grid_.Cell(0, section + 1));
 }
 
 bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
@@ -59,10 +73,30 @@ Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
     return editable_ ? f | Qt::ItemIsEditable : f;
 }
 
-void GridModel::Refresh() {
+void GridModel::Show(const GridChange& change) {
     if (writing_) return;  // an edit in progress already shows its own cell
-    beginResetModel();
-    endResetModel();
+    showRowCount();
+    if (change.firstRow == 0) emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
+    const int first = std::max(change.firstRow, 1) - 1;
+    const int last = std::min(change.lastRow, shownRows_) - 1;
+    if (first > last) return;
+    emit dataChanged(index(first, 0), index(last, columnCount() - 1));
+    emit headerDataChanged(Qt::Vertical, first, last);  // the marker column
+}
+
+// Rows that appeared or went are told as rows added or removed at the end:
+// the range of changed cells covers the rows that moved up or down.
+void GridModel::showRowCount() {
+    const int rows = grid_.DataRows();
+    if (rows > shownRows_) {
+        beginInsertRows({}, shownRows_, rows - 1);
+        shownRows_ = rows;
+        endInsertRows();
+    } else if (rows < shownRows_) {
+        beginRemoveRows({}, rows, shownRows_ - 1);
+        shownRows_ = rows;
+        endRemoveRows();
+    }
 }
 
 TStringGridView::TStringGridView(StringGrid& grid, QWidget* parent)
@@ -88,8 +122,8 @@ TStringGridView::TStringGridView(StringGrid& grid, QWidget* parent)
     connect(this, &QTableView::doubleClicked, this, [this] {
         if (OnDblClick) OnDblClick();
     });
-    grid_.OnChange = [this] {
-        model_.Refresh();
+    grid_.OnChange = [this](const GridChange& change) {
+        model_.Show(change);
         ShowCurrent();
     };
     grid_.OnColWidthChange = [this](int col) {

@@ -23,11 +23,15 @@ class GridModel : public QAbstractTableModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     void SetEditable(bool editable) { editable_ = editable; }
-    // Shows the grid's present cells.
-    void Refresh();
+    // Tells the view of a change of the grid: rows that appeared or went, and
+    // the cells that changed, so that it repaints only what it shows of them.
+    void Show(const GridChange& change);
 
   private:
+    void showRowCount();
+
     StringGrid& grid_;
+    int shownRows_;  // the number of rows the view was last told of
     bool editable_ = false;
     bool writing_ = false;
 };

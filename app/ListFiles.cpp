@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <unordered_map>
 #include <vector>
 
 #include "Paths.h"
@@ -23,6 +24,11 @@ bool isProgrammeList(const StringGrid& grid) {
     return grid.ColCount() == 4;
 }
 
+ListFileError rowLimitReached(const std::string& path) {
+    return ListFileError("A lista chegou ao limite de " + std::to_string(kMaxListRows) +
+                         " linhas; não foi acrescentado " + path + " nem o que se lhe segue.");
+}
+
 // One expansion of a path into a grid, with the lists being read right now,
 // so that a list that includes itself is expanded once.
 class Expansion {
@@ -39,7 +45,10 @@ class Expansion {
   private:
     void addEntry(const std::string& path, const std::string& startText) {
         const int last = grid_.RowCount() - 1;
-        if (!grid_.Cell(nameColumn(grid_), last).empty()) grid_.SetRowCount(last + 2);
+        if (!grid_.Cell(nameColumn(grid_), last).empty()) {
+            if (last >= kMaxListRows) throw rowLimitReached(path);
+            grid_.SetRowCount(last + 2);
+        }
         const int row = grid_.RowCount() - 1;
         paths::Entry entry = paths::SplitEntry(path);
         if (isProgrammeList(grid_)) grid_.SetCell(1, row, startText);
@@ -48,18 +57,11 @@ class Expansion {
     }
 
     void expandList(const std::string& path, std::string startText) {
-        std::error_code ec;
-        std::string identity = std::filesystem::weakly_canonical(path, ec).string();
-        if (ec) identity = path;
-        if (std::find(open_.begin(), open_.end(), identity) != open_.end()) return;
+        const ListFile& list = read(path);
+        if (std::find(open_.begin(), open_.end(), list.identity) != open_.end()) return;
 
-        std::string text, error;
-        if (!win::ReadWholeFile(path, text, &error))
-            throw ListFileError("Não foi possível ler a lista " + path + "\r\n(" + error + ")");
-        if (text.starts_with(kUtf8Bom)) text.erase(0, kUtf8Bom.size());
-
-        open_.push_back(identity);
-        forEachLine(text, [&](const std::string& line) {
+        open_.push_back(list.identity);
+        forEachLine(list.text, [&](const std::string& line) {
             if (line.empty()) return;
             if (line.front() != '#') Add(resolve(line, path), startText);
             if (isProgrammeList(grid_) && line.starts_with(kStartTextMarker))
@@ -68,14 +70,34 @@ class Expansion {
         open_.pop_back();
     }
 
+    struct ListFile {
+        std::string identity;  // the same for every path that names the file
+        std::string text;
+    };
+
+    // Each list is read once per expansion, however often it is named.
+    const ListFile& read(const std::string& path) {
+        auto known = read_.find(path);
+        if (known != read_.end()) return known->second;
+        ListFile list;
+        std::error_code ec;
+        list.identity = std::filesystem::weakly_canonical(path, ec).string();
+        if (ec) list.identity = path;
+        std::string error;
+        if (!win::ReadWholeFile(path, list.text, &error))
+            throw ListFileError("Não foi possível ler a lista " + path + "\r\n(" + error + ")");
+        if (list.text.starts_with(kUtf8Bom)) list.text.erase(0, kUtf8Bom.size());
+        return read_.emplace(path, std::move(list)).first->second;
+    }
+
+    // A line ends at CR LF, LF or a CR alone.
     template <typename F>
     static void forEachLine(const std::string& text, F&& handle) {
         size_t start = 0;
         while (start < text.size()) {
-            size_t end = std::min(text.find('\n', start), text.size());
-            size_t stop = (end > start && text[end - 1] == '\r') ? end - 1 : end;
-            handle(text.substr(start, stop - start));
-            start = end + 1;
+            const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+            handle(text.substr(start, end - start));
+            start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         }
     }
 
@@ -86,7 +108,8 @@ class Expansion {
     }
 
     StringGrid& grid_;
-    std::vector<std::string> open_;
+    std::vector<std::string> open_;  // identities of the lists being read
+    std::unordered_map<std::string, ListFile> read_;
 };
 
 void addToGrid(StringGrid& grid, const std::string& path, const std::string& startText) {
@@ -115,7 +138,7 @@ void AddToProgrammeList(StringGrid& prgmlist, const std::string& path,
 void ClearGrid(StringGrid& grid) {
     GridUpdate update(grid);
     grid.SetRowCount(2);
-    for (int c = 0; c < grid.ColCount(); ++c) grid.SetCell(c, 1, "");
+    grid.RemoveRow(1);  // the only row is emptied, and is a new entry
 }
 
 void DeleteGridRow(StringGrid& grid) {

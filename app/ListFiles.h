@@ -16,11 +16,16 @@ class ListFileError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// No list grows beyond this many rows: lists that name each other several
+// times over would otherwise expand a few bytes into more rows than memory holds.
+constexpr int kMaxListRows = 1'000'000;
+
 inline const std::string kNoStartTime = "--:--:--";
 inline const std::string kStartTextMarker = "#KAVINF:";
 
 // Adds one file, or every entry of an .m3u list (expanded to any depth), to the
-// end of the grid. Throws ListFileError when a list cannot be read.
+// end of the grid. Throws ListFileError when a list cannot be read or the grid
+// is full (kMaxListRows); the rows added before stay.
 void AddToPlaylist(StringGrid& playlist, const std::string& path);
 void AddToProgrammeList(StringGrid& prgmlist, const std::string& path,
                         const std::string& startText);

@@ -2,7 +2,8 @@
 
 void MarkRow(StringGrid& grid, unsigned row, unsigned& current) {
     GridUpdate update(grid);
-    for (int r = 1; r < grid.RowCount(); ++r) grid.SetCell(0, r, "");
+    for (int r = 1; r < grid.RowCount(); ++r)
+        if (!grid.Cell(0, r).empty()) grid.SetCell(0, r, "");
     if (row != 0 && row < unsigned(grid.RowCount())) {
         grid.SetCell(0, int(row), kRowMarker);
         current = row;

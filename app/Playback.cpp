@@ -1,5 +1,6 @@
 #include "Playback.h"
 
+#include <bit>
 #include <vector>
 
 #include "Markers.h"
@@ -12,6 +13,59 @@ namespace {
 constexpr int kPlaylistDirCol = 2, kPlaylistNameCol = 1;
 constexpr int kProgrammeDirCol = 3, kProgrammeNameCol = 2;
 constexpr std::uint32_t kLcgMultiplier = 134775813u;
+
+// The copies not yet drawn: a bit per place they had at the start, 64 places
+// to a word, and a Fenwick tree of how many are left in each word. Finding
+// "the j-th copy left" and removing it take log n steps, so a shuffle draws
+// exactly as removing copy j from a list would, without moving the copies
+// after it; the tree is small enough to stay in the cache.
+class CopiesLeft {
+  public:
+    explicit CopiesLeft(int n)
+        : present_((size_t(n) + 63) / 64, ~std::uint64_t(0)), tree_(present_.size() + 1) {
+        if (n % 64 != 0) present_.back() = (std::uint64_t(1) << (n % 64)) - 1;
+        for (size_t i = 1; i < tree_.size(); ++i) {
+            tree_[i] += std::popcount(present_[i - 1]);
+            const size_t parent = i + (i & (~i + 1));
+            if (parent < tree_.size()) tree_[parent] += tree_[i];
+        }
+    }
+
+    // The place (0-based) of copy j of those left; it is no longer left.
+    int Take(std::uint32_t j) {
+        const size_t words = tree_.size() - 1;
+        size_t word = 0;
+        int before = int(j);  // copies left to pass over
+        // The nodes not passed over are the ones that count the copy taken.
+        for (size_t step = std::bit_floor(words); step > 0; step >>= 1) {
+            const size_t next = word + step;
+            if (next > words) continue;
+            if (tree_[next] <= before) {
+                word = next;
+                before -= tree_[next];
+            } else {
+                --tree_[next];
+            }
+        }
+        std::uint64_t bits = present_[word];
+        for (; before > 0; --before) bits &= bits - 1;  // drop the copies passed over
+        const int bit = std::countr_zero(bits);
+        present_[word] &= ~(std::uint64_t(1) << bit);
+        return int(word * 64) + bit;
+    }
+
+  private:
+    std::vector<std::uint64_t> present_;  // bit b of word w: place 64 w + b is left
+    std::vector<int> tree_;  // tree_[i]: copies left in words (i - lowbit(i), i], 1-based
+};
+
+bool EveryRowTried(const StringGrid& grid, const std::unordered_set<std::uint64_t>& tried) {
+    if (tried.size() < size_t(grid.DataRows())) return false;
+    for (int r = 1; r <= grid.DataRows(); ++r)
+        if (!tried.contains(grid.RowId(r))) return false;
+    return true;
+}
+
 }  // namespace
 
 NowPlayingTexts DescribeStream(const TStreamInfo& info) {
@@ -32,20 +86,13 @@ std::uint32_t ShuffleGenerator::Below(std::uint32_t m) {
 void ShuffleRows(StringGrid& grid, std::uint32_t seed) {
     const int n = grid.DataRows();
     if (n <= 1) return;
-    std::vector<std::vector<std::string>> copies;
-    copies.reserve(size_t(n));
-    for (int r = 1; r <= n; ++r) {
-        std::vector<std::string> row;
-        for (int c = 0; c < grid.ColCount(); ++c) row.push_back(grid.Cell(c, r));
-        copies.push_back(std::move(row));
-    }
+    CopiesLeft left(n);
     ShuffleGenerator generator(seed);
-    GridUpdate update(grid);
-    for (int i = 1; i <= n; ++i) {
-        const std::uint32_t j = generator.Below(std::uint32_t(copies.size()));
-        for (int c = 0; c < grid.ColCount(); ++c) grid.SetCell(c, i, copies[j][size_t(c)]);
-        copies.erase(copies.begin() + j);
-    }
+    std::vector<int> order;
+    order.reserve(size_t(n));
+    for (int i = 0; i < n; ++i)
+        order.push_back(1 + left.Take(generator.Below(std::uint32_t(n - i))));
+    grid.ReorderRows(order);
 }
 
 std::uint32_t ShuffleSeed() {
@@ -80,8 +127,10 @@ void TPlayback::PlayFile(const std::string& path) {
 }
 
 // A failed open moves on to the next playlist track. The moving on is a loop
-// rather than a recursion, and it gives up after one pass through the playlist
-// without a track that opens (an empty list, every file missing).
+// rather than a recursion, and it gives up once every row has been tried
+// without a track that opens (an empty list, every file missing). Rows are
+// told apart by their identity, which a reshuffle at the end of the list
+// keeps: the rows tried before it count, and none is taken for another.
 void TPlayback::MoveOnAfterFailedOpen() {
     if (movingOn_) {  // a row tried by the loop below: it goes on
         openFailed_ = true;
@@ -93,9 +142,14 @@ void TPlayback::MoveOnAfterFailedOpen() {
         explicit Running(TPlayback& playback) : p(playback) { p.movingOn_ = true; }
         ~Running() { p.movingOn_ = p.openFailed_ = false; }
     } running(*this);
-    // A playlist row that failed is already part of the pass.
-    const int triesLeft = ctx_.playlist.DataRows() - (ctx_.PlayingFromProgramme ? 0 : 1);
-    for (int tries = 0; tries < triesLeft; ++tries) {
+    triedRows_.clear();
+    if (!ctx_.PlayingFromProgramme)  // the row that failed
+        triedRows_.insert(
+            ctx_.playlist.RowId(int(FindCurrentRow(ctx_.playlist, ctx_.CurrentPlaylistRow))));
+    for (int tries = 0; !EveryRowTried(ctx_.playlist, triedRows_); ++tries) {
+        // Rows replaced while messages are processed could keep the pass
+        // from ever being complete: twice the rows bounds it.
+        if (tries > 2 * ctx_.playlist.DataRows()) break;
         win::ProcessMessages();
         win::Sleep(1);
         if (player_.Playing()) break;  // something else was started meanwhile
@@ -117,10 +171,14 @@ void TPlayback::PlayPlaylistRow(unsigned row) {
     if (row > unsigned(ctx_.playlist.DataRows())) {
         if (!ctx_.RepeatPlaylist || !ctx_.RepeatPlaylist()) return;
         row = 1;
-        if (ctx_.AutoShuffle && ctx_.AutoShuffle()) ShufflePlaylist();
+        if (ctx_.AutoShuffle && ctx_.AutoShuffle()) {
+            ShufflePlaylist();
+            KeepLastTrackOffTheTop();
+        }
     }
     if (row == 0) row = 1;
     MarkPlaylistRow(row);
+    if (movingOn_) triedRows_.insert(ctx_.playlist.RowId(int(row)));
     ctx_.PlayingFromProgramme = false;
     PlayFile(RowPath(ctx_.playlist, int(row), kPlaylistDirCol, kPlaylistNameCol));
 }
@@ -139,6 +197,13 @@ void TPlayback::PlayProgrammeRow(unsigned row) {
 
 void TPlayback::ShufflePlaylist() {
     ShuffleRows(ctx_.playlist, ShuffleSeed());
+}
+
+// The marker is still on the track that just ended: if the reshuffle put it
+// first, it would play twice in a row.
+void TPlayback::KeepLastTrackOffTheTop() {
+    if (ctx_.playlist.DataRows() > 1 && ctx_.playlist.Cell(0, 1) == kRowMarker)
+        ctx_.playlist.MoveRow(1, 2);
 }
 
 void TPlayback::BASSPlayer1PlayEnd() {

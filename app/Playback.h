@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 
 #include "PlayerPort.h"
 #include "StringGrid.h"
@@ -87,6 +88,7 @@ class TPlayback {
     // Stops, opens and starts; false when the path could not be opened.
     bool OpenAndStart(const std::string& path);
     void MoveOnAfterFailedOpen();
+    void KeepLastTrackOffTheTop();
     void FadeIfPlaying();
 
     PlaybackContext& ctx_;
@@ -94,4 +96,6 @@ class TPlayback {
     TScheduler* scheduler_ = nullptr;
     bool movingOn_ = false;    // MoveOnAfterFailedOpen is running
     bool openFailed_ = false;  // an open failed while it ran
+    // The playlist rows tried while it runs, by identity.
+    std::unordered_set<std::uint64_t> triedRows_;
 };

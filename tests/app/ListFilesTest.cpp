@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <set>
+
 #include "Markers.h"
 #include "Paths.h"
 #include "tests/support/TempDir.h"
@@ -163,6 +167,80 @@ TEST(AddToPlaylist, PlaylistIgnoresStartTextLines) {
     EXPECT_EQ(paths(pl), std::vector<std::string>{dir.File("a.mp3")});
 }
 
+std::string joined(const std::vector<std::string>& lines, const std::string& end) {
+    std::string text;
+    for (const std::string& line : lines) text += line + end;
+    return text;
+}
+
+// The list files and an added list, with each kind of line end: CR LF, LF
+// and a CR alone all end a line, so every entry is read, and the lists
+// written back hold every entry again.
+TEST(ListFiles, EveryKindOfLineEndEndsALine) {
+    for (const std::string end : {"\r\n", "\n", "\r"}) {
+        SCOPED_TRACE(testing::PrintToString(end));
+        TempDir dir;
+        TempDir::Write(dir.File("pl.m3u"),
+                       joined({"#EXTM3U", "a.mp3", "", "sub/b.mp3", "added.m3u"}, end));
+        TempDir::Write(dir.File("added.m3u"), joined({"#EXTM3U", "c.mp3", "d.mp3"}, end));
+        TempDir::Write(dir.File("prgm.m3u"),
+                       joined({"#EXTM3U", "#KAVINF:12:00:00", "noticias.mp3", "#KAVINF:...",
+                               "tema.mp3", "#KAVINF:", "bloco.m3u", "#KAVINF:4!", "fim.mp3"},
+                              end));
+        TempDir::Write(dir.File("bloco.m3u"),
+                       joined({"#EXTM3U", "b1.mp3", "#KAVINF:%h:30:00", "b2.mp3"}, end));
+
+        StringGrid pl = newPlaylist();
+        AddToPlaylist(pl, dir.File("pl.m3u"));
+        const std::vector<std::string> tracks = {dir.File("a.mp3"), dir.File("sub/b.mp3"),
+                                                 dir.File("c.mp3"), dir.File("d.mp3")};
+        EXPECT_EQ(paths(pl), tracks);
+        EXPECT_EQ(PlaylistText(pl),
+                  joined({"#EXTM3U", tracks[0], tracks[1], tracks[2], tracks[3]}, "\r\n"));
+
+        StringGrid prgm = newProgrammeList();
+        AddToProgrammeList(prgm, dir.File("prgm.m3u"), kNoStartTime);
+        using E = std::pair<std::string, std::string>;
+        EXPECT_EQ(entries(prgm), (std::vector<E>{{"12:00:00", dir.File("noticias.mp3")},
+                                                 {"...", dir.File("tema.mp3")},
+                                                 {"", dir.File("b1.mp3")},
+                                                 {"%h:30:00", dir.File("b2.mp3")},
+                                                 {"4!", dir.File("fim.mp3")}}));
+    }
+    // Mixed ends, and a CR before a CR LF: empty lines between, no entries.
+    TempDir dir;
+    TempDir::Write(dir.File("mixed.m3u"), "a.mp3\r\rb.mp3\n\rc.mp3\r\r\nd.mp3");
+    StringGrid pl = newPlaylist();
+    AddToPlaylist(pl, dir.File("mixed.m3u"));
+    EXPECT_EQ(paths(pl), (std::vector<std::string>{dir.File("a.mp3"), dir.File("b.mp3"),
+                                                   dir.File("c.mp3"), dir.File("d.mp3")}));
+}
+
+// Lists that each name the next four times: ten levels would give 4^10 rows.
+TEST(AddToPlaylist, AnExpansionStopsAtTheRowLimitAndKeepsTheRowsBefore) {
+    TempDir dir;
+    for (int i = 0; i < 10; ++i)
+        TempDir::Write(
+            dir.File("n" + std::to_string(i) + ".m3u"),
+            joined(std::vector<std::string>(4, "n" + std::to_string(i + 1) + ".m3u"), "\n"));
+    TempDir::Write(dir.File("n10.m3u"), "x.mp3\n");
+    StringGrid pl = newPlaylist();
+    AddToPlaylist(pl, "/first.mp3");
+    try {
+        AddToPlaylist(pl, dir.File("n0.m3u"));
+        FAIL() << "no error at the limit";
+    } catch (const ListFileError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::to_string(kMaxListRows)), std::string::npos);
+    }
+    ASSERT_EQ(pl.DataRows(), kMaxListRows);
+    EXPECT_EQ(RowPath(pl, 1), "/first.mp3");
+    EXPECT_EQ(RowPath(pl, kMaxListRows), dir.File("x.mp3"));
+    // A full list takes nothing more, not even a single file.
+    EXPECT_THROW(AddToPlaylist(pl, "/more.mp3"), ListFileError);
+    EXPECT_EQ(pl.DataRows(), kMaxListRows);
+    EXPECT_EQ(RowPath(pl, kMaxListRows), dir.File("x.mp3"));
+}
+
 TEST(ListText, ExactBytesWithCrLfAndEmptyNamesLeftOut) {
     StringGrid pl = newPlaylist();
     AddToPlaylist(pl, "/m/a.mp3");
@@ -235,6 +313,73 @@ TEST(Markers, MarkOnlyDataRowsAndFindTheMarkerAfterRowsMoved) {
     EXPECT_EQ(current, 3u);
     pl.MoveRow(3, 1);
     EXPECT_EQ(paths(pl), (std::vector<std::string>{"/a.mp3", "/b.mp3", "/c.mp3"}));
+}
+
+// What the view is told after each change: the rows whose cells changed,
+// once per update, and the revision going up with every change.
+TEST(StringGrid, TellsTheViewOnceWhichRowsChanged) {
+    StringGrid pl = newPlaylist();
+    std::vector<std::pair<int, int>> told;
+    pl.OnChange = [&](const GridChange& c) { told.emplace_back(c.firstRow, c.lastRow); };
+    using Change = std::function<void()>;
+    const std::vector<std::pair<Change, std::pair<int, int>>> cases = {
+        {[&] { pl.SetRowCount(7); }, {2, 6}},  // rows 2..6 appear
+        {[&] { pl.SetCell(1, 3, "c"); }, {3, 3}},
+        {[&] { pl.SetCell(1, 0, "Nome"); }, {0, 0}},
+        {[&] {
+             GridUpdate update(pl);
+             pl.SetCell(2, 5, "x");
+             pl.SetCell(0, 2, kRowMarker);
+         },
+         {2, 5}},
+        {[&] { pl.MoveRow(6, 4); }, {4, 6}},
+        {[&] { pl.RemoveRow(3); }, {3, 6}},  // the rows below move up
+        {[&] {
+             pl.ReorderRows({5, 4, 3, 2, 1});
+         },
+         {1, 5}},
+        {[&] { pl.SetRowCount(3); }, {3, 5}},  // rows 3..5 go
+    };
+    for (const auto& [change, range] : cases) {
+        told.clear();
+        const auto revision = pl.Revision();
+        change();
+        EXPECT_EQ(told, (std::vector<std::pair<int, int>>{range}));
+        EXPECT_GT(pl.Revision(), revision);
+    }
+    // Orders that are not a permutation of the rows change nothing.
+    told.clear();
+    const auto revision = pl.Revision();
+    for (const std::vector<int>& bad : std::vector<std::vector<int>>{{1}, {1, 1}, {0, 1}, {2, 3}})
+        pl.ReorderRows(bad);
+    EXPECT_TRUE(told.empty());
+    EXPECT_EQ(pl.Revision(), revision);
+}
+
+TEST(StringGrid, RowIdentitiesStayWithTheirRowsAndAreNeverGivenAgain) {
+    StringGrid pl = newPlaylist();
+    for (auto p : {"/a.mp3", "/b.mp3", "/c.mp3", "/d.mp3"}) AddToPlaylist(pl, p);
+    auto idOf = [&](const std::string& name) {
+        for (int r = 1; r <= pl.DataRows(); ++r)
+            if (pl.Cell(1, r) == name) return pl.RowId(r);
+        return std::uint64_t(0);
+    };
+    const std::vector<std::uint64_t> ids = {idOf("a.mp3"), idOf("b.mp3"), idOf("c.mp3"),
+                                            idOf("d.mp3")};
+    EXPECT_EQ(std::set<std::uint64_t>(ids.begin(), ids.end()).size(), 4u);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), 0u), 0);
+    pl.MoveRow(1, 4);              // b c d a
+    pl.ReorderRows({2, 4, 1, 3});  // c a b d
+    pl.SetRow(1);
+    DeleteGridRow(pl);
+    EXPECT_EQ((std::vector<std::uint64_t>{idOf("a.mp3"), idOf("b.mp3"), idOf("d.mp3")}),
+              (std::vector<std::uint64_t>{ids[0], ids[1], ids[3]}));
+    EXPECT_EQ(idOf("c.mp3"), 0u);
+    AddToPlaylist(pl, "/e.mp3");
+    ClearGrid(pl);
+    AddToPlaylist(pl, "/f.mp3");
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), idOf("e.mp3")), 0);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), idOf("f.mp3")), 0);
 }
 
 TEST(Paths, NetworkEntriesGiveTheirAddressBackAndLocalOnesSplitAtTheLastSeparator) {

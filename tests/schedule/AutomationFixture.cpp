@@ -151,6 +151,8 @@ void AutomationTest::TearDown() {
     port.reset();
     engine->OnPlayEnd = nullptr;
     engine->StopPlayback();
+    // An end that was posted before the stop must not reach the next test.
+    win::ProcessMessages();
     win::SetClock(nullptr);
     win::SetMessageBoxHandler({});
 }

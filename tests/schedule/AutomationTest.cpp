@@ -2,6 +2,9 @@
 // engine with the clock replaced: a day runs in well under a second.
 #include "AutomationFixture.h"
 
+#include <set>
+
+#include "app/ListFiles.h"
 #include "app/Markers.h"
 
 using namespace schedtest;
@@ -302,19 +305,89 @@ TEST_F(AdvanceTest, AFileThatCannotBeOpenedIsSkipped) {
     EXPECT_TRUE(port->Playing());
 }
 
-TEST_F(AdvanceTest, AnUnplayablePlaylistStopsAfterOnePass) {
-    for (const char* name : {"m1.wav", "m2.wav", "m3.wav"}) AddTrack(Missing(name));
+// Seeds for the reshuffles at the end of the list, one per round.
+std::uint32_t RoundSeed(std::uint32_t round) {
+    return round * 2654435761u + 1u;
+}
+
+TEST_F(AdvanceTest, AnUnplayablePlaylistStopsOnceEveryRowWasTried) {
+    const std::set<std::string> all = {"missing-m1.wav", "missing-m2.wav", "missing-m3.wav",
+                                       "missing-m4.wav"};
+    for (const std::string& name : all) AddTrack(Missing(name.substr(8)));
     autoShuffle = true;
-    playback->MarkPlaylistRow(2);
-    playback->PlayCommand();
-    EXPECT_EQ(port->opened.size(), 3u);
-    EXPECT_FALSE(port->Playing());
-    // From a programme item that fails too: its own try, then one pass.
+    for (std::uint32_t round = 0; round < 24; ++round) {
+        clock.SetPerformanceCounter(RoundSeed(round));
+        port->opened.clear();
+        playback->MarkPlaylistRow(round % 4 + 1);
+        playback->PlayCommand();
+        EXPECT_EQ(std::set<std::string>(port->opened.begin(), port->opened.end()), all)
+            << "round " << round;
+        EXPECT_LE(port->opened.size(), 2 * all.size()) << "round " << round;
+        EXPECT_FALSE(port->Playing());
+    }
+    // From a programme item that fails too: its own try, then every row.
     AddEntry("--:--:--", Missing("p1.wav"));
-    port->opened.clear();
-    playback->ProgrammeRowCommand(1);
-    EXPECT_EQ(port->opened.size(), 4u);
-    EXPECT_EQ(port->opened.front(), "missing-p1.wav");
+    for (std::uint32_t round = 0; round < 8; ++round) {
+        clock.SetPerformanceCounter(RoundSeed(round));
+        port->opened.clear();
+        playback->ProgrammeRowCommand(1);
+        ASSERT_FALSE(port->opened.empty());
+        EXPECT_EQ(port->opened.front(), "missing-p1.wav");
+        EXPECT_EQ(std::set<std::string>(port->opened.begin() + 1, port->opened.end()), all)
+            << "round " << round;
+        EXPECT_FALSE(port->Playing());
+    }
+}
+
+// One playable track among missing ones, with repeat and reshuffle on: each
+// time it ends, the advance goes past the missing rows, through the
+// reshuffle, to the track again.
+TEST_F(AdvanceTest, AGoodTrackAmongMissingOnesPlaysOnWhateverTheReshuffles) {
+    AddTrack(Missing("m1.wav"));
+    AddTrack(Tone("good.wav", 0.2, 523));
+    AddTrack(Missing("m2.wav"));
+    AddTrack(Missing("m3.wav"));
+    autoShuffle = true;
+    playback->PlaylistRowCommand(2);
+    ASSERT_EQ(LastStarted(), "good.wav");
+    for (std::uint32_t round = 0; round < 16; ++round) {
+        clock.SetPerformanceCounter(RoundSeed(round));
+        const size_t before = port->started.size();
+        ASSERT_TRUE(PumpUntil([&] { return port->started.size() > before; }))
+            << "silence after round " << round << ", rows " << Order();
+        EXPECT_EQ(LastStarted(), "good.wav");
+    }
+}
+
+// The reshuffle at the end of the list: when it puts the track that just
+// ended first, that row changes places with the second, marker and all.
+TEST_F(AdvanceTest, AReshuffleNeverStartsWithTheTrackThatJustEnded) {
+    AddTracks({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"});
+    autoShuffle = true;
+    std::uint32_t seed = 0;
+    std::string shuffled;
+    do {  // a seed whose shuffle puts the last row first
+        StringGrid copy = playlist;
+        ShuffleRows(copy, ++seed);
+        shuffled.clear();
+        for (int r = 1; r <= copy.DataRows(); ++r) shuffled += copy.Cell(1, r)[0];
+    } while (shuffled[0] != 'e');
+    clock.SetPerformanceCounter(seed);
+    playback->MarkPlaylistRow(5);
+    playback->PlayCommand();
+    std::swap(shuffled[0], shuffled[1]);
+    EXPECT_EQ(Order(), shuffled);
+    EXPECT_EQ(port->started, Strings{std::string(1, shuffled[0]) + ".wav"});
+    EXPECT_EQ(playlist.Cell(0, 1), kRowMarker);
+    EXPECT_EQ(playlist.Cell(0, 2), "");
+
+    // A list of one row plays it again: there is no other.
+    ClearGrid(playlist);
+    AddTrack(Tone("a.wav", 5));
+    playback->MarkPlaylistRow(1);
+    playback->PlayCommand();
+    EXPECT_EQ(LastStarted(), "a.wav");
+    EXPECT_EQ(port->started.size(), 2u);
 }
 
 TEST_F(AdvanceTest, AnEmptyPlaylistTriesItsOneEmptyRowOnce) {

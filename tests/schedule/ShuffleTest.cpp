@@ -89,6 +89,46 @@ TEST(ShuffleRowsTest, TheMarkerTravelsWithItsRowAndOneRowStaysAsItIs) {
     EXPECT_EQ(one.RowCount(), 2);
 }
 
+// The draws as the rule gives them: copy j is removed from a list of the
+// copies left, the later ones moving down. Slow, but plainly right.
+std::vector<int> DrawnFromAList(int n, std::uint32_t seed) {
+    std::vector<int> copies, order;
+    for (int i = 1; i <= n; ++i) copies.push_back(i);
+    ShuffleGenerator generator(seed);
+    while (!copies.empty()) {
+        const std::uint32_t j = generator.Below(std::uint32_t(copies.size()));
+        order.push_back(copies[j]);
+        copies.erase(copies.begin() + j);
+    }
+    return order;
+}
+
+TEST(ShuffleRowsTest, LongListsDrawTheSameRowsAsRemovingCopiesFromAList) {
+    for (int n : {2, 3, 8, 100, 1000, 4097}) {
+        for (std::uint32_t seed : {0u, 1u, 12345u, 0x80000000u, 0xFFFFFFFFu}) {
+            StringGrid grid({25, 403, 342});
+            grid.SetRowCount(n + 1);
+            std::vector<std::uint64_t> ids(size_t(n) + 1);
+            for (int r = 1; r <= n; ++r) {
+                grid.SetCell(1, r, std::to_string(r));
+                grid.SetCell(2, r, "/dir" + std::to_string(r));
+                ids[size_t(r)] = grid.RowId(r);
+            }
+            const auto revision = grid.Revision();
+            ShuffleRows(grid, seed);
+            std::vector<int> order;
+            for (int r = 1; r <= n; ++r) {
+                const int was = std::stoi(grid.Cell(1, r));
+                order.push_back(was);
+                EXPECT_EQ(grid.Cell(2, r), "/dir" + std::to_string(was));
+                EXPECT_EQ(grid.RowId(r), ids[size_t(was)]) << "the identity stays with its row";
+            }
+            EXPECT_EQ(order, DrawnFromAList(n, seed)) << n << " rows, seed " << seed;
+            EXPECT_GT(grid.Revision(), revision);
+        }
+    }
+}
+
 class ShuffleSeedTest : public testing::Test {
   protected:
     void SetUp() override { win::SetClock(&clock); }
