@@ -1,6 +1,6 @@
 #include "OggComments.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 namespace kavbass {
@@ -48,6 +48,8 @@ std::string secondPacket(const std::string& b) {
     return {};
 }
 
+constexpr size_t kMaxChain = 1 << 20;  // a comment header longer than this is given up
+
 }  // namespace
 
 std::string oggCommentList(const std::string& bytes) {
@@ -73,6 +75,68 @@ std::string oggCommentList(const std::string& bytes) {
     }
     if (!out.empty()) out += '\0';
     return out;
+}
+
+int64_t oggLastGranule(const std::string& b) {
+    for (size_t at = b.rfind("OggS"); at != std::string::npos;
+         at = at ? b.rfind("OggS", at - 1) : std::string::npos) {
+        if (at + 27 > b.size() || b[at + 4] != 0) continue;
+        const size_t segments = static_cast<unsigned char>(b[at + 26]);
+        if (at + 27 + segments > b.size()) continue;
+        size_t bodyLen = 0;
+        for (size_t i = 0; i < segments; ++i) bodyLen += static_cast<unsigned char>(b[at + 27 + i]);
+        if (at + 27 + segments + bodyLen > b.size()) continue;  // a page cut off
+        uint64_t g = 0;
+        for (size_t i = 0; i < 8; ++i)
+            g |= uint64_t(static_cast<unsigned char>(b[at + 6 + i])) << (8 * i);
+        const auto granule = static_cast<int64_t>(g);
+        if (granule >= 0) return granule;  // -1: no packet ends on this page
+    }
+    return -1;
+}
+
+std::string OggChainScanner::feed(const uint8_t* data, size_t n) {
+    if (!decided_) {
+        // The stream's kind shows in its first four bytes, however they arrive.
+        first_.append(reinterpret_cast<const char*>(data), std::min<size_t>(n, 4 - first_.size()));
+        if (first_.size() < 4) return findNextStream(data, n), std::string();
+        decided_ = true;
+        ogg_ = first_ == "OggS";
+    }
+    if (!ogg_) return {};
+    findNextStream(data, n);
+    if (!collecting_) return {};
+    std::string list = oggCommentList(chain_);
+    if (!list.empty() || chain_.size() > kMaxChain) {
+        collecting_ = false;
+        chain_.clear();
+        carry_.clear();
+    }
+    return list;
+}
+
+// Looks for the first page of a logical stream after the first one; from
+// there on keeps the bytes until its comment header is complete.
+void OggChainScanner::findNextStream(const uint8_t* data, size_t n) {
+    const uint64_t base = seen_;
+    seen_ += n;
+    if (collecting_) return void(chain_.append(reinterpret_cast<const char*>(data), n));
+    const std::string window = carry_ + std::string(reinterpret_cast<const char*>(data), n);
+    const int64_t start = static_cast<int64_t>(base) - static_cast<int64_t>(carry_.size());
+    for (size_t pos = window.find("OggS"); pos != std::string::npos && pos + 6 <= window.size();
+         pos = window.find("OggS", pos + 4)) {
+        const bool bos = window[pos + 4] == 0 && (window[pos + 5] & 2) != 0;
+        if (!bos || start + int64_t(pos) == firstBosAt_) continue;
+        if (firstBosAt_ < 0) {
+            firstBosAt_ = start + int64_t(pos);  // the first stream: its comments are known at open
+            continue;
+        }
+        collecting_ = true;
+        chain_ = window.substr(pos);
+        return;
+    }
+    // Enough to hold a marker and the two bytes after it that were not yet seen whole.
+    carry_ = window.substr(window.size() - std::min<size_t>(window.size(), 5));
 }
 
 }  // namespace kavbass
