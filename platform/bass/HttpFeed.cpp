@@ -257,9 +257,9 @@ void HttpFeed::takePayload(const uint8_t* data, size_t n) {
 
 void HttpFeed::keepAudio(const std::string& audio) {
     if (audio.empty()) return;
-    const std::string comments =
-        ogg_.feed(reinterpret_cast<const uint8_t*>(audio.data()), audio.size());
-    if (!comments.empty() && events_.oggComments) events_.oggComments(comments);
+    for (const std::string& comments :
+         ogg_.feed(reinterpret_cast<const uint8_t*>(audio.data()), audio.size()))
+        if (events_.oggComments) events_.oggComments(comments);
     {
         std::lock_guard<std::mutex> lk(mtx_);
         buffer_.insert(buffer_.end(), audio.begin(), audio.end());

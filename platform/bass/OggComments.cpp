@@ -15,7 +15,7 @@ uint32_t le32(const std::string& b, size_t at) {
 
 // Joins the first packets of the first logical stream until the second one
 // (the comment header) is complete.
-std::string secondPacket(const std::string& b) {
+std::string secondPacket(const std::string& b, bool whole) {
     std::string packet;
     int packetNo = 0;
     uint32_t serial = 0;
@@ -28,7 +28,10 @@ std::string secondPacket(const std::string& b) {
         size_t body = at + 27 + segments;
         size_t bodyLen = 0;
         for (size_t i = 0; i < segments; ++i) bodyLen += static_cast<unsigned char>(b[at + 27 + i]);
-        if (body + bodyLen > b.size()) bodyLen = b.size() - body;  // truncated: use what is there
+        if (body + bodyLen > b.size()) {
+            if (whole) return {};
+            bodyLen = b.size() - body;  // truncated: use what is there
+        }
         if (!haveSerial) serial = pageSerial, haveSerial = true;
         if (pageSerial == serial) {
             size_t pos = body;
@@ -52,8 +55,8 @@ constexpr size_t kMaxChain = 1 << 20;  // a comment header longer than this is g
 
 }  // namespace
 
-std::string oggCommentList(const std::string& bytes) {
-    const std::string p = secondPacket(bytes);
+std::string oggCommentList(const std::string& bytes, bool whole) {
+    const std::string p = secondPacket(bytes, whole);
     if (p.size() < 7 + 4 || p.compare(0, 7, "\x03vorbis") != 0) return {};
     size_t at = 7;
     const uint32_t vendor = le32(p, at);
@@ -95,48 +98,54 @@ int64_t oggLastGranule(const std::string& b) {
     return -1;
 }
 
-std::string OggChainScanner::feed(const uint8_t* data, size_t n) {
+std::vector<std::string> OggChainScanner::feed(const uint8_t* data, size_t n) {
+    std::vector<std::string> found;
+    pending_.append(reinterpret_cast<const char*>(data), n);
     if (!decided_) {
         // The stream's kind shows in its first four bytes, however they arrive.
-        first_.append(reinterpret_cast<const char*>(data), std::min<size_t>(n, 4 - first_.size()));
-        if (first_.size() < 4) return findNextStream(data, n), std::string();
+        if (pending_.size() < 4) return found;
         decided_ = true;
-        ogg_ = first_ == "OggS";
+        ogg_ = pending_.compare(0, 4, "OggS") == 0;
     }
-    if (!ogg_) return {};
-    findNextStream(data, n);
-    if (!collecting_) return {};
-    std::string list = oggCommentList(chain_);
-    if (!list.empty() || chain_.size() > kMaxChain) {
-        collecting_ = false;
-        chain_.clear();
-        carry_.clear();
+    if (!ogg_) return pending_.clear(), found;
+    for (;;) {
+        if (collecting_) {
+            // A comment header longer than this is given up with what came.
+            const bool giveUp = pending_.size() > kMaxChain;
+            std::string list = oggCommentList(pending_, !giveUp);
+            if (list.empty() && !giveUp) return found;
+            if (!list.empty()) found.push_back(std::move(list));
+            collecting_ = false;
+        }
+        if (!findNextStream()) return found;
     }
-    return list;
 }
 
-// Looks for the first page of a logical stream after the first one; from
-// there on keeps the bytes until its comment header is complete.
-void OggChainScanner::findNextStream(const uint8_t* data, size_t n) {
-    const uint64_t base = seen_;
-    seen_ += n;
-    if (collecting_) return void(chain_.append(reinterpret_cast<const char*>(data), n));
-    const std::string window = carry_ + std::string(reinterpret_cast<const char*>(data), n);
-    const int64_t start = static_cast<int64_t>(base) - static_cast<int64_t>(carry_.size());
-    for (size_t pos = window.find("OggS"); pos != std::string::npos && pos + 6 <= window.size();
-         pos = window.find("OggS", pos + 4)) {
-        const bool bos = window[pos + 4] == 0 && (window[pos + 5] & 2) != 0;
-        if (!bos || start + int64_t(pos) == firstBosAt_) continue;
-        if (firstBosAt_ < 0) {
-            firstBosAt_ = start + int64_t(pos);  // the first stream: its comments are known at open
-            continue;
+// Looks at the page starts not looked at yet. A page that begins a logical
+// stream after other pages of the song (the first pages of a song all begin
+// one) starts a new song: pending_ then starts with it. False when none.
+bool OggChainScanner::findNextStream() {
+    for (size_t pos = pending_.find("OggS"); pos != std::string::npos && pos + 6 <= pending_.size();
+         pos = pending_.find("OggS", pos + 1)) {
+        const auto at = static_cast<int64_t>(pendingAt_ + pos);
+        if (at <= lastMarker_) continue;
+        lastMarker_ = at;
+        const bool bos = pending_[pos + 4] == 0 && (pending_[pos + 5] & 2) != 0;
+        if (!bos) {
+            sawNonBos_ = true;
+        } else if (sawNonBos_) {
+            sawNonBos_ = false;
+            collecting_ = true;
+            pending_.erase(0, pos);
+            pendingAt_ += pos;
+            return true;
         }
-        collecting_ = true;
-        chain_ = window.substr(pos);
-        return;
     }
-    // Enough to hold a marker and the two bytes after it that were not yet seen whole.
-    carry_ = window.substr(window.size() - std::min<size_t>(window.size(), 5));
+    // Kept: enough for a marker and the two bytes after it not yet seen whole.
+    const size_t keep = std::min<size_t>(pending_.size(), 5);
+    pendingAt_ += pending_.size() - keep;
+    pending_.erase(0, pending_.size() - keep);
+    return false;
 }
 
 }  // namespace kavbass

@@ -24,15 +24,17 @@ double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-// Opens a FIFO's writing end after a while, so a reader blocked in open()
-// gets going again: the test stays bounded even where the library waits.
+// Opens and closes a FIFO's writing end every second, so a reader blocked
+// in open() gets going again: the test stays bounded even where the library
+// waits.
 class FifoRescue {
   public:
     explicit FifoRescue(std::string path) : path_(std::move(path)) {
         thread_ = std::thread([this] {
-            waitFor([this] { return done_.load(); }, 3000ms);
-            const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) ::close(fd);
+            while (!waitFor([this] { return done_.load(); }, 1000ms)) {
+                const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) ::close(fd);
+            }
         });
     }
     ~FifoRescue() {
