@@ -125,6 +125,7 @@ TEST(Guards, ToolsEndOnSignalsWhilePlaying) {
             const std::string capture =
                 workDir() + "/sig-" + tool.name + "-" + std::to_string(sig) + ".wav";
             const std::string exe = binDir() + "/" + tool.name;
+            ASSERT_EQ(::access(exe.c_str(), X_OK), 0) << exe << " is not built";
             const pid_t pid = ::fork();
             ASSERT_GE(pid, 0);
             if (pid == 0) {

@@ -224,15 +224,17 @@ TEST(NetworkFaults, LiveOggTitlesDoNotDependOnPackets) {
     EXPECT_NE(log.lists[0].find("title=Second;"), std::string::npos) << log.lists[0];
 }
 
-// A live stream (ICY, unknown length) whose server stops sending but keeps
-// the connection: what came plays out, then the channel ends and says so.
+// A live MP3 mount named like a file (no length announced) whose server stops
+// sending but keeps the connection: its length is unknown; what came plays
+// out, then the channel ends and says so.
 TEST(NetworkFaults, QuietLiveStreamEndsAfterItsAudio) {
     const std::string audio = readFile(encode(makeToneWav("quiet.wav", 2.0, 550), "mp3"));
     ASSERT_GT(audio.size(), 8000u);
     std::atomic<bool> sent{false};
     Clock::time_point lastByte;
     TestServer server([&](const std::string&, int fd) {
-        if (!server.send(fd, "ICY 200 OK\r\nicy-name: quiet\r\nicy-br: 128\r\n\r\n")) return;
+        if (!server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-br: 128\r\n\r\n"))
+            return;
         std::this_thread::sleep_for(50ms);
         if (!server.send(fd, audio)) return;
         lastByte = Clock::now();
