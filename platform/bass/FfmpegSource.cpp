@@ -164,14 +164,10 @@ bool FfmpegSource::openInput(const OpenRequest& req, int& error) {
         av_dict_set_int(&opts, "sample_rate", req.musicRate, 0);
     }
     if (!req.memory && !req.feed && req.url.find("://") != std::string::npos) {
-        int64_t us = int64_t(req.timeoutMs) * 1000;
-        if (req.deadline != std::chrono::steady_clock::time_point::max()) {
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-                req.deadline - std::chrono::steady_clock::now());
-            us = std::clamp<int64_t>(left.count(), 1000, us);
-        }
-        av_dict_set_int(&opts, "rw_timeout", us, 0);
-        av_dict_set_int(&opts, "timeout", us, 0);
+        // A stalled read while playing; the open itself keeps the deadline
+        // through the interrupt callback, which FFmpeg's waits ask often.
+        av_dict_set_int(&opts, "rw_timeout", int64_t(req.timeoutMs) * 1000, 0);
+        av_dict_set_int(&opts, "timeout", int64_t(req.timeoutMs) * 1000, 0);
     }
     const char* url = (req.memory || req.feed) ? "" : req.url.c_str();
     int rc = avformat_open_input(&fmt_, url, nullptr, &opts);

@@ -49,15 +49,10 @@ bool waitFd(int fd, short events, int timeoutMs) {
     return rc > 0;
 }
 
-// Waits for fd until deadline (a poll in short steps, so a deadline is kept
-// whatever the clock does meanwhile).
 bool waitFdUntil(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return false;
-        if (waitFd(fd, events, static_cast<int>(std::min<long long>(left, 100)))) return true;
-    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 && waitFd(fd, events, static_cast<int>(std::min<long long>(left, 60000)));
 }
 
 }  // namespace
