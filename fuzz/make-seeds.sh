@@ -31,3 +31,27 @@ seed fuzz_mpegaudio cbr_tags.mp3 vbr_xing.mp3 v1_only.mp3
 seed fuzz_oggvorbis tags.ogg
 seed fuzz_wmafile tags_head.wma
 seed fuzz_wavfile tone.wav stereo.wav
+
+# The network parsers: server responses, chunked and ICY bodies, a chained Ogg
+# stream, metadata texts. The first byte of a split input chooses its pieces.
+printf 'HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-br: 128\r\nicy-metaint: 16\r\n\r\nbody' \
+  > http_icy.txt
+printf 'ICY 200 OK\r\nicy-name:seed\r\nicy-metaint:8192\r\n\r\n' > icy.txt
+printf 'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n' > chunked_head.txt
+printf 'HTTP/1.0 302 Found\nLocation: http://127.0.0.1/x\n\n' > redirect.txt
+printf '\x23'"5;ext=1\r\nhello\r\n1A\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\nTrailer: x\r\n\r\n" \
+  > chunked.bin
+printf '\x10\x00abcdefghijklmnop\x02StreamTitle='"'"'Seed - One'"'"';\0\0\0\0\0\0\0\0\0\0\0\0\0abcdefghijklmnop\x00' \
+  > icy_blocks.bin
+sox -n -r 8000 -c 1 -b 16 a.wav synth 0.05 sine 440
+oggenc --quiet -q -1 -t "First" -a "Seed" -o a.ogg a.wav
+oggenc --quiet -q -1 -t "Second" -a "Seed" -o b.ogg a.wav
+{ printf '\x07'; cat a.ogg b.ogg; } > chain.bin
+printf "StreamTitle='Artist - Title';StreamUrl='';" > title.txt
+printf 'TITLE=Seed\0ARTIST=Band\0\0' > comments.bin
+printf 'icy-br: 128' > icy_br.txt
+seed fuzz_http_head http_icy.txt icy.txt chunked_head.txt redirect.txt
+seed fuzz_chunked chunked.bin
+seed fuzz_icy_meta icy_blocks.bin
+seed fuzz_ogg_stream chain.bin
+seed fuzz_stream_title title.txt comments.bin icy_br.txt

@@ -273,18 +273,21 @@ BASS_API BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
 BASS_API QWORD BASS_StreamGetLength(HSTREAM handle) {
     auto c = find(handle);
     if (!c) return ~QWORD(0);
-    if (c->format().lengthFrames < 0) return fail(BASS_ERROR_NOTAVAIL, ~QWORD(0));
+    lib().learnLength(handle);
+    // Unknown (a live stream): -1, as a QWORD, with "not available".
+    const int64_t len = c->lengthFrames();
+    if (len < 0) return fail(BASS_ERROR_NOTAVAIL, ~QWORD(0));
     setError(BASS_OK);
-    return static_cast<QWORD>(c->format().lengthFrames) * c->bytesPerFrame();
+    return static_cast<QWORD>(len) * c->bytesPerFrame();
 }
 
 BASS_API DWORD BASS_MusicGetLength(HMUSIC handle, BOOL playlen) {
     auto c = find(handle);
     if (!c) return 0xFFFFFFFFu;
     if (!c->isMusic()) return fail(BASS_ERROR_HANDLE, 0xFFFFFFFFu);
-    if (!playlen || c->format().lengthFrames < 0) return fail(BASS_ERROR_NOTAVAIL, 0xFFFFFFFFu);
+    if (!playlen || c->lengthFrames() < 0) return fail(BASS_ERROR_NOTAVAIL, 0xFFFFFFFFu);
     setError(BASS_OK);
-    return static_cast<DWORD>(c->format().lengthFrames * c->bytesPerFrame());
+    return static_cast<DWORD>(c->lengthFrames() * c->bytesPerFrame());
 }
 
 BASS_API QWORD BASS_ChannelGetPosition(DWORD handle) {
@@ -315,7 +318,7 @@ BASS_API BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
     auto c = find(handle);
     if (!c) return FALSE;
     const QWORD frame = pos / c->bytesPerFrame();
-    const int64_t len = c->format().lengthFrames;
+    const int64_t len = c->lengthFrames();
     if (len >= 0 && frame > static_cast<QWORD>(len)) return fail(BASS_ERROR_POSITION, FALSE);
     if (!c->format().seekable) return fail(BASS_ERROR_NOTFILE, FALSE);
     return c->seekFrames(frame) ? ok() : fail(BASS_ERROR_POSITION, FALSE);
@@ -332,7 +335,7 @@ BASS_API DWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode) {
     if (e.feed) return static_cast<DWORD>(e.feed->received());
     if (e.fileSize < 0) return fail(BASS_ERROR_NOTAVAIL, 0xFFFFFFFFu);
     if (mode == BASS_FILEPOS_DOWNLOAD) return static_cast<DWORD>(e.fileSize);
-    const int64_t len = e.channel->format().lengthFrames;
+    const int64_t len = e.channel->lengthFrames();
     if (len <= 0) return 0;
     const double share =
         static_cast<double>(e.channel->positionFrames()) / static_cast<double>(len);
@@ -354,7 +357,10 @@ BASS_API HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD /*param*/, SY
     if (type != BASS_SYNC_END && type != BASS_SYNC_META && type != BASS_SYNC_DOWNLOAD)
         return fail(BASS_ERROR_ILLTYPE, 0u);
     setError(BASS_OK);
-    return c->addSync(lib().newSyncHandle(), type, proc, user);
+    bool firesNow = false;
+    const HSYNC sync = c->addSync(lib().newSyncHandle(), type, proc, user, firesNow);
+    if (firesNow) lib().post(handle, type, std::string(), sync);
+    return sync;
 }
 
 BASS_API BOOL BASS_ChannelRemoveSync(DWORD handle, HSYNC sync) {

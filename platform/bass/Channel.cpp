@@ -30,7 +30,8 @@ Channel::Channel(DWORD handle, const ChannelFormat& format, std::unique_ptr<Sour
       ring_(ringFramesFor(format) * format.chans),
       chunkFrames_(std::max<size_t>(1, chunkFramesFor(format))),
       tags_(std::move(tags)),
-      history_(kHistoryFrames * format.chans) {
+      history_(kHistoryFrames * format.chans),
+      length_(format.lengthFrames) {
     worker_ = std::thread([this] { workerLoop(); });
 }
 
@@ -115,6 +116,10 @@ void Channel::resetOutput(uint64_t baseFrame) {
     ended_.store(false);
     stalled_.store(false);
     endEvent_.store(false);
+    {
+        std::lock_guard<std::mutex> sl(syncMtx_);
+        endTaken_ = false;
+    }
     haveA_ = haveB_ = false;
     frac_ = 0.0;
     shift_ = 0;
@@ -215,9 +220,10 @@ void Channel::getAttributes(DWORD* freq, DWORD* volume, int* pan) const {
     if (pan) *pan = pan_.load();
 }
 
-HSYNC Channel::addSync(HSYNC handle, DWORD type, SYNCPROC* proc, void* user) {
+HSYNC Channel::addSync(HSYNC handle, DWORD type, SYNCPROC* proc, void* user, bool& firesNow) {
     std::lock_guard<std::mutex> lk(syncMtx_);
     syncs_.push_back(Sync{handle, type, proc, user});
+    firesNow = type == BASS_SYNC_END && endTaken_;
     return handle;
 }
 
@@ -238,9 +244,17 @@ std::vector<Sync> Channel::syncsOf(DWORD type) const {
     return out;
 }
 
-bool Channel::takeEndEvent(uint64_t delivered) {
-    if (!endEvent_.load(std::memory_order_acquire) || delivered <= endPass_.load()) return false;
-    return endEvent_.exchange(false);
+std::vector<Sync> Channel::takeEndSyncs(uint64_t delivered) {
+    if (!endEvent_.load(std::memory_order_acquire) || delivered <= endPass_.load()) return {};
+    // Taken and collected in one step with addSync, so a sync set meanwhile
+    // is either among these or fired by its setter.
+    std::lock_guard<std::mutex> lk(syncMtx_);
+    if (!endEvent_.exchange(false)) return {};
+    endTaken_ = true;
+    std::vector<Sync> out;
+    for (const auto& s : syncs_)
+        if (s.type == BASS_SYNC_END) out.push_back(s);
+    return out;
 }
 std::vector<Sync> Channel::takeUnfired(DWORD type) {
     std::lock_guard<std::mutex> lk(syncMtx_);
@@ -367,9 +381,9 @@ void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
     heardFrames_.fetch_add(c.heard, std::memory_order_release);
     stalled_.store(dry && !eof, std::memory_order_relaxed);
     if (finished) {
-        ended_.store(true, std::memory_order_release);
         endPass_.store(pass, std::memory_order_relaxed);
         endEvent_.store(true, std::memory_order_release);
+        ended_.store(true, std::memory_order_release);
     }
 }
 

@@ -46,6 +46,11 @@ class Channel {
 
     DWORD handle() const { return handle_; }
     const ChannelFormat& format() const { return fmt_; }
+    // The length in frames, -1 when unknown; a download may learn it late.
+    int64_t lengthFrames() const { return length_.load(); }
+    void setLengthFrames(int64_t frames) { length_.store(frames); }
+    // True the first time only: a complete download's length is read once.
+    bool takeLengthCheck() { return !lengthChecked_.exchange(true); }
     DWORD bytesPerFrame() const { return fmt_.chans * ((fmt_.flags & BASS_SAMPLE_8BITS) ? 1 : 2); }
     TagStore& tags() { return *tags_; }
 
@@ -66,12 +71,15 @@ class Channel {
     void setAttributes(int freq, int volume, int pan);
     void getAttributes(DWORD* freq, DWORD* volume, int* pan) const;
 
-    HSYNC addSync(HSYNC handle, DWORD type, SYNCPROC* proc, void* user);
+    // firesNow: an end sync set on a channel whose end has already been
+    // signalled, which the caller must fire itself (an end is never lost).
+    HSYNC addSync(HSYNC handle, DWORD type, SYNCPROC* proc, void* user, bool& firesNow);
     bool removeSync(HSYNC handle);
     std::vector<Sync> syncsOf(DWORD type) const;
-    // True once per end of playback, after the output has handed on the block
-    // that held the last frame (delivered: the output's count of such blocks).
-    bool takeEndEvent(uint64_t delivered);
+    // Once per end of playback, after the output has handed on the block that
+    // held the last frame (delivered: the output's count of such blocks): the
+    // end syncs to fire. Empty otherwise.
+    std::vector<Sync> takeEndSyncs(uint64_t delivered);
     // The source has been read to its end (for downloads).
     bool sourceEnded() const { return sourceDone_.load(); }
     // The syncs of a type not fired yet, marked fired.
@@ -152,8 +160,12 @@ class Channel {
     std::vector<std::atomic<int16_t>> history_;
     std::atomic<uint64_t> historyCount_{0};
 
+    std::atomic<int64_t> length_;
+    std::atomic<bool> lengthChecked_{false};
+
     mutable std::mutex syncMtx_;
     std::vector<Sync> syncs_;
+    bool endTaken_ = false;  // the current end's syncs have been handed out
 };
 
 }  // namespace kavbass

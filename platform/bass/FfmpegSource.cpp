@@ -94,8 +94,8 @@ DWORD acceptedType(Family family, const char* demuxer, AVCodecID id, const std::
     return 0;
 }
 
-int interruptCheck(void* opaque) {
-    return static_cast<std::atomic<bool>*>(opaque)->load(std::memory_order_relaxed) ? 1 : 0;
+int64_t steadyNs(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
 }  // namespace
@@ -103,7 +103,10 @@ int interruptCheck(void* opaque) {
 std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int& error) {
     av_log_set_level(AV_LOG_QUIET);
     std::unique_ptr<FfmpegSource> s(new FfmpegSource);
+    if (req.deadline != std::chrono::steady_clock::time_point::max())
+        s->deadlineNs_.store(steadyNs(req.deadline));
     if (!s->openInput(req, error) || !s->openCodec(req.family, error)) return nullptr;
+    s->deadlineNs_.store(INT64_MAX);
     if (!s->ctype_)
         s->ctype_ = acceptedType(req.family, s->fmt_->iformat->name, s->codec_->codec_id, req.url);
     return s;
@@ -116,6 +119,15 @@ int FfmpegSource::feedRead(void* opaque, uint8_t* buf, int size) {
     return n == 0 ? AVERROR_EOF : n;
 }
 
+// FFmpeg's blocking calls ask this between their steps: a freed channel or a
+// passed open deadline ends them.
+int FfmpegSource::interrupted(void* opaque) {
+    auto* self = static_cast<FfmpegSource*>(opaque);
+    if (self->aborted_.load(std::memory_order_relaxed)) return 1;
+    const int64_t deadline = self->deadlineNs_.load(std::memory_order_relaxed);
+    return deadline != INT64_MAX && steadyNs(std::chrono::steady_clock::now()) >= deadline;
+}
+
 int64_t FfmpegSource::feedSeek(void* opaque, int64_t /*offset*/, int whence) {
     auto* self = static_cast<FfmpegSource*>(opaque);
     return (whence & ~AVSEEK_FORCE) == AVSEEK_SIZE ? self->feedSize_ : -1;
@@ -124,8 +136,8 @@ int64_t FfmpegSource::feedSeek(void* opaque, int64_t /*offset*/, int whence) {
 bool FfmpegSource::openInput(const OpenRequest& req, int& error) {
     fmt_ = avformat_alloc_context();
     if (!fmt_) return error = BASS_ERROR_MEM, false;
-    fmt_->interrupt_callback.callback = interruptCheck;
-    fmt_->interrupt_callback.opaque = &aborted_;
+    fmt_->interrupt_callback.callback = interrupted;
+    fmt_->interrupt_callback.opaque = this;
     if (req.memory || req.feed) {
         auto* buf = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
         if (req.memory) {
@@ -152,6 +164,8 @@ bool FfmpegSource::openInput(const OpenRequest& req, int& error) {
         av_dict_set_int(&opts, "sample_rate", req.musicRate, 0);
     }
     if (!req.memory && !req.feed && req.url.find("://") != std::string::npos) {
+        // A stalled read while playing; the open itself keeps the deadline
+        // through the interrupt callback, which FFmpeg's waits ask often.
         av_dict_set_int(&opts, "rw_timeout", int64_t(req.timeoutMs) * 1000, 0);
         av_dict_set_int(&opts, "timeout", int64_t(req.timeoutMs) * 1000, 0);
     }
@@ -165,9 +179,11 @@ bool FfmpegSource::openInput(const OpenRequest& req, int& error) {
         error = rc == AVERROR(ENOENT) || rc == AVERROR(EACCES) ? BASS_ERROR_FILEOPEN
                 : local || req.memory || req.feed              ? BASS_ERROR_FILEFORM
                                                                : BASS_ERROR_FILEOPEN;
+        if (interrupted(this)) error = BASS_ERROR_TIMEOUT;
         return false;
     }
-    if (avformat_find_stream_info(fmt_, nullptr) < 0) return error = BASS_ERROR_FILEFORM, false;
+    if (avformat_find_stream_info(fmt_, nullptr) < 0)
+        return error = interrupted(this) ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEFORM, false;
     streamIndex_ = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (streamIndex_ < 0) return error = BASS_ERROR_FILEFORM, false;
     AVStream* st = fmt_->streams[streamIndex_];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,9 @@ struct OpenRequest {
     int64_t feedSize = -1;       // total size of the feed when known
     uint32_t musicRate = 44100;  // output rate of module music
     int timeoutMs = 10000;       // network addresses FFmpeg opens itself
+    // Opening and probing give up at this time (network input that never
+    // brings enough to decide); reading afterwards has no deadline.
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
 
 class FfmpegSource : public Source {
@@ -60,6 +64,7 @@ class FfmpegSource : public Source {
     bool openCodec(Family family, int& error);
     static int feedRead(void* opaque, uint8_t* buf, int size);
     static int64_t feedSeek(void* opaque, int64_t offset, int whence);
+    static int interrupted(void* opaque);
     bool decodeMore();
     void takeFrame(AVFrame* frame);
 
@@ -83,6 +88,7 @@ class FfmpegSource : public Source {
     bool inputEnded_ = false;
     bool drained_ = false;
     std::atomic<bool> aborted_{false};
+    std::atomic<int64_t> deadlineNs_{INT64_MAX};  // steady clock, while opening
 };
 
 }  // namespace kavbass

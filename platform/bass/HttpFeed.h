@@ -1,9 +1,11 @@
 // A download over HTTP/1.0 (or an ICY/Shoutcast live stream): connects,
-// reads the headers, then a thread of its own reads the body, takes out the
-// metadata blocks and keeps the audio bytes for the decoder.
+// reads the headers, then a thread of its own reads the body, undoes a chunked
+// transfer coding, takes out the metadata blocks and keeps the audio bytes for
+// the decoder. A body that brings no byte for 5 s ends there.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -13,7 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "HttpParse.h"
+#include "OggComments.h"
+
 namespace kavbass {
+
+using Clock = std::chrono::steady_clock;
 
 struct HttpEvents {
     std::function<void(const std::string&)> metadata;  // a new metadata text
@@ -25,65 +32,60 @@ struct HttpEvents {
 class HttpFeed {
   public:
     ~HttpFeed();
-    // Connects and reads the headers; nullptr with a BASS_ERROR_* code.
-    static std::unique_ptr<HttpFeed> open(const std::string& url, bool wantMetadata, int& error,
-                                          int timeoutMs = 5000);
+    // Connects and reads the headers by deadline; nullptr with a BASS_ERROR_*
+    // code. spokeHttp tells whether any server answered as an HTTP server.
+    static std::unique_ptr<HttpFeed> open(const std::string& url, bool wantMetadata,
+                                          Clock::time_point deadline, int& error, bool& spokeHttp);
 
     // Starts the reading thread; events come from it.
     void start(HttpEvents events);
     // The decoder's side: up to size audio bytes, 0 at the end, -1 when aborted.
     int read(uint8_t* buf, int size);
+    // Until cleared (time_point::max()), a read that would wait past deadline returns -1.
+    void setReadDeadline(Clock::time_point deadline);
     void abort();
 
-    bool isIcy() const { return icy_; }
+    bool isIcy() const { return head_.icy; }
     // Header lines, status line first, NUL-separated with an empty one last.
-    const std::string& headerList() const { return headers_; }
-    int64_t contentLength() const { return contentLength_; }
+    const std::string& headerList() const { return head_.headerList; }
+    int64_t contentLength() const { return head_.contentLength; }
     uint64_t received() const { return received_.load(); }
-    // The first bytes of the body (for an ID3v2 block) and, once complete, the last 128.
+    // The first bytes of the body (for an ID3v2 block) and the last ones (an
+    // ID3v1 block, the last Ogg page), whole once complete.
     std::string head() const;
     std::string tail() const;
     bool complete() const { return complete_.load(); }
 
   private:
     HttpFeed() = default;
-    bool connectTo(const std::string& host, const std::string& port, int timeoutMs, int& error);
-    bool request(const std::string& host, const std::string& path, bool wantMetadata, int timeoutMs,
-                 int& error);
-    bool readHeaders(int timeoutMs, int& error, std::string& location);
+    bool connectTo(const std::string& host, const std::string& port, Clock::time_point deadline,
+                   int& error);
+    bool request(const std::string& host, const std::string& path, bool wantMetadata,
+                 Clock::time_point deadline, int& error);
+    bool readHeaders(Clock::time_point deadline, int& error, bool& spokeHttp);
     void readLoop();
-    void takeBody(const uint8_t* data, size_t n);
-    void keepAudio(const uint8_t* data, size_t n);
-    void scanOgg(const uint8_t* data, size_t n);
+    // Takes raw body bytes; false once a chunked body has ended (or is broken).
+    bool takeBody(const uint8_t* data, size_t n);
+    void takePayload(const uint8_t* data, size_t n);
+    void keepAudio(const std::string& audio);
 
     int fd_ = -1;
-    bool icy_ = false;
-    std::string headers_;
-    int64_t contentLength_ = -1;
-    size_t metaint_ = 0;
+    HttpHead head_;
     std::string pendingBody_;  // body bytes that came with the headers
 
-    // ICY block parser state (reading thread only).
-    size_t audioLeft_ = 0;
-    int metaLeft_ = -1;  // -1: expecting the length byte
-    std::string meta_;
-    std::string lastMeta_;  // servers repeat a title; only a change is news
-
-    // Chained Ogg streams (reading thread only): a page that begins a stream
-    // after the first starts a new song with its own comments.
-    bool oggChecked_ = false, oggMode_ = false;
-    uint64_t audioSeen_ = 0;
-    int64_t firstBosAt_ = -1;
-    std::string oggCarry_;  // the last bytes scanned, for a page marker split between reads
-    std::string oggChain_;  // the new stream's first pages while its comments are incomplete
-    bool collecting_ = false;
+    // Body parsers (reading thread only).
+    ChunkedDecoder chunks_;
+    std::unique_ptr<IcyDemux> icy_;
+    OggChainScanner ogg_;
+    bool chunkedDone_ = false;
 
     HttpEvents events_;
     std::thread thread_;
     mutable std::mutex mtx_;
     std::condition_variable cv_;
     std::deque<uint8_t> buffer_;
-    std::string head_, tail_;
+    std::string bodyHead_, tail_;
+    Clock::time_point readDeadline_ = Clock::time_point::max();
     bool ended_ = false;
     std::atomic<bool> aborted_{false};
     std::atomic<bool> complete_{false};

@@ -1,5 +1,9 @@
 #include "Id3Blocks.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 namespace kavbass {
@@ -40,8 +44,12 @@ std::string id3v1Block(const std::string& tail) {
 }
 
 bool readHeadTail(const std::string& path, std::string& head, std::string& tail, long long& size) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    // Without waiting for a writer, should the path have become a FIFO meanwhile.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    FILE* f = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fdopen(fd, "rb") : nullptr;
+    if (!f) return ::close(fd), false;
     head.assign(10, '\0');
     head.resize(std::fread(head.data(), 1, 10, f));
     // The ID3v2 block and the first audio frames after it.

@@ -1,5 +1,7 @@
 #include "Library.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 
 #include "Id3Blocks.h"
@@ -10,8 +12,38 @@
 namespace kavbass {
 
 namespace {
+
 thread_local int tlsError = BASS_OK;
+
+using Clock = std::chrono::steady_clock;
+// A stream address and the WMA add-on's try at the same server each get a
+// share of the time a caller may wait for an open, 5 s in all.
+constexpr auto kUrlOpenTime = std::chrono::milliseconds(2500);
+constexpr auto kWmaUrlOpenTime = std::chrono::milliseconds(1500);
+constexpr auto kDeadServerMemory = std::chrono::seconds(30);
+
+bool isAddress(const std::string& url) {
+    return url.find("://") != std::string::npos;
 }
+
+// "host[:port]" of an address, as written: the same server under another scheme.
+std::string serverOf(const std::string& url) {
+    const size_t s = url.find("://");
+    if (s == std::string::npos) return {};
+    const size_t from = s + 3;
+    return url.substr(from, url.find('/', from) - from);
+}
+
+// Only regular files are opened: a FIFO or a device would block the open or
+// never end, a directory is no audio. Checked before anything opens the path.
+bool regularFile(const std::string& path, int& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return error = BASS_ERROR_FILEOPEN, false;
+    if (!S_ISREG(st.st_mode)) return error = BASS_ERROR_FILEFORM, false;
+    return true;
+}
+
+}  // namespace
 
 void setError(int code) {
     tlsError = code;
@@ -132,18 +164,51 @@ bool Library::remove(DWORD handle) {
     return true;
 }
 
-void Library::post(DWORD handle, DWORD type, std::string data) {
+void Library::post(DWORD handle, DWORD type, std::string data, HSYNC only) {
     {
         std::lock_guard<std::mutex> ev(evMtx_);
         if (stopSync_) return;
-        events_.push_back(Event{handle, type, std::move(data)});
+        events_.push_back(Event{handle, type, std::move(data), only});
     }
     evCv_.notify_all();
 }
 
-void Library::fire(const std::shared_ptr<Channel>& c, DWORD type, const std::string* data) {
-    const DWORD_PTR arg = data ? reinterpret_cast<DWORD_PTR>(data->c_str()) : 0;
-    for (const Sync& s : c->syncsOf(type)) s.proc(s.handle, c->handle(), arg, s.user);
+void Library::fire(const std::shared_ptr<Channel>& c, const Event& e) {
+    // An end carries no data.
+    const DWORD_PTR arg = e.type == BASS_SYNC_END ? 0 : reinterpret_cast<DWORD_PTR>(e.data.c_str());
+    for (const Sync& s : c->syncsOf(e.type))
+        if (!e.only || s.handle == e.only) s.proc(s.handle, c->handle(), arg, s.user);
+}
+
+// Once a download is whole, what only its end tells: the length of an Ogg
+// stream (guessed from the nominal bit rate until then) is its last granule.
+void Library::completeDownload(const Entry& en) {
+    if (!en.feed || !en.feed->complete() || !en.channel->takeLengthCheck()) return;
+    if (en.channel->format().ctype != BASS_CTYPE_STREAM_OGG) return;
+    const int64_t granule = oggLastGranule(en.feed->tail());
+    if (granule > 0) en.channel->setLengthFrames(granule);
+}
+
+void Library::learnLength(DWORD handle) {
+    Entry e;
+    if (entry(handle, e)) completeDownload(e);
+}
+
+void Library::noteServer(const std::string& url, bool answered) {
+    std::lock_guard<std::mutex> lk(deadMtx_);
+    const auto now = Clock::now();
+    std::erase_if(deadServers_,
+                  [now](const auto& kv) { return now - kv.second > kDeadServerMemory; });
+    if (answered)
+        deadServers_.erase(serverOf(url));
+    else
+        deadServers_[serverOf(url)] = now;
+}
+
+bool Library::deadServer(const std::string& url) {
+    std::lock_guard<std::mutex> lk(deadMtx_);
+    auto it = deadServers_.find(serverOf(url));
+    return it != deadServers_.end() && Clock::now() - it->second <= kDeadServerMemory;
 }
 
 // Runs every sync procedure, so none runs on the output or a worker thread.
@@ -158,7 +223,7 @@ void Library::syncLoop() {
             batch.swap(events_);
         }
         for (const Event& e : batch) {
-            if (auto c = channel(e.handle)) fire(c, e.type, &e.data);
+            if (auto c = channel(e.handle)) fire(c, e);
         }
         std::vector<Entry> snapshot;
         {
@@ -171,11 +236,12 @@ void Library::syncLoop() {
             const bool downloaded =
                 en.feed ? en.feed->complete() : en.downloadAtSourceEnd && en.channel->sourceEnded();
             if (downloaded) {
+                completeDownload(en);
                 for (const Sync& s : en.channel->takeUnfired(BASS_SYNC_DOWNLOAD))
                     s.proc(s.handle, en.channel->handle(), 0, s.user);
             }
-            if (en.channel->takeEndEvent(Mixer::instance().deliveredPasses()))
-                fire(en.channel, BASS_SYNC_END, nullptr);
+            for (const Sync& s : en.channel->takeEndSyncs(Mixer::instance().deliveredPasses()))
+                s.proc(s.handle, en.channel->handle(), 0, s.user);
         }
     }
 }
@@ -198,11 +264,13 @@ DWORD Library::finishCreate(std::unique_ptr<FfmpegSource> src, DWORD handle, boo
         error = initialized() ? BASS_ERROR_NOCHAN : BASS_ERROR_INIT;
         return 0;
     }
+    completeDownload(entry);  // a short file may have arrived whole while it was probed
     return handle;
 }
 
 DWORD Library::createDecoded(const OpenRequest& req, bool music, int& error) {
     if (!initialized()) return error = BASS_ERROR_INIT, 0;
+    if (!req.memory && !isAddress(req.url) && !regularFile(req.url, error)) return 0;
     auto src = FfmpegSource::open(req, error);
     if (!src) return 0;
     auto tags = std::make_shared<TagStore>();
@@ -231,20 +299,28 @@ DWORD Library::createDecoded(const OpenRequest& req, bool music, int& error) {
 
 DWORD Library::createWma(const OpenRequest& req, int& error) {
     if (!initialized()) return error = BASS_ERROR_INIT, 0;
+    const bool address = !req.memory && isAddress(req.url);
+    if (!req.memory && !address && !regularFile(req.url, error)) return 0;
+    // A server that just gave no HTTP answer to the stream open gives none here either.
+    if (address && deadServer(req.url)) return error = BASS_ERROR_FILEOPEN, 0;
+    OpenRequest first = req;
+    if (address) first.deadline = Clock::now() + kWmaUrlOpenTime;
     std::unique_ptr<FfmpegSource> src;
-    Entry entry;
     if (req.url.compare(0, 6, "mms://") == 0) {
-        // Tried as MMS over HTTP, over TCP, then as a plain HTTP download.
-        for (const char* scheme : {"mmsh://", "mmst://", "http://"}) {
-            OpenRequest r = req;
+        // Tried as MMS over HTTP, as a plain HTTP download, then as MMS over TCP
+        // (which an HTTP server answers only when it tires of waiting for a
+        // request's end), all by one deadline.
+        for (const char* scheme : {"mmsh://", "http://", "mmst://"}) {
+            OpenRequest r = first;
             r.url = scheme + req.url.substr(6);
-            if ((src = FfmpegSource::open(r, error))) break;
+            if ((src = FfmpegSource::open(r, error)) || Clock::now() >= r.deadline) break;
         }
     } else {
-        src = FfmpegSource::open(req, error);
+        src = FfmpegSource::open(first, error);
     }
     if (!src) return 0;
-    entry.downloadAtSourceEnd = req.url.find("://") != std::string::npos;
+    Entry entry;
+    entry.downloadAtSourceEnd = address;
     return finishCreate(std::move(src), newHandle(), false, std::make_shared<TagStore>(), entry,
                         error);
 }
@@ -255,13 +331,18 @@ DWORD Library::createUrl(const std::string& url, DWORD flags, int& error) {
     Entry entry;
     auto tags = std::make_shared<TagStore>();
     const DWORD handle = newHandle();
+    // Connecting, the headers and enough audio to know the format, all by one deadline.
+    req.deadline = Clock::now() + kUrlOpenTime;
     if (url.compare(0, 6, "ftp://") == 0) {
         req.url = url;
         entry.downloadAtSourceEnd = true;
     } else if (url.compare(0, 7, "http://") == 0) {
+        bool spokeHttp = false;
         std::shared_ptr<HttpFeed> feed =
-            HttpFeed::open(url, (flags & BASS_STREAM_META) != 0, error);
+            HttpFeed::open(url, (flags & BASS_STREAM_META) != 0, req.deadline, error, spokeHttp);
+        noteServer(url, spokeHttp || error != BASS_ERROR_TIMEOUT);
         if (!feed) return 0;
+        feed->setReadDeadline(req.deadline);
         tags->set(feed->isIcy() ? BASS_TAG_ICY : BASS_TAG_HTTP, feed->headerList());
         HttpFeed* raw = feed.get();
         HttpEvents ev;
@@ -288,6 +369,7 @@ DWORD Library::createUrl(const std::string& url, DWORD flags, int& error) {
         return 0;
     }
     if (entry.feed) {
+        entry.feed->setReadDeadline(Clock::time_point::max());
         const std::string head = entry.feed->head();
         tags->set(BASS_TAG_ID3V2, id3v2Block(head));
         if (src->ctype() == BASS_CTYPE_STREAM_OGG) tags->set(BASS_TAG_OGG, oggCommentList(head));

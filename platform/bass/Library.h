@@ -2,6 +2,7 @@
 // the thread that runs sync procedures.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -49,22 +50,31 @@ class Library {
     bool entry(DWORD handle, Entry& out) const;
     bool remove(DWORD handle);
 
-    // Queues a sync event of one channel for the sync thread.
-    void post(DWORD handle, DWORD type, std::string data);
+    // Queues a sync event of one channel for the sync thread: for every sync
+    // of the type, or only for the sync only.
+    void post(DWORD handle, DWORD type, std::string data, HSYNC only = 0);
 
     // Opens a decoded stream or music for the creation calls.
     DWORD createDecoded(const OpenRequest& req, bool music, int& error);
     DWORD createUrl(const std::string& url, DWORD flags, int& error);
     DWORD createWma(const OpenRequest& req, int& error);
+    // Brings a channel's length up to date with what its download has shown.
+    void learnLength(DWORD handle);
 
   private:
     struct Event {
         DWORD handle;
         DWORD type;
         std::string data;
+        HSYNC only;
     };
     void syncLoop();
-    void fire(const std::shared_ptr<Channel>& c, DWORD type, const std::string* data);
+    void fire(const std::shared_ptr<Channel>& c, const Event& e);
+    void completeDownload(const Entry& en);
+    // Servers that took a connection and said nothing until the deadline:
+    // another try at one, in another protocol, would only wait again.
+    void noteServer(const std::string& url, bool answered);
+    bool deadServer(const std::string& url);
     void stopSyncThread();
     DWORD finishCreate(std::unique_ptr<FfmpegSource> src, DWORD handle, bool music,
                        std::shared_ptr<TagStore> tags, Entry entry, int& error,
@@ -83,6 +93,9 @@ class Library {
     std::deque<Event> events_;
     bool stopSync_ = false;
     std::thread syncThread_;
+
+    std::mutex deadMtx_;
+    std::map<std::string, std::chrono::steady_clock::time_point> deadServers_;
 };
 
 }  // namespace kavbass

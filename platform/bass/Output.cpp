@@ -16,6 +16,9 @@ namespace {
 // SDL devices with the default one first; empty when SDL has no audio.
 std::vector<std::string> sdlDevices() {
     std::vector<std::string> names;
+    // SIGINT and SIGTERM stay the program's: SDL would otherwise catch them
+    // and turn them into a quit event nobody reads.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return names;
     const int n = SDL_GetNumAudioDevices(0);
     char* defName = nullptr;

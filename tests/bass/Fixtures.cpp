@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <sstream>
 #include <vector>
 
 namespace bass_test {
@@ -27,6 +28,13 @@ const std::string& workDir() {
 
 bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
 }
 
 std::string makeToneWav(const std::string& name, double seconds, double freq, double right,

@@ -10,6 +10,8 @@ namespace bass_test {
 const std::string& workDir();
 // Runs a shell command quietly; true on exit status 0.
 bool run(const std::string& command);
+// The whole content of a file (empty when unreadable).
+std::string readFile(const std::string& path);
 
 // A 16-bit PCM WAV sine tone; name is the file name inside workDir().
 // A second frequency plays on the right channel when right > 0.

@@ -19,13 +19,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::vector<std::string> stringList(const char* list) {
     std::vector<std::string> out;
     for (const char* p = list; p && *p; p += std::strlen(p) + 1) out.emplace_back(p);

@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+
 namespace bass_test {
 
 TestServer::TestServer(Handler handler) : handler_(std::move(handler)) {
@@ -39,11 +42,19 @@ std::string TestServer::url(const std::string& path) const {
 bool TestServer::send(int fd, const std::string& data) const {
     size_t sent = 0;
     while (sent < data.size() && !stop_.load()) {
-        ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        // A client that stops reading must not hold the server past its end.
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
     return sent == data.size();
+}
+
+void TestServer::idle() const {
+    while (!stop_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 void TestServer::acceptLoop() {

@@ -21,6 +21,8 @@ class TestServer {
     // Sends all of data; false once the peer has gone or the server stops.
     bool send(int fd, const std::string& data) const;
     bool stopping() const { return stop_.load(); }
+    // Holds a connection open, sending nothing, until the server stops.
+    void idle() const;
 
   private:
     void acceptLoop();
