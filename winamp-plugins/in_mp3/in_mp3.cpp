@@ -1,15 +1,12 @@
 // in_mp3: the input plug-in for MPEG audio layers 1, 2 and 3.
 #include <string>
 
-#include "platform/winamp/In_Module.h"
-#include "winamp-plugins/common/InputPlayer.h"
+#include "winamp-plugins/common/InputModule.h"
 #include "winamp-plugins/common/PluginText.h"
 #include "winamp-plugins/in_mp3/MpegDecoder.h"
 
 namespace {
 
-extern In_Module module;
-inplug::InputPlayer player(module);
 std::string playing;       // the path given to Play, on the host's thread
 std::string playingTitle;  // its title, read when it started
 
@@ -25,9 +22,6 @@ void About(HWND) {
 void Init() {
     inmp3::initLibrary();
 }
-void Quit() {
-    player.stop();
-}
 
 std::string titleOf(inmp3::MpegDecoder* decoder, const std::string& path) {
     std::string title = decoder ? decoder->tagTitle() : std::string();
@@ -37,7 +31,7 @@ std::string titleOf(inmp3::MpegDecoder* decoder, const std::string& path) {
 void GetFileInfo(char* file, char* title, int* length_in_ms) {
     if (!file || !*file) {
         inplug::copyTitle(playingTitle, title);
-        if (length_in_ms) *length_in_ms = player.lengthMs();
+        if (length_in_ms) *length_in_ms = inplug::player().lengthMs();
         return;
     }
     const auto decoder = inmp3::MpegDecoder::open(file);
@@ -58,49 +52,12 @@ int Play(char* fn) {
     if (!decoder) return -1;
     playing = fn;
     playingTitle = titleOf(decoder.get(), playing);
-    return player.play(std::move(decoder));
+    return inplug::player().play(std::move(decoder));
 }
-
-void Pause() {
-    player.pause();
-}
-void UnPause() {
-    player.unpause();
-}
-int IsPaused() {
-    return player.isPaused() ? 1 : 0;
-}
-void Stop() {
-    player.stop();
-}
-int GetLength() {
-    return player.lengthMs();
-}
-int GetOutputTime() {
-    return player.outputTimeMs();
-}
-void SetOutputTime(int ms) {
-    player.seek(ms);
-}
-void SetVolume(int volume) {
-    module.outMod->SetVolume(volume);
-}
-void SetPan(int pan) {
-    module.outMod->SetPan(pan);
-}
-void EQSet(int, char*, int) {}
-
-In_Module module = {
-    IN_VER,        description, nullptr, nullptr,  extensions,  1,         1,
-    Config,        About,       Init,    Quit,     GetFileInfo, InfoBox,   IsOurFile,
-    Play,          Pause,       UnPause, IsPaused, Stop,        GetLength, GetOutputTime,
-    SetOutputTime, SetVolume,   SetPan,  nullptr,  nullptr,     nullptr,   nullptr,
-    nullptr,       nullptr,     nullptr, nullptr,  nullptr,     nullptr,   nullptr,
-    EQSet,         nullptr,     nullptr,
-};
 
 }  // namespace
 
 KAV_WINAMP_EXPORT In_Module* winampGetInModule2() {
-    return &module;
+    return inplug::inputModule(
+        {description, extensions, Config, About, Init, GetFileInfo, InfoBox, IsOurFile, Play});
 }
