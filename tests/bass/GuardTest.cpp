@@ -20,10 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double secondsSince(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
 // Opens and closes a FIFO's writing end every second, so a reader blocked
 // in open() gets going again: the test stays bounded even where the library
 // waits.

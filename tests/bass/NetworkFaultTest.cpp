@@ -3,7 +3,7 @@
 // mms://), and live streams end when their server goes quiet.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -11,6 +11,7 @@
 #include "Capture.h"
 #include "Fixtures.h"
 #include "Session.h"
+#include "StreamChecks.h"
 #include "TestServer.h"
 
 using namespace bass_test;
@@ -18,10 +19,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double secondsSince(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
 
 struct Attempt {
     DWORD stream = 0, wma = 0;
@@ -54,33 +51,6 @@ void sendGarbage(const TestServer& server, int fd) {
         std::this_thread::sleep_for(5ms);
     }
 }
-
-std::vector<std::string> stringList(const char* list) {
-    std::vector<std::string> out;
-    for (const char* p = list; p && *p; p += std::strlen(p) + 1) out.emplace_back(p);
-    return out;
-}
-
-bool contains(const std::vector<std::string>& v, const std::string& s) {
-    return std::find(v.begin(), v.end(), s) != v.end();
-}
-
-struct MetaLog {
-    std::mutex mtx;
-    std::vector<std::string> lists;
-    static void proc(HSYNC, DWORD, DWORD_PTR data, void* user) {
-        auto* log = static_cast<MetaLog*>(user);
-        std::lock_guard<std::mutex> lk(log->mtx);
-        // An Ogg comment list: NUL-separated strings, an empty one last.
-        std::string all;
-        for (const std::string& s : stringList(reinterpret_cast<const char*>(data))) all += s + ";";
-        log->lists.push_back(all);
-    }
-    size_t size() {
-        std::lock_guard<std::mutex> lk(mtx);
-        return lists.size();
-    }
-};
 
 }  // namespace
 
@@ -115,12 +85,7 @@ TEST(NetworkFaults, EveryOpenReturnsInTime) {
                 [&](const std::string&, int fd) { c.serve(*server, fd); });
             url = server->url("/radio.mp3");
         } else {
-            int port = 0;
-            {
-                TestServer gone([](const std::string&, int) {});
-                port = gone.port();
-            }
-            url = "http://127.0.0.1:" + std::to_string(port) + "/radio.mp3";
+            url = TestServer::closedUrl("/radio.mp3");
         }
         const Attempt a = openLikeThePlayer(url);
         std::printf("[ timing   ] %s: stream %.2f s, add-on %.2f s\n", c.name, a.streamSeconds,
@@ -161,20 +126,9 @@ TEST(NetworkFaults, ChunkedBodyIsDecoded) {
     ASSERT_TRUE(s.ok());
     DWORD h = BASS_StreamCreateURL(server.url("/stream").c_str(), 0, 0, nullptr, nullptr);
     ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
-    SyncCounter end, downloaded;
-    BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end);
-    BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::proc, &downloaded);
-    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
-    ASSERT_TRUE(waitFor([&] { return end.calls.load() > 0; }, 4000ms));
-    EXPECT_EQ(downloaded.calls.load(), 1);
+    ASSERT_NO_FATAL_FAILURE(playToEndDownloadedOnce(h, 4000ms));
     EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_DOWNLOAD), body.size());
-    s.close();
-    Capture c;
-    ASSERT_TRUE(c.load(s.capturePath()));
-    auto segs = segments(c.left, 1000, 441);
-    ASSERT_EQ(segs.size(), 1u);
-    EXPECT_NEAR(c.seconds(segs[0].length()), 1.0, 0.05);
-    EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 660, 5);
+    expectOneTone(s, 1.0, 660);
 }
 
 // A live server answering "HTTP/1.0 200 OK" whose headers, the first pages

@@ -2,7 +2,6 @@
 // its length, and a live stream with ICY metadata.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -12,36 +11,13 @@
 #include "Fixtures.h"
 #include "FtpServer.h"
 #include "Session.h"
+#include "StreamChecks.h"
 #include "TestServer.h"
 
 using namespace bass_test;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<std::string> stringList(const char* list) {
-    std::vector<std::string> out;
-    for (const char* p = list; p && *p; p += std::strlen(p) + 1) out.emplace_back(p);
-    return out;
-}
-
-bool contains(const std::vector<std::string>& v, const std::string& s) {
-    return std::find(v.begin(), v.end(), s) != v.end();
-}
-
-struct MetaLog {
-    std::mutex mtx;
-    std::vector<std::string> texts;
-    static void proc(HSYNC, DWORD, DWORD_PTR data, void* user) {
-        auto* log = static_cast<MetaLog*>(user);
-        std::lock_guard<std::mutex> lk(log->mtx);
-        log->texts.emplace_back(reinterpret_cast<const char*>(data));
-    }
-    size_t size() {
-        std::lock_guard<std::mutex> lk(mtx);
-        return texts.size();
-    }
-};
 
 // One metadata block: a length byte in 16-byte units, then the padded text.
 std::string metaBlock(const std::string& text) {
@@ -102,13 +78,7 @@ TEST(Network, DownloadPlaysReportsItsSizeAndCompletes) {
     EXPECT_EQ(downloaded.calls.load(), 1);
     EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_DOWNLOAD), body.size());
 
-    s.close();
-    Capture c;
-    ASSERT_TRUE(c.load(s.capturePath()));
-    auto segs = segments(c.left, 1000, 441);
-    ASSERT_EQ(segs.size(), 1u);
-    EXPECT_NEAR(c.seconds(segs[0].length()), 1.0, 0.05);
-    EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 880, 5);
+    expectOneTone(s, 1.0, 880);
 }
 
 TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
@@ -195,13 +165,8 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
 TEST(Network, UnusableAddressesFail) {
     Session s("net-none");
     ASSERT_TRUE(s.ok());
-    int port = 0;
-    {
-        TestServer gone([](const std::string&, int) {});
-        port = gone.port();
-    }
+    const std::string url = TestServer::closedUrl("/x.mp3");
     const auto start = std::chrono::steady_clock::now();
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/x.mp3";
     EXPECT_EQ(BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
@@ -281,12 +246,7 @@ TEST(Network, WmaOverHttpPlaysThroughTheAddOn) {
     mms.replace(0, 7, "mms://");
     DWORD h = BASS_WMA_StreamCreateFile(FALSE, mms.c_str(), 0, 0, BASS_WMA_URL);
     ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
-    SyncCounter end, downloaded;
-    BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end);
-    BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::proc, &downloaded);
-    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
-    ASSERT_TRUE(waitFor([&] { return end.calls.load() > 0; }, 4000ms));
-    EXPECT_EQ(downloaded.calls.load(), 1);
+    ASSERT_NO_FATAL_FAILURE(playToEndDownloadedOnce(h, 4000ms));
     s.close();
     Capture c;
     ASSERT_TRUE(c.load(s.capturePath()));
@@ -307,17 +267,6 @@ TEST(Network, FtpAddressPlays) {
     DWORD h = BASS_StreamCreateURL(server.url().c_str(), 0, 0, nullptr, nullptr);
     ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
     EXPECT_EQ(BASS_StreamGetFilePosition(h, BASS_FILEPOS_END), body.size());
-    SyncCounter end, downloaded;
-    BASS_ChannelSetSync(h, BASS_SYNC_END, 0, SyncCounter::proc, &end);
-    BASS_ChannelSetSync(h, BASS_SYNC_DOWNLOAD, 0, SyncCounter::proc, &downloaded);
-    ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
-    ASSERT_TRUE(waitFor([&] { return end.calls.load() > 0; }, 4000ms));
-    EXPECT_EQ(downloaded.calls.load(), 1);
-    s.close();
-    Capture c;
-    ASSERT_TRUE(c.load(s.capturePath()));
-    auto segs = segments(c.left, 1000, 441);
-    ASSERT_EQ(segs.size(), 1u);
-    EXPECT_NEAR(c.seconds(segs[0].length()), 0.8, 0.05);
-    EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 660, 4);
+    ASSERT_NO_FATAL_FAILURE(playToEndDownloadedOnce(h, 4000ms));
+    expectOneTone(s, 0.8, 660, 4);
 }

@@ -65,6 +65,10 @@ bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeou
     return true;
 }
 
+double secondsSince(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
 double positionSeconds(DWORD handle) {
     return BASS_ChannelBytes2Seconds(handle, BASS_ChannelGetPosition(handle));
 }

@@ -46,6 +46,8 @@ class Session {
 
 // Waits until cond holds or timeout passes; returns cond().
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout);
+// Seconds on the steady clock since t.
+double secondsSince(std::chrono::steady_clock::time_point t);
 // The channel's position in seconds.
 double positionSeconds(DWORD handle);
 

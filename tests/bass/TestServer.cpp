@@ -39,6 +39,10 @@ std::string TestServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+std::string TestServer::closedUrl(const std::string& path) {
+    return TestServer([](const std::string&, int) {}).url(path);
+}
+
 bool TestServer::send(int fd, const std::string& data) const {
     size_t sent = 0;
     while (sent < data.size() && !stop_.load()) {

@@ -18,6 +18,8 @@ class TestServer {
     ~TestServer();
     int port() const { return port_; }
     std::string url(const std::string& path) const;
+    // An address on 127.0.0.1 where a server listened and has gone.
+    static std::string closedUrl(const std::string& path);
     // Sends all of data; false once the peer has gone or the server stops.
     bool send(int fd, const std::string& data) const;
     bool stopping() const { return stop_.load(); }
