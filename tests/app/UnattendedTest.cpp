@@ -24,47 +24,13 @@
 #include "platform/win/DynLib.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
-#include "tests/support/BinDir.h"
+#include "tests/support/PumpUntil.h"
+#include "tests/support/WindowTest.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-// One program directory for the process, with the audio libraries beside it.
-// The library stays mapped from the first test on: a thread of the sound
-// system outlives an unload, and the windows' engines unload it as they go.
-const fs::path& ProgramFolder() {
-    static const fs::path& folder = *new fs::path([] {
-        fs::path dir = fs::temp_directory_path() / ("kav-unattended-" + std::to_string(getpid()));
-        fs::create_directories(dir);
-        for (const char* lib : {"bass.dll", "basswma.dll", "in_mp3.dll", "in_wave.dll"})
-            if (fs::exists(TestBinDir() / lib)) fs::copy_file(TestBinDir() / lib, dir / lib);
-        win::LoadLibrary((dir / "bass.dll").string());
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(ProgramFolder(), ignored);
-        });
-        return dir;
-    }());
-    return folder;
-}
-
-// The null output: so named, else the last device.
-int NullDevice() {
-    static const int device = [] {
-        int found = 0, last = 0;
-        if (!Load_BASSDLL((ProgramFolder() / "bass.dll").string())) return 0;
-        for (int i = 1; i < 256 && BASS_GetDeviceDescription(i); ++i) {
-            last = i;
-            if (std::string(BASS_GetDeviceDescription(i)).find("null") != std::string::npos)
-                found = i;
-        }
-        Unload_BASSDLL();
-        return found ? found : last;
-    }();
-    return device;
-}
 
 // A port on 127.0.0.1 where nothing listens: bound once, then closed.
 int ClosedPort() {
@@ -99,15 +65,6 @@ class WaitingBoxWatch {
     QTimer timer_;
 };
 
-bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 // The texts of the message boxes on the screen.
 std::vector<std::string> OpenBoxes() {
     std::vector<std::string> texts;
@@ -123,31 +80,13 @@ int CountContaining(const std::vector<std::string>& texts, const std::string& pa
     }));
 }
 
-class UnattendedTest : public testing::Test {
+class UnattendedTest : public WindowTest {
   protected:
     void SetUp() override {
-        dir = ProgramFolder();
-        for (const char* name : {"kav.ini", "pl.m3u", "prgm.m3u"}) fs::remove(dir / name);
-        win::SetProgramDir(dir.string());
+        WindowTest::SetUp();
         InstallGuiMessageBox();
     }
-    void TearDown() override {
-        form.reset();
-        win::SetClock(nullptr);
-        win::SetMessageBoxHandler({});
-        win::SetProgramDir("");
-    }
 
-    std::string Tone(const std::string& name, double seconds) {
-        const std::string path = (dir / name).string();
-        const std::string command = "sox -n -r 44100 -c 2 -b 16 '" + path + "' synth " +
-                                    std::to_string(seconds) + " sine 440 vol 0.5";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-        return path;
-    }
-    void Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name, std::ios::binary) << text;
-    }
     // kav.ini on the null output with nothing marked; the lists' lines given.
     TForm1& Start(const std::vector<std::string>& playlist,
                   const std::vector<std::string>& programme = {}) {
@@ -156,14 +95,11 @@ class UnattendedTest : public testing::Test {
         for (const std::string& line : programme) prgm += line + "\r\n";
         Write("pl.m3u", pl);
         Write("prgm.m3u", prgm);
-        Write("kav.ini", "[varios]\r\ndev=" + std::to_string(NullDevice()) + "\r\npln=0\r\n");
+        Settings();
         form = std::make_unique<TForm1>();
         return *form;
     }
     bool Playing() { return form->BASSPlayer1->PlayState() == PLAYSTATE_PLAYING; }
-
-    fs::path dir;
-    std::unique_ptr<TForm1> form;
 };
 
 struct BadItem {

@@ -25,22 +25,13 @@
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TempDir.h"
 #include "widgets/RXSlider.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Runs the event loop until pred holds or the limit passes; false then.
-bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 void Pump(std::chrono::milliseconds time) {
     PumpUntil([] { return false; }, time);

@@ -95,15 +95,6 @@ std::string Missing(const std::string& name) {
     return (Folder() / ("missing-" + name)).string();
 }
 
-bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 void RecordingPort::StopPlayback() {
     if (port_.Playing()) {
         ++stops;

@@ -15,6 +15,7 @@
 #include "app/Scheduler.h"
 #include "engine/BASSPlayer.h"
 #include "platform/win/Clock.h"
+#include "tests/support/PumpUntil.h"
 
 namespace schedtest {
 
@@ -22,9 +23,6 @@ namespace schedtest {
 std::string Tone(const std::string& name, double seconds = 0.4, int frequency = 440);
 // A path in the temporary folder that names no file.
 std::string Missing(const std::string& name);
-// Dispatches messages, in real time, until pred holds or the limit is up.
-bool PumpUntil(const std::function<bool()>& pred,
-               std::chrono::milliseconds limit = std::chrono::seconds(5));
 constexpr std::uint32_t At(unsigned h, unsigned m, unsigned s = 0, unsigned ms = 0) {
     return ((h * 60 + m) * 60 + s) * 1000 + ms;
 }

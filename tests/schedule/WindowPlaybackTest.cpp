@@ -19,7 +19,8 @@
 #include "platform/win/DynLib.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
-#include "tests/support/BinDir.h"
+#include "tests/support/PumpUntil.h"
+#include "tests/support/WindowTest.h"
 #include "widgets/CoolTrayIcon.h"
 #include "widgets/RXSlider.h"
 
@@ -28,57 +29,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 5s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-// One program directory for the process, with the libraries beside it. The
-// library stays mapped from the first test on: a thread of the sound system
-// outlives an unload, and the windows' engines unload it as they go.
-const fs::path& ProgramFolder() {
-    // Never destroyed: the removal at exit still needs the path.
-    static const fs::path& folder = *new fs::path([] {
-        fs::path dir = fs::temp_directory_path() / ("kav-window-" + std::to_string(getpid()));
-        fs::create_directories(dir);
-        for (const char* lib : {"bass.dll", "basswma.dll", "in_mp3.dll", "in_wave.dll"})
-            if (fs::exists(TestBinDir() / lib)) fs::copy_file(TestBinDir() / lib, dir / lib);
-        win::LoadLibrary((dir / "bass.dll").string());
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(ProgramFolder(), ignored);
-        });
-        return dir;
-    }());
-    return folder;
-}
-
-// The null output: so named, else the last device.
-int NullDevice() {
-    static const int device = [] {
-        int found = 0, last = 0;
-        if (!Load_BASSDLL((ProgramFolder() / "bass.dll").string())) return 0;
-        for (int i = 1; i < 256 && BASS_GetDeviceDescription(i); ++i) {
-            last = i;
-            if (std::string(BASS_GetDeviceDescription(i)).find("null") != std::string::npos)
-                found = i;
-        }
-        Unload_BASSDLL();
-        return found ? found : last;
-    }();
-    return device;
-}
-
-class WindowPlaybackTest : public testing::Test {
+class WindowPlaybackTest : public WindowTest {
   protected:
     void SetUp() override {
-        dir = ProgramFolder();
-        for (const char* name : {"kav.ini", "pl.m3u", "prgm.m3u"}) fs::remove(dir / name);
-        win::SetProgramDir(dir.string());
+        WindowTest::SetUp();
         win::SetMessageBoxHandler(
             [this](const std::string& caption, const std::string& text, unsigned) {
                 boxes.push_back(caption + ": " + text);
@@ -86,35 +40,12 @@ class WindowPlaybackTest : public testing::Test {
                 return win::IDOK;
             });
     }
-    void TearDown() override {
-        form.reset();
-        win::SetClock(nullptr);
-        win::SetMessageBoxHandler({});
-        win::SetProgramDir("");
-    }
-
-    std::string Sox(const std::string& name, double seconds, int channels = 2) {
-        const std::string path = (dir / name).string();
-        const std::string command = "sox -n -r 44100 -c " + std::to_string(channels) + " -b 16 '" +
-                                    path + "' synth " + std::to_string(seconds) +
-                                    " sine 440 vol 0.5";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-        return path;
-    }
     std::string Mp3(const std::string& name, double seconds, const std::string& tags) {
-        const std::string wav = Sox(name + ".wav", seconds);
+        const std::string wav = Tone(name + ".wav", seconds);
         const std::string path = (dir / name).string();
         const std::string command = "lame --quiet -b 128 " + tags + " '" + wav + "' '" + path + "'";
         EXPECT_EQ(std::system(command.c_str()), 0);
         return path;
-    }
-    void Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name, std::ios::binary) << text;
-    }
-    // kav.ini on the null output, nothing marked, plus the lines given.
-    void Settings(const std::string& more = {}) {
-        Write("kav.ini",
-              "[varios]\r\ndev=" + std::to_string(NullDevice()) + "\r\npln=0\r\n" + more);
     }
     TForm1& Start() {
         form = std::make_unique<TForm1>();
@@ -127,10 +58,8 @@ class WindowPlaybackTest : public testing::Test {
     }
     static std::string Text(const QLabel* label) { return label->text().toStdString(); }
 
-    fs::path dir;
     std::vector<std::string> boxes;
     std::function<void()> onBox;
-    std::unique_ptr<TForm1> form;
 };
 
 TEST_F(WindowPlaybackTest, ATaggedMp3ShowsItsArtistTitleParametersAndLength) {
@@ -158,7 +87,7 @@ TEST_F(WindowPlaybackTest, ATaggedMp3ShowsItsArtistTitleParametersAndLength) {
 // A local file without a title tag is given its file name as title by the
 // engine; the display's own text stands where the engine gives none.
 TEST_F(WindowPlaybackTest, AnUntaggedFileSaysSoAndAMonoFileShowsMono) {
-    const std::string wav = Sox("mono.wav", 2, 1);
+    const std::string wav = Tone("mono.wav", 2, 1);
     const std::string mp3 = Mp3("plain.mp3", 2, "");
     Write("pl.m3u", "#EXTM3U\r\n" + mp3 + "\r\n" + wav + "\r\n");
     Settings();
@@ -173,7 +102,7 @@ TEST_F(WindowPlaybackTest, AnUntaggedFileSaysSoAndAMonoFileShowsMono) {
 }
 
 TEST_F(WindowPlaybackTest, TheFadeShowsFadingInTheMiddleAndTakesNoInputMeanwhile) {
-    Write("pl.m3u", "#EXTM3U\r\n" + Sox("a.wav", 10) + "\r\n");
+    Write("pl.m3u", "#EXTM3U\r\n" + Tone("a.wav", 10) + "\r\n");
     Settings("volume=200\r\n");
     TForm1& f = Start();
     f.BPlayClick();
@@ -207,8 +136,8 @@ TEST_F(WindowPlaybackTest, TheFadeShowsFadingInTheMiddleAndTakesNoInputMeanwhile
 }
 
 TEST_F(WindowPlaybackTest, DoubleClickAndEnterPlayTheSelectedRowOfEitherList) {
-    Write("pl.m3u", "#EXTM3U\r\n" + Sox("a.wav", 10) + "\r\n" + Sox("b.wav", 10) + "\r\n");
-    Write("prgm.m3u", "#EXTM3U\r\n#KAVINF:--:--:--\r\n" + Sox("p.wav", 10) + "\r\n");
+    Write("pl.m3u", "#EXTM3U\r\n" + Tone("a.wav", 10) + "\r\n" + Tone("b.wav", 10) + "\r\n");
+    Write("prgm.m3u", "#EXTM3U\r\n#KAVINF:--:--:--\r\n" + Tone("p.wav", 10) + "\r\n");
     Settings("tfade=0\r\n");
     TForm1& f = Start();
     f.playlistCells.SetRow(2);
@@ -228,8 +157,8 @@ TEST_F(WindowPlaybackTest, DoubleClickAndEnterPlayTheSelectedRowOfEitherList) {
 }
 
 TEST_F(WindowPlaybackTest, TerminadoIsShownWithTheTimerStoppedAndNothingFollows) {
-    Write("pl.m3u", "#EXTM3U\r\n" + Sox("a.wav", 10) + "\r\n");
-    Write("prgm.m3u", "#EXTM3U\r\n#KAVINF:--:--:--!\r\n" + Sox("p.wav", 0.3) + "\r\n");
+    Write("pl.m3u", "#EXTM3U\r\n" + Tone("a.wav", 10) + "\r\n");
+    Write("prgm.m3u", "#EXTM3U\r\n#KAVINF:--:--:--!\r\n" + Tone("p.wav", 0.3) + "\r\n");
     Settings();
     TForm1& f = Start();
     bool timerWhileUp = true;
@@ -246,7 +175,7 @@ TEST_F(WindowPlaybackTest, TerminadoIsShownWithTheTimerStoppedAndNothingFollows)
 
 TEST_F(WindowPlaybackTest, AnOggFileGoneFromTheDiskIsSkippedLikeAnyUnplayableFile) {
     Write("pl.m3u",
-          "#EXTM3U\r\n" + (dir / "gone.ogg").string() + "\r\n" + Sox("a.wav", 10) + "\r\n");
+          "#EXTM3U\r\n" + (dir / "gone.ogg").string() + "\r\n" + Tone("a.wav", 10) + "\r\n");
     Settings();
     TForm1& f = Start();
     f.BPlayClick();
