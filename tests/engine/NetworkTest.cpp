@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include "EngineTestSupport.h"
@@ -18,11 +19,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Sends the head of the data, then waits (bounded) until the test has opened
-// the stream, so that the download ends after the engine has asked to hear
-// of it; then the rest.
-void SendAfterOpen(TestHttpServer::Connection& c, const std::vector<char>& data,
-                   const std::atomic<bool>& opened) {
+// Answers with data as a file of the given type and length: the response
+// head and the start of the data, then waits (bounded) until the test has
+// opened the stream, so that the download ends after the engine has asked to
+// hear of it; then the rest.
+void SendFileAfterOpen(TestHttpServer::Connection& c, const std::string& type,
+                       const std::vector<char>& data, const std::atomic<bool>& opened) {
+    if (!c.Send("HTTP/1.0 200 OK\r\nContent-Type: " + type +
+                "\r\nContent-Length: " + std::to_string(data.size()) + "\r\n\r\n"))
+        return;
     const std::size_t first = std::min<std::size_t>(data.size(), 24 * 1024);
     if (!c.Send(data.data(), first)) return;
     for (int i = 0; i < 300 && !opened && !c.Stopping(); ++i) QThread::msleep(10);
@@ -37,6 +42,46 @@ std::string MetaBlock(const std::string& text) {
     std::string block = text;
     block.resize((text.size() + 15) / 16 * 16, '\0');
     return static_cast<char>(block.size() / 16) + block;
+}
+
+// Frames of an MP3 tone without a leading info frame, so that they can be
+// repeated as a live stream.
+std::vector<char> LiveMp3Frames() {
+    const std::string mp3 = TempDir() + "/live-frames.mp3";
+    if (!std::filesystem::exists(mp3))
+        enginetest::Run("lame --quiet -t -b 128 '" + ToneWav("live-src.wav", 1.0) + "' '" + mp3 +
+                        "'");
+    return ReadAll(mp3);
+}
+
+// Bytes of audio between the metadata blocks of the live streams here.
+constexpr std::size_t kMetaInt = 2048;
+
+// Sends audio round and round in 400 blocks of kMetaInt bytes, each followed
+// by a metadata block holding meta(block) (none when empty). Enough goes at
+// once for the stream to open, then about twice the real-time rate, so that
+// changes from block 48 on come after the 64 KB the library may read while
+// it opens the stream.
+void ServeIcyBlocks(TestHttpServer::Connection& c, const std::vector<char>& audio,
+                    const std::function<std::string(int block)>& meta) {
+    std::size_t pos = 0;
+    for (int block = 0; block < 400 && !c.Stopping(); ++block) {
+        std::string chunk;
+        while (chunk.size() < kMetaInt) {
+            const std::size_t n = std::min(kMetaInt - chunk.size(), audio.size() - pos);
+            chunk.append(audio.data() + pos, n);
+            pos = (pos + n) % audio.size();
+        }
+        if (!c.Send(chunk + MetaBlock(meta(block)))) return;
+        if (block >= 16) QThread::msleep(60);
+    }
+}
+
+// Keeps what each of the player's download events says.
+void RecordDownloads(TBASSPlayer& player, std::vector<std::string>& downloaded) {
+    player.OnDownloaded = [&downloaded](TBASSPlayer*, const std::string& content) {
+        downloaded.push_back(content);
+    };
 }
 
 class NetworkTest : public ::testing::Test {
@@ -57,16 +102,12 @@ TEST_F(NetworkTest, NetworkFileTagIsReadOnceDownloaded) {
 
     std::atomic<bool> opened{false};
     TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
-        c.Send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\n\r\n");
-        SendAfterOpen(c, body, opened);
+        SendFileAfterOpen(c, "audio/mpeg", body, opened);
     });
     TBASSPlayer player;
     ASSERT_TRUE(player.PlayerReady());
     std::vector<std::string> downloaded;
-    player.OnDownloaded = [&](TBASSPlayer*, const std::string& content) {
-        downloaded.push_back(content);
-    };
+    RecordDownloads(player, downloaded);
     const std::string url = server.Url("/music/net-song.mp3");
     ASSERT_TRUE(player.OpenStream(url)) << (boxes.boxes.empty() ? "" : boxes.boxes[0].text);
     opened = true;
@@ -103,9 +144,7 @@ TEST_F(NetworkTest, NetworkOggFileIsTitledByItsUpperCaseComment) {
     std::atomic<bool> opened{false};
     TestHttpServer server([&](TestHttpServer::Connection& c, const std::string& path) {
         const std::vector<char>& body = path.find("upper") != std::string::npos ? upper : lower;
-        c.Send("HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\n\r\n");
-        SendAfterOpen(c, body, opened);
+        SendFileAfterOpen(c, "application/ogg", body, opened);
     });
     TBASSPlayer player;
     ASSERT_TRUE(player.PlayerReady());
@@ -122,35 +161,19 @@ TEST_F(NetworkTest, NetworkOggFileIsTitledByItsUpperCaseComment) {
 }
 
 TEST_F(NetworkTest, LiveStreamTitleFollowsItsMetadata) {
-    // Frames without a leading info frame, so that they can be repeated.
-    const std::string mp3 = TempDir() + "/live.mp3";
-    enginetest::Run("lame --quiet -t -b 128 '" + ToneWav("live-src.wav", 1.0) + "' '" + mp3 + "'");
-    const std::vector<char> audio = ReadAll(mp3);
+    const std::vector<char> audio = LiveMp3Frames();
     ASSERT_FALSE(audio.empty());
-    constexpr std::size_t kMetaInt = 2048;
 
     TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
         if (!c.Send("ICY 200 OK\r\nicy-name:Test radio\r\nicy-br:128\r\nicy-metaint:" +
                     std::to_string(kMetaInt) + "\r\n\r\n"))
             return;
-        std::size_t pos = 0;
-        for (int block = 0; block < 400 && !c.Stopping(); ++block) {
-            std::string chunk;
-            while (chunk.size() < kMetaInt) {
-                const std::size_t n = std::min(kMetaInt - chunk.size(), audio.size() - pos);
-                chunk.append(audio.data() + pos, n);
-                pos = (pos + n) % audio.size();
-            }
-            std::string meta;
-            if (block == 0) meta = "StreamTitle='First';StreamUrl='';";
-            if (block == 48) meta = "StreamTitle='Artist - Second';StreamUrl='';";
-            if (block == 56) meta = "StreamTitle='Third';";
-            if (!c.Send(chunk + MetaBlock(meta))) return;
-            // Enough at once for the stream to open, then about twice the
-            // real-time rate; the changes come after the 64 KB the library
-            // may read while it opens the stream.
-            if (block >= 16) QThread::msleep(60);
-        }
+        ServeIcyBlocks(c, audio, [](int block) -> std::string {
+            if (block == 0) return "StreamTitle='First';StreamUrl='';";
+            if (block == 48) return "StreamTitle='Artist - Second';StreamUrl='';";
+            if (block == 56) return "StreamTitle='Third';";
+            return {};
+        });
     });
     std::vector<std::string> titles;
     {
@@ -196,34 +219,14 @@ TEST_F(NetworkTest, AddressNothingAnswersIsReported) {
 
 namespace {
 
-// Frames of an MP3 tone without a leading info frame, so that they can be
-// repeated as a live stream.
-std::vector<char> LiveMp3Frames() {
-    const std::string mp3 = TempDir() + "/live-frames.mp3";
-    if (!std::filesystem::exists(mp3))
-        enginetest::Run("lame --quiet -t -b 128 '" + ToneWav("live-src.wav", 1.0) + "' '" + mp3 +
-                        "'");
-    return ReadAll(mp3);
-}
-
 // A live MP3 stream with ICY metadata every kMetaInt bytes: "First" at once,
 // "Second" after some 100 KB, beyond what the library reads to open it.
 void ServeLiveMp3(TestHttpServer::Connection& c, const std::vector<char>& audio) {
-    constexpr std::size_t kMetaInt = 2048;
-    std::size_t pos = 0;
-    for (int block = 0; block < 400 && !c.Stopping(); ++block) {
-        std::string chunk;
-        while (chunk.size() < kMetaInt) {
-            const std::size_t n = std::min(kMetaInt - chunk.size(), audio.size() - pos);
-            chunk.append(audio.data() + pos, n);
-            pos = (pos + n) % audio.size();
-        }
-        std::string meta;
-        if (block == 0) meta = "StreamTitle='First';StreamUrl='';";
-        if (block == 48) meta = "StreamTitle='Second';StreamUrl='';";
-        if (!c.Send(chunk + MetaBlock(meta))) return;
-        if (block >= 16) QThread::msleep(60);
-    }
+    ServeIcyBlocks(c, audio, [](int block) -> std::string {
+        if (block == 0) return "StreamTitle='First';StreamUrl='';";
+        if (block == 48) return "StreamTitle='Second';StreamUrl='';";
+        return {};
+    });
 }
 
 // An Ogg Vorbis stream of noise (which, unlike a tone, takes room enough
@@ -323,16 +326,12 @@ TEST_F(NetworkTest, NetworkOggFileLengthComesFromItsDataOnceDownloaded) {
     const std::vector<char> body = ReadAll(OggFile("net-long.ogg", 20.0, "-q 6"));
     std::atomic<bool> opened{false};
     TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
-        c.Send("HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\n\r\n");
-        SendAfterOpen(c, body, opened);
+        SendFileAfterOpen(c, "application/ogg", body, opened);
     });
     TBASSPlayer player;
     ASSERT_TRUE(player.PlayerReady());
     std::vector<std::string> downloaded;
-    player.OnDownloaded = [&](TBASSPlayer*, const std::string& content) {
-        downloaded.push_back(content);
-    };
+    RecordDownloads(player, downloaded);
     ASSERT_TRUE(player.OpenStream(server.Url("/files/net-long.ogg")));
     opened = true;
     EXPECT_EQ(player.StreamInfo().FileSize, body.size());
