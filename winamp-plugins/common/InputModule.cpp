@@ -1,13 +1,34 @@
 #include "winamp-plugins/common/InputModule.h"
 
+#include <utility>
+
+#include "winamp-plugins/common/PluginText.h"
+
 namespace inplug {
 namespace {
 
 In_Module module{};
 InputPlayer thePlayer(module);
+int (*ownPlay)(char* fn) = nullptr;
+std::string playing;
 
 void Quit() {
     thePlayer.stop();
+}
+int InfoBox(char* file, HWND) {
+    showBox("Information", file ? file : playing);
+    return 0;
+}
+int IsOurFile(char*) {
+    return 0;
+}
+// The path is the playing one already while the player starts (the host may
+// ask for its title then); a file that cannot be opened leaves the old one.
+int Play(char* fn) {
+    std::string before = std::exchange(playing, fn ? fn : "");
+    const int result = ownPlay(fn);
+    if (result == -1) playing = std::move(before);
+    return result;
 }
 void Pause() {
     thePlayer.pause();
@@ -45,6 +66,10 @@ InputPlayer& player() {
     return thePlayer;
 }
 
+const std::string& playingPath() {
+    return playing;
+}
+
 In_Module* inputModule(const PluginParts& own) {
     module.version = IN_VER;
     module.description = own.description;
@@ -56,9 +81,10 @@ In_Module* inputModule(const PluginParts& own) {
     module.Init = own.init ? own.init : NoInit;
     module.Quit = Quit;
     module.GetFileInfo = own.getFileInfo;
-    module.InfoBox = own.infoBox;
-    module.IsOurFile = own.isOurFile;
-    module.Play = own.play;
+    module.InfoBox = InfoBox;
+    module.IsOurFile = IsOurFile;
+    module.Play = Play;
+    ownPlay = own.play;
     module.Pause = Pause;
     module.UnPause = UnPause;
     module.IsPaused = IsPaused;

@@ -5,6 +5,8 @@
 // the host's output module here.
 #pragma once
 
+#include <string>
+
 #include "platform/winamp/In_Module.h"
 #include "winamp-plugins/common/InputPlayer.h"
 
@@ -18,16 +20,19 @@ struct PluginParts {
     void (*about)(HWND);
     void (*init)();
     void (*getFileInfo)(char* file, char* title, int* length_in_ms);
-    int (*infoBox)(char* file, HWND);
-    int (*isOurFile)(char* fn);
+    // 0 when playing, 1 when the output refuses the format, -1 when the file
+    // cannot be opened.
     int (*play)(char* fn);
 };
 
 // This library's player, writing to the record's output module.
 InputPlayer& player();
+// The last path Play opened (empty before), on the host's thread.
+const std::string& playingPath();
 
 // The record with own's functions filled in and the player behind the rest;
-// the fields the host fills are left as they are.
+// the fields the host fills are left as they are. Files are told apart by
+// their extensions, and the information box shows the playing path.
 In_Module* inputModule(const PluginParts& own);
 
 }  // namespace inplug

@@ -7,8 +7,7 @@
 
 namespace {
 
-std::string playing;       // the path given to Play, on the host's thread
-std::string playingTitle;  // its title, read when it started
+std::string playingTitle;  // the title of the file Play opened, read then
 
 char description[] = "KAV MPEG audio decoder";
 char extensions[] = "MP3;MP2;MP1\0MPEG audio files (*.MP3;*.MP2;*.MP1)\0";
@@ -39,25 +38,15 @@ void GetFileInfo(char* file, char* title, int* length_in_ms) {
     if (length_in_ms) *length_in_ms = decoder ? decoder->format().lengthMs : -1;
 }
 
-int InfoBox(char* file, HWND) {
-    inplug::showBox("Information", file ? file : playing);
-    return 0;
-}
-int IsOurFile(char*) {
-    return 0;
-}
-
 int Play(char* fn) {
     auto decoder = inmp3::MpegDecoder::open(fn ? fn : "");
     if (!decoder) return -1;
-    playing = fn;
-    playingTitle = titleOf(decoder.get(), playing);
+    playingTitle = titleOf(decoder.get(), fn);
     return inplug::player().play(std::move(decoder));
 }
 
 }  // namespace
 
 KAV_WINAMP_EXPORT In_Module* winampGetInModule2() {
-    return inplug::inputModule(
-        {description, extensions, Config, About, Init, GetFileInfo, InfoBox, IsOurFile, Play});
+    return inplug::inputModule({description, extensions, Config, About, Init, GetFileInfo, Play});
 }

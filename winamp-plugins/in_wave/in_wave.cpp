@@ -7,8 +7,6 @@
 
 namespace {
 
-std::string playing;  // the path given to Play, on the host's thread
-
 char description[] = "KAV WAVE decoder";
 char extensions[] = "WAV\0WAVE audio files (*.WAV)\0";
 
@@ -21,7 +19,7 @@ void About(HWND) {
 
 void GetFileInfo(char* file, char* title, int* length_in_ms) {
     const bool current = !file || !*file;
-    const std::string path = current ? playing : std::string(file);
+    const std::string path = current ? inplug::playingPath() : std::string(file);
     inplug::copyTitle(inplug::titleFromPath(path), title);
     if (!length_in_ms) return;
     if (current) {
@@ -32,18 +30,9 @@ void GetFileInfo(char* file, char* title, int* length_in_ms) {
     }
 }
 
-int InfoBox(char* file, HWND) {
-    inplug::showBox("Information", file ? file : playing);
-    return 0;
-}
-int IsOurFile(char*) {
-    return 0;
-}
-
 int Play(char* fn) {
     auto decoder = inwave::WavDecoder::open(fn ? fn : "");
     if (!decoder) return -1;
-    playing = fn;
     return inplug::player().play(std::move(decoder));
 }
 
@@ -51,5 +40,5 @@ int Play(char* fn) {
 
 KAV_WINAMP_EXPORT In_Module* winampGetInModule2() {
     return inplug::inputModule(
-        {description, extensions, Config, About, nullptr, GetFileInfo, InfoBox, IsOurFile, Play});
+        {description, extensions, Config, About, nullptr, GetFileInfo, Play});
 }
