@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -31,9 +32,11 @@ const std::string& ProgramDir() {
     return dir;
 }
 
-std::unique_ptr<TBASSPlayer> StartPlayer() {
+std::unique_ptr<TBASSPlayer> StartPlayer(const std::string& capture) {
     enginetest::UseNullOutput();
+    if (!capture.empty()) ::setenv("KAV_CAPTURE_WAV", capture.c_str(), 1);
     auto player = std::make_unique<TBASSPlayer>();
+    ::unsetenv("KAV_CAPTURE_WAV");
     win::SetProgramDir(ProgramDir());
     return player;
 }

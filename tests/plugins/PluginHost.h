@@ -15,7 +15,8 @@ namespace plugintest {
 const std::string& ProgramDir();
 
 // Starts the player from the build's program directory, then points the
-// program directory at ProgramDir() for the plug-ins.
-std::unique_ptr<TBASSPlayer> StartPlayer();
+// program directory at ProgramDir() for the plug-ins. With a capture path
+// the null output writes what it plays there.
+std::unique_ptr<TBASSPlayer> StartPlayer(const std::string& capture = {});
 
 }  // namespace plugintest
