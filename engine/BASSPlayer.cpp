@@ -115,6 +115,7 @@ void TBASSPlayer::StartPlayback() {
     FPlayState = PLAYSTATE_PLAYING;
     SendVisRecord(1);
     if (FChannelKind != CHANNEL_PLUGIN && OnNewFFTData) FPlayerTimer.SetEnabled(true);
+    EndHeldDuringStart();
 }
 
 void TBASSPlayer::RestartPlayback() {
@@ -123,6 +124,15 @@ void TBASSPlayer::RestartPlayback() {
     FPlayState = PLAYSTATE_PLAYING;
     SendVisRecord(1);
     if (FChannelKind != CHANNEL_PLUGIN && OnNewFFTData) FPlayerTimer.SetEnabled(true);
+    EndHeldDuringStart();
+}
+
+// A file shorter than the start wait ends within it, before the player counts
+// as playing: its end is handled now that it does.
+void TBASSPlayer::EndHeldDuringStart() {
+    if (!FEndDuringStart) return;
+    FEndDuringStart = false;
+    win::PostMessage(FMessageWindow, WM_BP_PLUGINEOF);
 }
 
 bool TBASSPlayer::StartChannel(bool showError) {
@@ -145,17 +155,24 @@ bool TBASSPlayer::StartChannel(bool showError) {
 bool TBASSPlayer::StartPlugin(bool showError) {
     FBusy = true;
     FOutputStarted = false;
+    FEndDuringStart = false;
+    FPluginStarting = true;
     FChannelHandle = 1;
     PluginPlay(FActivePlugin, FCurrentFile);
     bool started = false;
     for (int attempt = 0; attempt < kPluginStartAttempts && !started; ++attempt) {
-        if (GetPluginOutputTime(false) > kPluginStartMinOutputMs) {
+        // A file shorter than the 200 ms asked for has started once it has
+        // been heard to its end.
+        if (GetPluginOutputTime(false) > kPluginStartMinOutputMs ||
+            (FEndDuringStart && FOutputStarted)) {
             started = true;
         } else {
             win::ProcessMessages();
             win::Sleep(kPluginStartSleepMs);
         }
     }
+    FPluginStarting = false;
+    if (!started) FEndDuringStart = false;
     if (!started && showError)
         win::MessageBox(FAppWindow, "Can't play the specified stream : " + FCurrentFile, "Error",
                         win::MB_ICONERROR);

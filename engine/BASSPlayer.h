@@ -129,6 +129,7 @@ class TBASSPlayer {
     void CreateLibraryObjects();
     bool StartChannel(bool showError);
     bool StartPlugin(bool showError);
+    void EndHeldDuringStart();
     void RegisterEndSync();
     void CloseChannel();
     uint32_t BytesToMs(QWORD bytes);
@@ -182,6 +183,8 @@ class TBASSPlayer {
     int FPluginIndex = -1;
     bool FBusy = false;
     bool FOutputStarted = false;
+    bool FPluginStarting = false;  // inside StartPlugin's wait
+    bool FEndDuringStart = false;  // the plug-in's end came within that wait
 
     bool FBassBound = false;
     bool FPlayerReady = false;

@@ -98,6 +98,10 @@ void TBASSPlayer::HandleChannelEnd(DWORD channel) {
 }
 
 void TBASSPlayer::HandlePluginEOF() {
+    if (FPluginStarting) {
+        FEndDuringStart = true;  // handled once the start is over
+        return;
+    }
     FBusy = false;
     if (FChannelKind != CHANNEL_PLUGIN || FPlayState != PLAYSTATE_PLAYING) return;
     // The emulator's stream still plays what the ring holds; wait until it is heard.

@@ -55,7 +55,8 @@ struct Emulator {
     std::atomic<bool> readerBusy{false}, writerBusy{false};
     std::atomic<bool> waitingToStart{false}, restart{false}, seekPending{false};
     std::atomic<bool> closing{false};
-    TChannelInfo channelInfo{};  // written by the plug-in's thread (SetInfo) and Write
+    std::atomic<bool> startPosted{false};  // the start is on its way to the GUI thread
+    TChannelInfo channelInfo{};            // written by the plug-in's thread (SetInfo) and Write
     std::atomic<win::HWND> notifyWindow{0};
     std::unique_ptr<TMsgHandler> handler;
     std::atomic<bool> ready{false};
@@ -114,14 +115,15 @@ bool MayStart() {
            used >= 2 * static_cast<uint32_t>(emu->threshold.load());
 }
 
-void DecideStart() {
-    if (!emu->waitingToStart.load() || !MayStart()) return;
+void DecideStart(bool allWritten = false) {
+    if (!emu->waitingToStart.load() || !(allWritten || MayStart())) return;
     if (!emu->waitingToStart.exchange(false)) return;
     if (emu->stream.load() == 0 || !emu->handler) return;
     TChannelInfo& info = emu->channelInfo;
     info.BitsPerSample = static_cast<uint16_t>(emu->bitsPerSample.load());
     info.SampleRate = emu->sampleRate.load();
     info.Channels = static_cast<uint16_t>(emu->channels.load());
+    emu->startPosted = true;
     win::PostMessage(emu->handler->Handle(), WM_START_OUTPUT, 0, 0, Pack(info));
 }
 
@@ -172,6 +174,7 @@ void Quit() {
 }
 
 void ResetRing() {
+    emu->startPosted = false;
     emu->ring.reset();
     emu->written = 0;
     emu->readerBusy = false;
@@ -229,9 +232,15 @@ int CanWrite() {
     return static_cast<int>(emu->ring.free()) - 1;
 }
 
+// A plug-in asks this once it has written its whole file and waits for it to
+// be heard. A file shorter than the start threshold would otherwise never
+// start, so what it has written starts now; a start on its way to the GUI
+// thread counts as playing.
 int IsPlaying() {
+    if (emu->waitingToStart.load() && emu->ring.used() > 0) DecideStart(true);
     const HSTREAM stream = emu->stream.load();
-    return stream != 0 && BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING ? 1 : 0;
+    if (stream == 0) return 0;
+    return emu->startPosted.load() || BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING ? 1 : 0;
 }
 
 int Pause(int pause) {
@@ -340,6 +349,7 @@ win::LRESULT TMsgHandler::Handle(const win::Message& m) {
             break;
         case WM_START_OUTPUT:
             BASS_StreamPlay(emu->stream.load(), FALSE, 0);
+            emu->startPosted = false;
             emu->restart = false;
             Notify(WM_NOTIFY_PLUGINSTART, m.wParam, m.text);
             break;

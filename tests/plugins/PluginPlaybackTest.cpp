@@ -83,7 +83,7 @@ class PluginPlaybackTest : public ::testing::Test {
 }  // namespace
 
 // Each file through its plug-in: the tone, its length, and one end reported
-// on the GUI thread once all of it has been heard. The SDK-style plug-in is
+// on the GUI thread once all of it has been heard, however short the file. The SDK-style plug-in is
 // played twice: posting its end after IsPlaying turned 0, and at once when
 // its decoding ends (the engine still lets the ring drain).
 TEST_F(PluginPlaybackTest, FilesPlayThroughTheirPlugins) {
@@ -99,6 +99,10 @@ TEST_F(PluginPlaybackTest, FilesPlayThroughTheirPlugins) {
         {"wav", ToneWav("pp-tone.wav", 2.0), "in_wave.dll", 2000},
         {"mp3", CbrMp3("pp-tone.mp3", 2.0), "in_mp3.dll", 2000},
         {"sdk", ToneFile("pp-tone.ton", 1000, 66150), "test_tone.dll", 1500},
+        // Shorter than the 400 ms the output waits for, and than the 200 ms
+        // the start waits for.
+        {"short wav", ToneWav("pp-short.wav", 0.3), "in_wave.dll", 300},
+        {"very short wav", ToneWav("pp-vshort.wav", 0.1), "in_wave.dll", 100},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
