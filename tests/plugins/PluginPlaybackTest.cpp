@@ -243,3 +243,50 @@ TEST_F(PluginPlaybackTest, LibraryPlaysWhenThePluginIsNotFirst) {
     ASSERT_TRUE(player->OpenStream(ToneWav("pp-lib.wav", 0.5)));
     EXPECT_EQ(player->ChannelKind(), CHANNEL_STREAM);
 }
+
+// An MP3 of an exact number of samples is heard with that many: the
+// encoder's delay and padding are not heard as silence or sound.
+TEST_F(PluginPlaybackTest, Mp3IsHeardGapless) {
+    Start("gapless");
+    constexpr long kFrames = 50000;
+    const std::string wav = TempDir() + "/pp-gapless.wav";
+    const std::string mp3 = TempDir() + "/pp-gapless.mp3";
+    ASSERT_TRUE(enginetest::Run("sox -r 44100 -n -r 44100 -c 2 -b 16 " + wav + " synth " +
+                                std::to_string(kFrames) + "s sine 1000 vol 0.5"));
+    ASSERT_TRUE(enginetest::Run("lame --quiet -b 192 " + wav + " " + mp3));
+    ASSERT_TRUE(PlayToEnd(mp3));
+    EXPECT_EQ(player->PluginIndex(), GetPluginIndex("in_mp3.dll"));
+    const auto sounds = Sounds();
+    ASSERT_EQ(sounds.size(), 1u);
+    EXPECT_NEAR(static_cast<double>(sounds[0].length()), kFrames, 44.1);  // 1 ms
+}
+
+// While a start or a seek is under way the player is Busy: a second start or
+// seek from a handler run inside the wait is ignored.
+TEST_F(PluginPlaybackTest, BusyIgnoresReentryDuringTheStartWait) {
+    Start("busy");
+    ASSERT_TRUE(player->OpenStream(ToneWav("pp-busy.wav", 2.0)));
+    int reentries = 0;
+    bool busySeen = false;
+    win::HWND probe = win::CreateMessageWindow([&](const win::Message&) {
+        busySeen |= player->Busy();
+        if (player->Busy()) {
+            ++reentries;
+            player->StartPlayback();
+            player->SetPositionMs(1500);
+        }
+        return win::LRESULT{0};
+    });
+    win::PostMessage(probe, 2000);
+    player->StartPlayback();  // the probe runs inside its wait
+    EXPECT_TRUE(busySeen);
+    EXPECT_EQ(reentries, 1);
+    EXPECT_EQ(player->PlayState(), PLAYSTATE_PLAYING);
+    EXPECT_LT(player->PositionMs(), 1000u);  // the seek inside the wait was ignored
+    ASSERT_TRUE(PumpUntil([&] { return playEnds > 0; }, 10s));
+    EXPECT_EQ(playEnds, 1);
+    const auto sounds = Sounds();
+    ASSERT_EQ(sounds.size(), 1u);
+    EXPECT_NEAR(Ms(sounds[0].length()), 2000, 50);
+    win::DestroyMessageWindow(probe);
+}
