@@ -1,5 +1,8 @@
 #include "engine/BASSPlayer.h"
 
+#include <chrono>
+#include <thread>
+
 #include "engine/DRT_BASSWMA.h"
 #include "engine/Dynamic_BASS.h"
 #include "engine/StreamText.h"
@@ -12,6 +15,10 @@
 #include "platform/win/ProgramDir.h"
 
 uint8_t StartupDevice = 1;
+
+void SleepWhileOthersWork(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 namespace {
 
@@ -168,7 +175,7 @@ bool TBASSPlayer::StartPlugin(bool showError) {
             started = true;
         } else {
             win::ProcessMessages();
-            win::Sleep(kPluginStartSleepMs);
+            SleepWhileOthersWork(kPluginStartSleepMs);
         }
     }
     FPluginStarting = false;
@@ -258,7 +265,7 @@ void TBASSPlayer::SetPluginPosition(uint32_t ms) {
             break;
         }
         win::ProcessMessages();
-        win::Sleep(kPluginSeekSleepMs);
+        SleepWhileOthersWork(kPluginSeekSleepMs);
         if (++count > kPluginSeekAttempts) break;
     }
     FBusy = false;

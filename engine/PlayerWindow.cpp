@@ -111,7 +111,7 @@ void TBASSPlayer::HandlePluginEOF() {
              BASS_ChannelIsActive(FChannelHandle) == BASS_ACTIVE_PLAYING;
              ++attempt) {
             win::ProcessMessages();
-            win::Sleep(kDrainSleepMs);
+            SleepWhileOthersWork(kDrainSleepMs);
         }
     if (FPlayState != PLAYSTATE_PLAYING) return;  // stopped while draining
     StopPlayback();

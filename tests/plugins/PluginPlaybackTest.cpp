@@ -290,3 +290,21 @@ TEST_F(PluginPlaybackTest, BusyIgnoresReentryDuringTheStartWait) {
     EXPECT_NEAR(Ms(sounds[0].length()), 2000, 50);
     win::DestroyMessageWindow(probe);
 }
+
+// An end reported while the stream goes on playing (a plug-in that posts it
+// too early and keeps writing) does not hold the player for longer than
+// what the ring and the output hold plus 5 s.
+TEST_F(PluginPlaybackTest, DrainAfterTheEndIsBounded) {
+    Start("drain");
+    ASSERT_TRUE(player->OpenStream(ToneWav("pp-long.wav", 30.0)));
+    player->StartPlayback();
+    ASSERT_EQ(player->PlayState(), PLAYSTATE_PLAYING);
+    const auto posted = std::chrono::steady_clock::now();
+    win::PostMessage(player->MessageWindow(), WM_BP_PLUGINEOF);
+    ASSERT_TRUE(PumpUntil([&] { return playEnds > 0; }, 20s));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - posted).count();
+    EXPECT_GE(seconds, 5.0);  // it did wait for the stream
+    EXPECT_LE(seconds, 0.5 + 1.0 + 5.0 + 1.0);
+    EXPECT_EQ(player->PlayState(), PLAYSTATE_STOPPED);
+}
