@@ -1,5 +1,8 @@
 #include "engine/BASSPlayer.h"
 
+#include <chrono>
+#include <thread>
+
 #include "engine/DRT_BASSWMA.h"
 #include "engine/Dynamic_BASS.h"
 #include "engine/StreamText.h"
@@ -12,6 +15,10 @@
 #include "platform/win/ProgramDir.h"
 
 uint8_t StartupDevice = 1;
+
+void SleepWhileOthersWork(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 namespace {
 
@@ -115,6 +122,7 @@ void TBASSPlayer::StartPlayback() {
     FPlayState = PLAYSTATE_PLAYING;
     SendVisRecord(1);
     if (FChannelKind != CHANNEL_PLUGIN && OnNewFFTData) FPlayerTimer.SetEnabled(true);
+    EndHeldDuringStart();
 }
 
 void TBASSPlayer::RestartPlayback() {
@@ -123,6 +131,15 @@ void TBASSPlayer::RestartPlayback() {
     FPlayState = PLAYSTATE_PLAYING;
     SendVisRecord(1);
     if (FChannelKind != CHANNEL_PLUGIN && OnNewFFTData) FPlayerTimer.SetEnabled(true);
+    EndHeldDuringStart();
+}
+
+// A file shorter than the start wait ends within it, before the player counts
+// as playing: its end is handled now that it does.
+void TBASSPlayer::EndHeldDuringStart() {
+    if (!FEndDuringStart) return;
+    FEndDuringStart = false;
+    win::PostMessage(FMessageWindow, WM_BP_PLUGINEOF);
 }
 
 bool TBASSPlayer::StartChannel(bool showError) {
@@ -145,17 +162,24 @@ bool TBASSPlayer::StartChannel(bool showError) {
 bool TBASSPlayer::StartPlugin(bool showError) {
     FBusy = true;
     FOutputStarted = false;
+    FEndDuringStart = false;
+    FPluginStarting = true;
     FChannelHandle = 1;
     PluginPlay(FActivePlugin, FCurrentFile);
     bool started = false;
     for (int attempt = 0; attempt < kPluginStartAttempts && !started; ++attempt) {
-        if (GetPluginOutputTime(false) > kPluginStartMinOutputMs) {
+        // A file shorter than the 200 ms asked for has started once it has
+        // been heard to its end.
+        if (GetPluginOutputTime(false) > kPluginStartMinOutputMs ||
+            (FEndDuringStart && FOutputStarted)) {
             started = true;
         } else {
             win::ProcessMessages();
-            win::Sleep(kPluginStartSleepMs);
+            SleepWhileOthersWork(kPluginStartSleepMs);
         }
     }
+    FPluginStarting = false;
+    if (!started) FEndDuringStart = false;
     if (!started && showError)
         win::MessageBox(FAppWindow, "Can't play the specified stream : " + FCurrentFile, "Error",
                         win::MB_ICONERROR);
@@ -241,7 +265,7 @@ void TBASSPlayer::SetPluginPosition(uint32_t ms) {
             break;
         }
         win::ProcessMessages();
-        win::Sleep(kPluginSeekSleepMs);
+        SleepWhileOthersWork(kPluginSeekSleepMs);
         if (++count > kPluginSeekAttempts) break;
     }
     FBusy = false;

@@ -57,6 +57,11 @@ using TNotifyNewFFTDataEvent = std::function<void(TBASSPlayer* Sender, const TBa
 using TNotifyPluginEvent = std::function<void(TBASSPlayer* Sender, PChannelInfo ChannelInfo)>;
 using TNotifyNetEvent = std::function<void(TBASSPlayer* Sender, const std::string& Content)>;
 
+// The plug-in waits (start, seek, drain) wait for the plug-in's thread and
+// the audio output, which run on real time whatever clock the program reads:
+// they sleep for real.
+void SleepWhileOthersWork(unsigned ms);
+
 // The output device the engine initialises (1 = the library's first device);
 // set before the engine is created.
 extern uint8_t StartupDevice;
@@ -129,6 +134,7 @@ class TBASSPlayer {
     void CreateLibraryObjects();
     bool StartChannel(bool showError);
     bool StartPlugin(bool showError);
+    void EndHeldDuringStart();
     void RegisterEndSync();
     void CloseChannel();
     uint32_t BytesToMs(QWORD bytes);
@@ -182,6 +188,8 @@ class TBASSPlayer {
     int FPluginIndex = -1;
     bool FBusy = false;
     bool FOutputStarted = false;
+    bool FPluginStarting = false;  // inside StartPlugin's wait
+    bool FEndDuringStart = false;  // the plug-in's end came within that wait
 
     bool FBassBound = false;
     bool FPlayerReady = false;

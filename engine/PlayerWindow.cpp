@@ -3,13 +3,22 @@
 #include "engine/BASSPlayer.h"
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/Clock.h"
+#include "plugins/ioplug.h"
 
 namespace {
 
 constexpr unsigned kDrainSleepMs = 50;
-// The emulator's ring holds at most about 11 s (88,200 bytes of 8 kHz mono
-// 8-bit audio); an output that has not drained well after that never will.
-constexpr int kDrainAttempts = 15000 / kDrainSleepMs;
+// What the library's output may still hold beyond the emulator's ring (its
+// read-ahead of a user stream and the device's buffer), generously.
+constexpr uint32_t kOutputHoldMs = 1000;
+// A stream still "playing" this long after all it can hold should have been
+// heard never reports its end: the drain gives up rather than freeze.
+constexpr uint32_t kDrainSlackMs = 5000;
+
+int DrainAttempts() {
+    return static_cast<int>((ioplug::RingCapacityMs() + kOutputHoldMs + kDrainSlackMs) /
+                            kDrainSleepMs);
+}
 
 }  // namespace
 
@@ -24,9 +33,13 @@ win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
         case WM_BP_PLUGINEOF:
             HandlePluginEOF();
             break;
-        case WM_BP_PLUGINSTART:
-            HandlePluginStart(reinterpret_cast<PChannelInfo>(m.lParam));
+        case WM_BP_PLUGINSTART: {
+            // The record travels by value: the plug-in's thread may already
+            // have changed the emulator's own.
+            TChannelInfo info;
+            HandlePluginStart(ioplug::Unpack(m, info) ? &info : nullptr);
             break;
+        }
         case WM_BP_STREAMHANDLE:
             FChannelHandle = static_cast<DWORD>(m.wParam);
             break;
@@ -45,9 +58,11 @@ win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
         case WM_BP_DOWNLOADED:
             if (static_cast<DWORD>(m.wParam) == FChannelHandle) DownloadCompleted();
             break;
-        case WM_BP_CHANNELINFO:
-            HandleChannelInfo(reinterpret_cast<PChannelInfo>(m.lParam));
+        case WM_BP_CHANNELINFO: {
+            TChannelInfo info;
+            HandleChannelInfo(ioplug::Unpack(m, info) ? &info : nullptr);
             break;
+        }
         default:
             break;
     }
@@ -83,15 +98,20 @@ void TBASSPlayer::HandleChannelEnd(DWORD channel) {
 }
 
 void TBASSPlayer::HandlePluginEOF() {
+    if (FPluginStarting) {
+        FEndDuringStart = true;  // handled once the start is over
+        return;
+    }
     FBusy = false;
     if (FChannelKind != CHANNEL_PLUGIN || FPlayState != PLAYSTATE_PLAYING) return;
     // The emulator's stream still plays what the ring holds; wait until it is heard.
     if (FOutputStarted)
-        for (int attempt = 0; attempt < kDrainAttempts && FChannelHandle != 0 &&
-                              BASS_ChannelIsActive(FChannelHandle) == BASS_ACTIVE_PLAYING;
+        for (int attempt = 0, limit = DrainAttempts();
+             attempt < limit && FChannelHandle != 0 &&
+             BASS_ChannelIsActive(FChannelHandle) == BASS_ACTIVE_PLAYING;
              ++attempt) {
             win::ProcessMessages();
-            win::Sleep(kDrainSleepMs);
+            SleepWhileOthersWork(kDrainSleepMs);
         }
     if (FPlayState != PLAYSTATE_PLAYING) return;  // stopped while draining
     StopPlayback();

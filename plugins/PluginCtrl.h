@@ -42,12 +42,12 @@ struct TPluginInfo {
     win::HMODULE DLLHandle = nullptr;
 };
 
-// Stream parameters that the output emulator reports; notifications carry a
-// pointer to its single record.
+// Stream parameters that the output emulator reports. Each notification
+// carries its own copy (ioplug::Unpack); the handler's pointer is to that copy.
 struct TChannelInfo {
     uint16_t BitsPerSample = 0;
-    uint32_t BitRate = 0;  // kbit/s
-    uint32_t SampleRate = 0;
+    int32_t BitRate = 0;     // kbit/s
+    int32_t SampleRate = 0;  // Hz at the start of output, as SetInfo gives it after (kHz)
     uint16_t Channels = 0;
 };
 using PChannelInfo = TChannelInfo*;
@@ -74,6 +74,8 @@ In_Module* GetPlugin(int index);
 TPluginInfo GetPluginInfo(int index);
 int FindPluginForExt(const std::string& ext);
 int SelectInputPlugin(int index);
+// The slot whose plug-in plays, -1 for none.
+int GetActivePluginIndex();
 int GetPluginOutputTime(bool fromEmulator);
 void SetNotifyWindow(win::HWND window);
 win::HWND GetEmulatorWindow();

@@ -18,6 +18,17 @@ grep -qx "  Title=Script Title" <<<"$out"
 grep -qx "  Artist=Script Artist" <<<"$out"
 grep -q "SampleRate=44100 BitRate=128 " <<<"$out"
 grep -q "^event: PlayEnd position=" <<<"$out"
+grep -qx "path: plug-in in_mp3.dll" <<<"$out"
+grep -q "^event: PluginStartPlay bits=16 bitrate=128 rate=44100 channels=2" <<<"$out"
+
+out="$(timeout 20 "$kavplay" --null --library "$dir/tone.mp3" "$dir/tone.wav")"
+echo "$out"
+[ "$(grep -c "^path: library$" <<<"$out")" -eq 2 ] || { echo "--library: not the library"; exit 1; }
+[ "$(grep -c "^event: PlayEnd" <<<"$out")" -eq 2 ] || { echo "--library: no two ends"; exit 1; }
+
+out="$(timeout 20 "$kavplay" --null "$dir/tone.wav")"
+grep -qx "path: plug-in in_wave.dll" <<<"$out"
+grep -q "^event: PlayEnd position=" <<<"$out"
 
 status=0
 out="$(timeout 20 "$kavplay" --null --info "$dir/tone.flac")" || status=$?

@@ -1,11 +1,15 @@
 // kavplay: plays files and network addresses through the engine without a
 // window, printing the stream information at open and every engine event.
 //
-//   kavplay [--null] [--device N] [--max SECONDS] [--seek MS] [--info] ITEM...
+//   kavplay [--null] [--device N] [--max SECONDS] [--seek MS] [--info] [--library] ITEM...
 //
 // --null plays on the library's null output (KAV_CAPTURE_WAV=file records it),
 // --device N on output device N (default 1), --max stops each item after that
 // many seconds, --seek starts each item at MS, --info opens and prints only.
+// Like the program, it loads in_mp3.dll and in_wave.dll from its directory
+// and prefers them for the files they share with the library; --library
+// plays those files through the library instead. Each item's path is printed
+// ("path: library" or "path: plug-in NAME").
 // Exit status: 0 when every item opened, 1 when one did not, 2 on bad usage.
 #include <QCoreApplication>
 
@@ -30,6 +34,7 @@ struct Options {
     double maxSeconds = 0;
     uint32_t seekMs = 0;
     bool infoOnly = false;
+    bool library = false;
     std::vector<std::string> items;
 };
 
@@ -48,7 +53,7 @@ void PrintChannel(const char* event, PChannelInfo c) {
     if (!c)
         std::printf("event: %s\n", event);
     else
-        std::printf("event: %s bits=%u bitrate=%u rate=%u channels=%u\n", event, c->BitsPerSample,
+        std::printf("event: %s bits=%u bitrate=%d rate=%d channels=%u\n", event, c->BitsPerSample,
                     c->BitRate, c->SampleRate, c->Channels);
     std::fflush(stdout);
 }
@@ -70,6 +75,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             o.null = true;
         else if (a == "--info")
             o.infoOnly = true;
+        else if (a == "--library")
+            o.library = true;
         else if (a == "--device" && hasValue)
             o.device = std::atoi(argv[++i]);
         else if (a == "--max" && hasValue)
@@ -82,6 +89,14 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             o.items.push_back(a);
     }
     return !o.items.empty() && o.device >= 1 && o.device <= 255;
+}
+
+void PrintPath(const TBASSPlayer& player) {
+    if (player.ChannelKind() == CHANNEL_PLUGIN)
+        std::printf("path: plug-in %s\n", GetPluginInfo(player.PluginIndex()).Name.c_str());
+    else
+        std::printf("path: library\n");
+    std::fflush(stdout);
 }
 
 void Pump(std::chrono::milliseconds ms) {
@@ -118,7 +133,7 @@ int main(int argc, char** argv) {
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: kavplay [--null] [--device N] [--max SECONDS] [--seek MS] [--info] "
-                     "FILE-OR-ADDRESS...\n");
+                     "[--library] FILE-OR-ADDRESS...\n");
         return 2;
     }
     StartupDevice = static_cast<uint8_t>(o.device);
@@ -136,6 +151,11 @@ int main(int argc, char** argv) {
                      win::ProgramDir().c_str(), StartupDevice);
         return 1;
     }
+    // As the program starts: a missing plug-in leaves its formats to the library.
+    for (const char* name : {"in_mp3.dll", "in_wave.dll"})
+        if (LoadWinampPlugin(name) != PLUGIN_OK)
+            std::fprintf(stderr, "kavplay: %s not loaded\n", name);
+    player.SetPluginFirst(!o.library);
     bool ended = false;
     player.OnPlayEnd = [&](TBASSPlayer* p) {
         std::printf("event: PlayEnd position=%u\n", p->PositionMs());
@@ -169,6 +189,7 @@ int main(int argc, char** argv) {
             continue;
         }
         PrintInfo(player.StreamInfo());
+        PrintPath(player);
         if (!o.infoOnly) PlayItem(player, o, ended);
     }
     return status;

@@ -1,0 +1,476 @@
+#define KAV_WINAMP_HOST
+#include "plugins/ioplug.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "engine/Dynamic_BASS.h"
+#include "platform/win/MessageBox.h"
+#include "platform/winamp/In_Module.h"
+#include "plugins/PcmRing.h"
+#include "plugins/PluginCtrl.h"
+
+namespace ioplug {
+namespace {
+
+constexpr auto kWriterWait = std::chrono::milliseconds(20);
+constexpr int kWriterWaitRounds = 250;  // 5 s: the reader holds its flag for one copy only
+constexpr uint32_t kStartFreeBytes = 8192;
+constexpr int kRestartWaitRounds = 10;  // 10 x 20 ms on the library's worker thread
+constexpr int kPanMax = 100;
+
+// The hidden window of the emulator and what arrives there.
+class TMsgHandler {
+  public:
+    explicit TMsgHandler(std::function<void()> clearActive);
+    ~TMsgHandler();
+    win::HWND Handle() const { return handle_; }
+
+  private:
+    win::LRESULT Handle(const win::Message& m);
+    win::HWND handle_ = 0;
+    std::function<void()> clearActive_;
+};
+
+// Module state. The flags and counters shared with the plug-in's thread or
+// the library's worker are atomics; the rest is touched by the GUI thread or
+// by the plug-in's Open (in a call from the GUI thread) only.
+struct Emulator {
+    kav::PcmRing ring;
+    std::atomic<HSTREAM> stream{0};
+    std::atomic<int> sampleRate{0}, bitsPerSample{0}, channels{0};
+    std::atomic<int> threshold{0};
+    std::atomic<uint64_t> written{0};
+    std::atomic<int> timeOffset{0};
+    // The two sides' flags: each raises its own, then checks the other's
+    // (both sequentially consistent, so at most one side sees the other's
+    // flag down and goes into the ring).
+    std::atomic<bool> readerBusy{false}, writerBusy{false};
+    std::atomic<bool> waitingToStart{false}, restart{false}, seekPending{false};
+    std::atomic<bool> closing{false};
+    std::atomic<bool> startPosted{false};  // the start is on its way to the GUI thread
+    TChannelInfo channelInfo{};            // written by the plug-in's thread (SetInfo) and Write
+    std::atomic<win::HWND> notifyWindow{0};
+    std::unique_ptr<TMsgHandler> handler;
+    std::atomic<bool> ready{false};
+    Out_Module out{};
+    std::function<void()> clearActive;
+};
+
+std::unique_ptr<Emulator> emu;
+
+bool OnGuiThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+// Waits of the plug-in's side: the GUI thread keeps dispatching, others sleep.
+void PumpAndSleep(std::chrono::milliseconds time) {
+    if (OnGuiThread()) win::ProcessMessages();
+    std::this_thread::sleep_for(time);
+}
+
+int BytesPerSecond() {
+    return emu->bitsPerSample / 8 * emu->sampleRate * emu->channels;
+}
+
+int MsOfBytes(uint64_t bytes) {
+    const int b = BytesPerSecond();
+    if (b == 0) return emu->timeOffset;
+    return static_cast<int>(std::nearbyint(static_cast<double>(bytes) * 1000.0 / b)) +
+           emu->timeOffset;
+}
+
+void Notify(unsigned msg, win::WPARAM wParam = 0, std::string text = {}) {
+    const win::HWND target = emu->notifyWindow.load();
+    if (target != 0) win::PostMessage(target, msg, wParam, 0, std::move(text));
+}
+
+// Raises the writer's flag once the reader is out of the ring; false when
+// the reader never left (it does not hold its flag for longer than a copy).
+bool EnterAsWriter() {
+    for (int round = 0; round < kWriterWaitRounds; ++round) {
+        emu->writerBusy.store(true);
+        if (!emu->readerBusy.load()) return true;
+        emu->writerBusy.store(false);
+        PumpAndSleep(kWriterWait);
+    }
+    return false;
+}
+
+void LeaveAsWriter() {
+    emu->writerBusy.store(false);
+}
+
+bool MayStart() {
+    const uint32_t used = emu->ring.used();
+    return emu->ring.free() <= kStartFreeBytes ||
+           used >= 2 * static_cast<uint32_t>(emu->threshold.load());
+}
+
+void DecideStart(bool allWritten = false) {
+    if (!emu->waitingToStart.load() || !(allWritten || MayStart())) return;
+    if (!emu->waitingToStart.exchange(false)) return;
+    if (emu->stream.load() == 0 || !emu->handler) return;
+    TChannelInfo& info = emu->channelInfo;
+    info.BitsPerSample = static_cast<uint16_t>(emu->bitsPerSample.load());
+    info.SampleRate = emu->sampleRate.load();
+    info.Channels = static_cast<uint16_t>(emu->channels.load());
+    emu->startPosted = true;
+    win::PostMessage(emu->handler->Handle(), WM_START_OUTPUT, 0, 0, Pack(info));
+}
+
+// --- the stream procedure (library's worker thread) --------------------------
+
+// Lets a resumed plug-in catch up before the stream is judged to have run
+// dry; bounded, and left at once when the stream is being closed.
+void WaitAfterRestart(uint32_t wanted) {
+    for (int round = 0; round < kRestartWaitRounds && !emu->closing.load(); ++round) {
+        if (emu->writerBusy.load() || emu->ring.used() >= wanted) break;
+        std::this_thread::sleep_for(kWriterWait);
+    }
+    emu->restart.store(false);
+}
+
+DWORD StreamProc(HSTREAM, void* buffer, DWORD length, void*) {
+    emu->readerBusy.store(true);
+    if (emu->writerBusy.load()) {
+        emu->readerBusy.store(false);
+        return 0;  // the writer is inside: nothing now, the library asks again
+    }
+    if (emu->restart.load() && emu->ring.used() < length) WaitAfterRestart(length);
+    const uint32_t got = emu->ring.read(static_cast<uint8_t*>(buffer), length);
+    emu->readerBusy.store(false);
+    return got < length ? (got | BASS_STREAMPROC_END) : got;
+}
+
+// --- Out_Module ----------------------------------------------------------------
+
+void Config(HWND) {
+    win::MessageBox(0, "No configuration is needed.", "Confirm", win::MB_OK);
+}
+
+void About(HWND) {
+    win::MessageBox(0, "This is a Winamp output plug-in emulator using BASS", "Confirm",
+                    win::MB_OK);
+}
+
+void Init() {
+    if (emu->ready) return;
+    emu->handler = std::make_unique<TMsgHandler>(emu->clearActive);
+    emu->ready = true;
+}
+
+void Quit() {
+    emu->ready = false;
+    emu->handler.reset();
+}
+
+void ResetRing() {
+    emu->startPosted = false;
+    emu->ring.reset();
+    emu->written = 0;
+    emu->readerBusy = false;
+    emu->writerBusy = false;
+    emu->seekPending = false;
+    emu->waitingToStart = true;
+}
+
+int Open(int samplerate, int numchannels, int bitspersamp, int, int) {
+    int result = -1;
+    if (emu->ready) {
+        const DWORD flags = bitspersamp == 8 ? BASS_SAMPLE_8BITS : 0;
+        emu->closing = false;
+        const HSTREAM stream =
+            BASS_StreamCreate(static_cast<DWORD>(samplerate), static_cast<DWORD>(numchannels),
+                              flags, StreamProc, nullptr);
+        if (stream != 0) {
+            emu->stream = stream;
+            emu->sampleRate = samplerate;
+            emu->bitsPerSample = bitspersamp;
+            emu->channels = numchannels;
+            emu->threshold = (bitspersamp / 8) * samplerate * numchannels * 2 / 10;
+            emu->timeOffset = 0;
+            Notify(WM_NOTIFY_STREAMHANDLE, stream);
+            result = 0;
+        }
+    }
+    ResetRing();
+    return result;
+}
+
+void Close() {
+    const HSTREAM stream = emu->stream.exchange(0);
+    if (stream == 0) return;
+    emu->closing = true;
+    if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING) BASS_ChannelStop(stream);
+    BASS_StreamFree(stream);
+}
+
+// A block that does not fit is refused at once; the box is shown on the GUI
+// thread, so the decoding thread never waits on it.
+int Write(char* buf, int len) {
+    if (len < 0 || !EnterAsWriter()) return 1;
+    const bool stored =
+        emu->ring.write(reinterpret_cast<const uint8_t*>(buf), static_cast<uint32_t>(len));
+    if (stored) emu->written += static_cast<uint64_t>(len);
+    LeaveAsWriter();
+    if (!stored && emu->handler) win::PostMessage(emu->handler->Handle(), WM_NO_SPACE_BOX);
+    DecideStart();
+    return stored ? 0 : 1;
+}
+
+int CanWrite() {
+    if (emu->readerBusy.load()) return 0;
+    return static_cast<int>(emu->ring.free()) - 1;
+}
+
+// A plug-in asks this once it has written its whole file and waits for it to
+// be heard. A file shorter than the start threshold would otherwise never
+// start, so what it has written starts now; a start on its way to the GUI
+// thread counts as playing.
+int IsPlaying() {
+    if (emu->waitingToStart.load() && emu->ring.used() > 0) DecideStart(true);
+    const HSTREAM stream = emu->stream.load();
+    if (stream == 0) return 0;
+    return emu->startPosted.load() || BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING ? 1 : 0;
+}
+
+int Pause(int pause) {
+    const HSTREAM stream = emu->stream.load();
+    const bool previous = BASS_ChannelIsActive(stream) == BASS_ACTIVE_PAUSED;
+    if (pause == 0) {
+        emu->restart = true;
+        if (previous)
+            BASS_ChannelResume(stream);
+        else
+            BASS_StreamPlay(stream, TRUE, 0);
+    } else if (!previous) {
+        BASS_ChannelPause(stream);
+    }
+    return previous ? 1 : 0;
+}
+
+void SetVolume(int volume) {
+    BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, static_cast<DWORD>(std::clamp(volume, 0, 255)));
+}
+
+void SetPan(int pan) {
+    const int scaled = static_cast<int>(std::nearbyint(pan * 0.78125));
+    BASS_ChannelSetAttributes(emu->stream.load(), -1, -1, std::clamp(scaled, -kPanMax, kPanMax));
+}
+
+void Flush(int t) {
+    const HSTREAM stream = emu->stream.load();
+    const DWORD state = BASS_ChannelIsActive(stream);
+    const bool rearm = state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED;
+    if (state == BASS_ACTIVE_PAUSED && !emu->seekPending.load()) return;
+    // The writer's flag keeps the reader out while both positions move.
+    const bool entered = EnterAsWriter();
+    BASS_ChannelStop(stream);
+    if (rearm) emu->waitingToStart = true;
+    emu->timeOffset = t;
+    emu->ring.reset();
+    emu->written = 0;
+    emu->seekPending = false;
+    if (entered) LeaveAsWriter();
+}
+
+int GetOutputTime() {
+    const HSTREAM stream = emu->stream.load();
+    if (stream == 0) return MsOfBytes(0);
+    return MsOfBytes(BASS_ChannelGetPosition(stream));
+}
+
+int GetWrittenTime() {
+    return MsOfBytes(emu->written.load());
+}
+
+// --- In_Module host functions ----------------------------------------------
+
+void SAVSAInit(int, int) {}
+void SAVSADeInit() {}
+void SAAddPCMData(void*, int, int, int) {}
+int SAGetMode() {
+    return 0;
+}
+int SAAdd(void*, int, int) {
+    return 0;
+}
+void VSAAddPCMData(void*, int, int, int) {}
+int VSAGetMode(int*, int*) {
+    return 0;
+}
+int VSAAdd(void*, int) {
+    return 0;
+}
+void VSASetInfo(int, int) {}
+
+// No DSP module is ever active in this build.
+int dsp_isactive() {
+    return 0;
+}
+int dsp_dosamples(short int*, int numsamples, int, int, int) {
+    return numsamples;
+}
+
+void SetInfo(int bitrate, int srate, int stereo, int) {
+    if (bitrate == -1 && srate == -1 && stereo == -1) return;
+    TChannelInfo& info = emu->channelInfo;
+    if (bitrate != -1) info.BitRate = bitrate;
+    if (srate != -1) info.SampleRate = srate;
+    if (stereo != -1) info.Channels = static_cast<uint16_t>(stereo);
+    Notify(WM_NOTIFY_CHANNELINFO, 0, Pack(info));
+}
+
+// --- the hidden window -------------------------------------------------------
+
+TMsgHandler::TMsgHandler(std::function<void()> clearActive) : clearActive_(std::move(clearActive)) {
+    handle_ = win::CreateMessageWindow([this](const win::Message& m) { return Handle(m); });
+}
+
+TMsgHandler::~TMsgHandler() {
+    win::DestroyMessageWindow(handle_);
+}
+
+win::LRESULT TMsgHandler::Handle(const win::Message& m) {
+    switch (m.msg) {
+        case win::WM_QUERYENDSESSION:
+            return 1;
+        case WM_PLUGIN_EOF:
+            Notify(WM_NOTIFY_PLUGINEOF);
+            break;
+        case WM_START_OUTPUT:
+            BASS_StreamPlay(emu->stream.load(), FALSE, 0);
+            emu->startPosted = false;
+            emu->restart = false;
+            Notify(WM_NOTIFY_PLUGINSTART, m.wParam, m.text);
+            break;
+        case WM_CLEAR_ACTIVE:
+            if (clearActive_) clearActive_();
+            break;
+        case WM_NO_SPACE_BOX:
+            win::MessageBox(0, "Write error : No Space", "Error", win::MB_OK);
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool Setup(std::function<void()> clearActive) {
+    emu.reset(new (std::nothrow) Emulator);
+    if (!emu) return false;
+    emu->clearActive = std::move(clearActive);
+    Out_Module& o = emu->out;
+    o.version = OUT_VER;
+    o.description = const_cast<char*>("BASS Winamp output plug-in emulator");
+    o.id = 65537;
+    o.hMainWindow = nullptr;
+    o.hDllInstance = nullptr;
+    o.Config = Config;
+    o.About = About;
+    o.Init = Init;
+    o.Quit = Quit;
+    o.Open = Open;
+    o.Close = Close;
+    o.Write = Write;
+    o.CanWrite = CanWrite;
+    o.IsPlaying = IsPlaying;
+    o.Pause = Pause;
+    o.SetVolume = SetVolume;
+    o.SetPan = SetPan;
+    o.Flush = Flush;
+    o.GetOutputTime = GetOutputTime;
+    o.GetWrittenTime = GetWrittenTime;
+    o.Init();
+    return true;
+}
+
+void Teardown() {
+    if (!emu) return;
+    // Unbinding the library has freed the stream already.
+    if (BASS_Loaded())
+        Close();
+    else
+        emu->stream = 0;
+    emu->out.Quit();
+    emu.reset();
+}
+
+bool Ready() {
+    return emu && emu->ready;
+}
+
+void* OutModule() {
+    return emu ? &emu->out : nullptr;
+}
+
+win::HWND Window() {
+    return emu && emu->handler ? emu->handler->Handle() : 0;
+}
+
+void SetNotifyWindow(win::HWND window) {
+    if (emu) emu->notifyWindow = window;
+}
+
+void SetSeekPending() {
+    if (emu) emu->seekPending = true;
+}
+
+void InstallHostFunctions(In_Module* m) {
+    m->SAVSAInit = SAVSAInit;
+    m->SAVSADeInit = SAVSADeInit;
+    m->SAAddPCMData = SAAddPCMData;
+    m->SAGetMode = SAGetMode;
+    m->SAAdd = SAAdd;
+    m->VSAAddPCMData = VSAAddPCMData;
+    m->VSAGetMode = VSAGetMode;
+    m->VSAAdd = VSAAdd;
+    m->VSASetInfo = VSASetInfo;
+    m->dsp_isactive = dsp_isactive;
+    m->dsp_dosamples = dsp_dosamples;
+    m->SetInfo = SetInfo;
+}
+
+uint32_t RingCapacityMs() {
+    if (!emu) return 0;
+    const int b = BytesPerSecond();
+    return b > 0 ? static_cast<uint32_t>(uint64_t{kav::PcmRing::Size} * 1000 / b) : 0;
+}
+
+std::string Pack(const TChannelInfo& info) {
+    return std::string(reinterpret_cast<const char*>(&info), sizeof info);
+}
+
+bool Unpack(const win::Message& message, TChannelInfo& info) {
+    if (message.text.size() != sizeof info) return false;
+    std::memcpy(&info, message.text.data(), sizeof info);
+    return true;
+}
+
+RingState State() {
+    if (!emu) return {};
+    return {emu->ring.readPos(), emu->ring.writePos(),       emu->ring.used(),  emu->ring.free(),
+            emu->written.load(), emu->waitingToStart.load(), emu->stream.load()};
+}
+
+}  // namespace ioplug
+
+// Plug-ins post the end of their file with PostMessage(hMainWindow, ...),
+// resolved against the host executable when they are loaded. Any thread; a
+// handle that is not a live message window gets 0.
+extern "C" __attribute__((visibility("default"))) BOOL PostMessageA(HWND hWnd, UINT Msg,
+                                                                    WPARAM wParam, LPARAM lParam) {
+    const auto window = reinterpret_cast<win::HWND>(hWnd);
+    return window != 0 && win::PostMessage(window, Msg, wParam, lParam) ? 1 : 0;
+}

@@ -1,0 +1,72 @@
+// The output module emulator: the Out_Module that input plug-ins write their
+// PCM to, played through a user stream of the audio library, and the host
+// functions of the In_Module. One per process.
+//
+// Threads:
+// - GUI thread: set-up and tear-down, the hidden window (TMsgHandler) and
+//   everything it does (starting the stream, notifying the engine, boxes),
+//   and the engine's calls into a plug-in, from which the plug-in may call
+//   any Out_Module function (Open, Close, Pause, SetVolume, SetPan,
+//   GetOutputTime).
+// - the plug-in's decoding thread: Write, CanWrite, IsPlaying, Flush,
+//   GetWrittenTime and the In_Module host functions. It is never shown a box
+//   and never waits without a bound.
+// - the library's worker thread of the user stream: the stream procedure. It
+//   never waits on the plug-in: when the writer is inside the ring it hands
+//   back nothing and is asked again.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/win/Messages.h"
+
+struct In_Module;
+struct TChannelInfo;
+
+namespace ioplug {
+
+// Messages of the hidden window (the platform's WM_USER is 1024).
+constexpr unsigned WM_PLUGIN_EOF = 1026;    // from the plug-in, at the end of its file
+constexpr unsigned WM_START_OUTPUT = 1125;  // from Write: start the stream
+constexpr unsigned WM_CLEAR_ACTIVE = 1127;  // from anyone: no plug-in is active
+constexpr unsigned WM_NO_SPACE_BOX = 1128;  // from Write: a block did not fit
+// Messages posted to the notify window (the engine's).
+constexpr unsigned WM_NOTIFY_PLUGINEOF = 1026;
+constexpr unsigned WM_NOTIFY_PLUGINSTART = 1125;
+constexpr unsigned WM_NOTIFY_STREAMHANDLE = 1129;
+constexpr unsigned WM_NOTIFY_CHANNELINFO = 1136;
+
+// Allocates the ring, fills the Out_Module and runs its Init (the hidden
+// window). False when the ring cannot be had.
+bool Setup(std::function<void()> clearActive);
+// Runs Quit and frees the ring.
+void Teardown();
+bool Ready();
+void* OutModule();  // the Out_Module record (Out_Module*)
+win::HWND Window();
+void SetNotifyWindow(win::HWND window);
+void SetSeekPending();
+// Fills the twelve host functions of a loaded plug-in.
+void InstallHostFunctions(In_Module* module);
+
+// The longest time the ring can hold at the current Open's format, in ms
+// (0 before an Open).
+uint32_t RingCapacityMs();
+
+// A TChannelInfo travels by value in the text of each message that carries
+// one; Unpack gives false for a message without one.
+std::string Pack(const TChannelInfo& info);
+bool Unpack(const win::Message& message, TChannelInfo& info);
+
+// Debugging and tests: the ring's positions and the written-byte count.
+struct RingState {
+    uint32_t readPos, writePos, used, free;
+    uint64_t written;
+    bool waitingToStart;
+    uint32_t stream;
+};
+RingState State();
+
+}  // namespace ioplug
