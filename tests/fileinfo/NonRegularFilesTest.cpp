@@ -54,7 +54,7 @@ bool Make(Kind kind, const std::string& path) {
 
 }  // namespace
 
-TEST(SpecialFiles, EveryReaderRefusesWhatIsNotARegularFileWithoutWaiting) {
+TEST(NonRegularFiles, EveryReaderRefusesWhatIsNotARegularFileWithoutWaiting) {
     TempDir dir;
     const std::pair<Kind, const char*> kinds[] = {
         {Kind::Pipe, "fifo"}, {Kind::Directory, "dir"}, {Kind::Device, "zero"}};
@@ -79,7 +79,7 @@ TEST(SpecialFiles, EveryReaderRefusesWhatIsNotARegularFileWithoutWaiting) {
     }
 }
 
-TEST(SpecialFiles, RegularFileBehindALinkIsStillRead) {
+TEST(NonRegularFiles, RegularFileBehindALinkIsStillRead) {
     TempDir dir;
     ByteWriter w;
     w.Raw("RIFF").LE32(8036).Raw("WAVE").Raw("fmt ").LE32(16).LE16(1).LE16(1).LE32(8000);
