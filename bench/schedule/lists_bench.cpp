@@ -17,10 +17,10 @@
 #include <memory>
 #include <string>
 
-#include "app/GridView.h"
-#include "app/ListFiles.h"
-#include "app/Playback.h"
-#include "app/PlayerPort.h"
+#include "app/automation/Playback.h"
+#include "app/automation/PlayerPort.h"
+#include "app/lists/ListFiles.h"
+#include "app/window/GridView.h"
 #include "engine/BASSPlayer.h"
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/ProgramDir.h"

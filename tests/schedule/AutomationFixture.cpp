@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <map>
 
-#include "app/ListFiles.h"
-#include "app/Paths.h"
+#include "app/lists/ListFiles.h"
+#include "app/lists/Paths.h"
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/Messages.h"

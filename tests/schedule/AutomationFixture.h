@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Playback.h"
-#include "app/PlayerPort.h"
-#include "app/Scheduler.h"
+#include "app/automation/Playback.h"
+#include "app/automation/PlayerPort.h"
+#include "app/automation/Scheduler.h"
 #include "engine/BASSPlayer.h"
 #include "platform/win/Clock.h"
 #include "tests/support/PumpUntil.h"

@@ -4,8 +4,8 @@
 
 #include <set>
 
-#include "app/ListFiles.h"
-#include "app/Markers.h"
+#include "app/lists/ListFiles.h"
+#include "app/lists/Markers.h"
 
 using namespace schedtest;
 using Strings = std::vector<std::string>;

@@ -3,8 +3,8 @@
 
 #include <map>
 
-#include "app/Markers.h"
-#include "app/Playback.h"
+#include "app/automation/Playback.h"
+#include "app/lists/Markers.h"
 #include "platform/win/Clock.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // their own.
 #include <gtest/gtest.h>
 
-#include "app/Playback.h"
-#include "app/Scheduler.h"
+#include "app/automation/Playback.h"
+#include "app/automation/Scheduler.h"
 
 namespace {
 

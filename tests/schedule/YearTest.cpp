@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "app/ListFiles.h"
-#include "app/Playback.h"
-#include "app/PlayerPort.h"
-#include "app/Scheduler.h"
+#include "app/automation/Playback.h"
+#include "app/automation/PlayerPort.h"
+#include "app/automation/Scheduler.h"
+#include "app/lists/ListFiles.h"
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
 
