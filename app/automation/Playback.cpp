@@ -5,7 +5,7 @@
 
 #include "Markers.h"
 #include "Paths.h"
-#include "Scheduler.h"
+#include "StartRules.h"
 #include "platform/win/Clock.h"
 #include "platform/win/Messages.h"
 
@@ -104,21 +104,20 @@ std::string RowPath(const StringGrid& grid, int row, int dirCol, int nameCol) {
     return paths::JoinEntry(grid.Cell(dirCol, row), grid.Cell(nameCol, row));
 }
 
-std::string ReplaceHour(std::string text, unsigned hour) {
-    const std::string hh = {char('0' + hour / 10 % 10), char('0' + hour % 10)};
-    for (size_t at = text.find("%h"); at != std::string::npos; at = text.find("%h", at + 2))
-        text.replace(at, 2, hh);
-    return text;
-}
-
-TPlayback::TPlayback(PlaybackContext& context, PlayerPort& player)
-    : ctx_(context), player_(player) {}
+TPlayback::TPlayback(RunState& run, StringGrid& playlist, StringGrid& prgmlist, PlayerPort& player,
+                     const AutomationHost& host, TFade& fade)
+    : run_(run),
+      playlist_(playlist),
+      prgmlist_(prgmlist),
+      player_(player),
+      host_(host),
+      fade_(fade) {}
 
 bool TPlayback::OpenAndStart(const std::string& path) {
     player_.StopPlayback();
     if (!player_.OpenStream(path)) return false;
     player_.StartPlayback();
-    if (ctx_.ShowNowPlaying) ctx_.ShowNowPlaying(DescribeStream(player_.StreamInfo()));
+    if (host_.ShowNowPlaying) host_.ShowNowPlaying(DescribeStream(player_.StreamInfo()));
     return true;
 }
 
@@ -143,13 +142,12 @@ void TPlayback::MoveOnAfterFailedOpen() {
         ~Running() { p.movingOn_ = p.openFailed_ = false; }
     } running(*this);
     triedRows_.clear();
-    if (!ctx_.PlayingFromProgramme)  // the row that failed
-        triedRows_.insert(
-            ctx_.playlist.RowId(int(FindCurrentRow(ctx_.playlist, ctx_.CurrentPlaylistRow))));
-    for (int tries = 0; !EveryRowTried(ctx_.playlist, triedRows_); ++tries) {
+    if (!run_.PlayingFromProgramme)  // the row that failed
+        triedRows_.insert(playlist_.RowId(int(FindCurrentRow(playlist_, run_.CurrentPlaylistRow))));
+    for (int tries = 0; !EveryRowTried(playlist_, triedRows_); ++tries) {
         // Rows replaced while messages are processed could keep the pass
         // from ever being complete: twice the rows bounds it.
-        if (tries > 2 * ctx_.playlist.DataRows()) break;
+        if (tries > 2 * playlist_.DataRows()) break;
         win::ProcessMessages();
         win::Sleep(1);
         if (player_.Playing()) break;  // something else was started meanwhile
@@ -160,62 +158,53 @@ void TPlayback::MoveOnAfterFailedOpen() {
 }
 
 void TPlayback::MarkPlaylistRow(unsigned row) {
-    MarkRow(ctx_.playlist, row, ctx_.CurrentPlaylistRow);
+    MarkRow(playlist_, row, run_.CurrentPlaylistRow);
 }
 
 void TPlayback::MarkProgrammeRow(unsigned row) {
-    MarkRow(ctx_.prgmlist, row, ctx_.CurrentProgrammeRow);
+    MarkRow(prgmlist_, row, run_.CurrentProgrammeRow);
 }
 
 void TPlayback::PlayPlaylistRow(unsigned row) {
-    if (row > unsigned(ctx_.playlist.DataRows())) {
-        if (!ctx_.RepeatPlaylist || !ctx_.RepeatPlaylist()) return;
+    if (row > unsigned(playlist_.DataRows())) {
+        if (!host_.RepeatPlaylist || !host_.RepeatPlaylist()) return;
         row = 1;
-        if (ctx_.AutoShuffle && ctx_.AutoShuffle()) {
+        if (host_.AutoShuffle && host_.AutoShuffle()) {
             ShufflePlaylist();
             KeepLastTrackOffTheTop();
         }
     }
     if (row == 0) row = 1;
     MarkPlaylistRow(row);
-    if (movingOn_) triedRows_.insert(ctx_.playlist.RowId(int(row)));
-    ctx_.PlayingFromProgramme = false;
-    PlayFile(RowPath(ctx_.playlist, int(row), kPlaylistDirCol, kPlaylistNameCol));
+    if (movingOn_) triedRows_.insert(playlist_.RowId(int(row)));
+    run_.PlayingFromProgramme = false;
+    PlayFile(RowPath(playlist_, int(row), kPlaylistDirCol, kPlaylistNameCol));
 }
 
 void TPlayback::PlayNextPlaylistRow() {
-    PlayPlaylistRow(FindCurrentRow(ctx_.playlist, ctx_.CurrentPlaylistRow) + 1);
+    PlayPlaylistRow(FindCurrentRow(playlist_, run_.CurrentPlaylistRow) + 1);
 }
 
 void TPlayback::PlayProgrammeRow(unsigned row) {
-    if (row > unsigned(ctx_.prgmlist.DataRows()) || row == 0) row = 1;
+    if (row > unsigned(prgmlist_.DataRows()) || row == 0) row = 1;
     MarkProgrammeRow(row);
-    ctx_.PlayingFromProgramme = true;
-    PlayFile(ReplaceHour(RowPath(ctx_.prgmlist, int(row), kProgrammeDirCol, kProgrammeNameCol),
+    run_.PlayingFromProgramme = true;
+    PlayFile(ReplaceHour(RowPath(prgmlist_, int(row), kProgrammeDirCol, kProgrammeNameCol),
                          win::CurrentHour()));
 }
 
 void TPlayback::ShufflePlaylist() {
-    ShuffleRows(ctx_.playlist, ShuffleSeed());
+    ShuffleRows(playlist_, ShuffleSeed());
 }
 
 // The marker is still on the track that just ended: if the reshuffle put it
 // first, it would play twice in a row.
 void TPlayback::KeepLastTrackOffTheTop() {
-    if (ctx_.playlist.DataRows() > 1 && ctx_.playlist.Cell(0, 1) == kRowMarker)
-        ctx_.playlist.MoveRow(1, 2);
-}
-
-void TPlayback::BASSPlayer1PlayEnd() {
-    if (!ctx_.PlayingFromProgramme) {
-        if (!scheduler_ || !scheduler_->StartCountedEntry()) PlayNextPlaylistRow();
-    } else {
-        if (!scheduler_ || !scheduler_->ProgrammeItemEnded()) PlayNextPlaylistRow();
-    }
+    if (playlist_.DataRows() > 1 && playlist_.Cell(0, 1) == kRowMarker) playlist_.MoveRow(1, 2);
 }
 
 void TPlayback::FadeIfPlaying() {
-    if (player_.Playing() && scheduler_) scheduler_->FadeOutAndStop();
+    if (player_.Playing()) fade_.FadeOutAndStop();
 }
 
 void TPlayback::PlayCommand() {

@@ -1,46 +1,18 @@
 // Playback control: playing rows of either list, the current-row markers,
 // advancing through the playlist with repeat and automatic shuffle, and the
-// end-of-track event that hands over to the scheduler's rules.
+// transport commands, each of which first fades out what plays.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <unordered_set>
 
+#include "Fade.h"
 #include "PlayerPort.h"
+#include "RunState.h"
 #include "StringGrid.h"
 
-class TScheduler;
-
-// The now-playing labels as shown.
-struct NowPlayingTexts {
-    std::string artist;    // Lartist
-    std::string title;     // Ltitle
-    std::string duration;  // Ldur
-    std::string params;    // Lparam
-};
 NowPlayingTexts DescribeStream(const TStreamInfo& info);
-
-// The window's state and controls that playback control and the scheduler
-// share. The references point at the window's own fields.
-struct PlaybackContext {
-    StringGrid& playlist;
-    StringGrid& prgmlist;
-    unsigned& CurrentPlaylistRow;
-    unsigned& CurrentProgrammeRow;
-    bool& PlayingFromProgramme;
-    std::uint32_t& PreviousTick;
-    std::uint32_t& LastFired;
-    int& FadeTime;
-    std::function<bool()> RepeatPlaylist;  // "Repetir playlist ao chegar ao fim"
-    std::function<bool()> AutoShuffle;     // "Baralhar playlist automaticamente ..."
-    std::function<int()> VolumeValue;      // the slider's position, 0..255
-    std::function<void(const NowPlayingTexts&)> ShowNowPlaying;
-    std::function<void()> BeginFade;  // centre and show "Fading...", disable input
-    std::function<void()> EndFade;    // hide it, enable input again
-    std::function<void(bool)> SetTimerEnabled;
-};
 
 // The shuffle's generator: a 32-bit linear congruential generator whose draw
 // below m is the upper half of the 64-bit product of the new seed and m.
@@ -61,13 +33,11 @@ std::uint32_t ShuffleSeed();
 
 // A row's full path: directory cell, separator, file-name cell.
 std::string RowPath(const StringGrid& grid, int row, int dirCol, int nameCol);
-// Every "%h" replaced by the hour in two digits.
-std::string ReplaceHour(std::string text, unsigned hour);
 
 class TPlayback {
   public:
-    TPlayback(PlaybackContext& context, PlayerPort& player);
-    void SetScheduler(TScheduler* scheduler) { scheduler_ = scheduler; }
+    TPlayback(RunState& run, StringGrid& playlist, StringGrid& prgmlist, PlayerPort& player,
+              const AutomationHost& host, TFade& fade);
 
     void PlayFile(const std::string& path);
     void MarkPlaylistRow(unsigned row);
@@ -76,7 +46,6 @@ class TPlayback {
     void PlayNextPlaylistRow();
     void PlayProgrammeRow(unsigned row);
     void ShufflePlaylist();
-    void BASSPlayer1PlayEnd();
 
     // The transport commands; each first fades out what plays.
     void PlayCommand();                      // "Pla&y"
@@ -91,9 +60,12 @@ class TPlayback {
     void KeepLastTrackOffTheTop();
     void FadeIfPlaying();
 
-    PlaybackContext& ctx_;
+    RunState& run_;
+    StringGrid& playlist_;
+    StringGrid& prgmlist_;
     PlayerPort& player_;
-    TScheduler* scheduler_ = nullptr;
+    const AutomationHost& host_;
+    TFade& fade_;
     bool movingOn_ = false;    // MoveOnAfterFailedOpen is running
     bool openFailed_ = false;  // an open failed while it ran
     // The playlist rows tried while it runs, by identity.

@@ -1,55 +1,44 @@
-// The programme scheduler: the start rules of the "Início" cells, the tick
-// that fires time-of-day entries, the count rule between playlist tracks,
-// what follows a programme item's end, and the fade before an interruption.
+// The programme scheduler: the tick that fires time-of-day entries, and what
+// follows the end of a track (the end of the show, a chained entry, a counted
+// entry, or the next playlist row).
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <string>
 
+#include "Fade.h"
 #include "Playback.h"
-
-// "hh:mm:ss" for a number of seconds; the hours take more digits when needed.
-std::string FormatSeconds(std::uint32_t seconds);
-
-// Hours and minutes, optionally seconds, ":"-separated, as milliseconds since
-// midnight; anything that is not a valid time gives 0.
-std::uint32_t ParseTimeOfDay(const std::string& text);
-
-// The cell's time once "%h" is the given hour and every "!" is gone; 0 when
-// the cell holds no ":" or no valid time.
-std::uint32_t EntryTime(const std::string& cell, unsigned hour);
-
-// A whole decimal number, or 0.
-std::int32_t EntryCount(const std::string& cell);
+#include "PlayerPort.h"
+#include "RunState.h"
+#include "StringGrid.h"
 
 class TScheduler {
   public:
-    TScheduler(PlaybackContext& context, PlayerPort& player, TPlayback& playback);
+    TScheduler(RunState& run, const StringGrid& prgmlist, PlayerPort& player,
+               const AutomationHost& host, TPlayback& playback, TFade& fade);
 
     // The tick's programme part: fires the first row whose time lies in the
     // closed window from the previous tick's clock reading to this one's.
     void Tick();
-    void FadeOutAndStop();
+    // The engine's end of a track: everything that decides what plays next.
+    void TrackEnded();
+
+  private:
     // True when it dealt with the end: the show ended, or a chained entry started.
     bool ProgrammeItemEnded();
     // True when a count-rule entry was started.
     bool StartCountedEntry();
-
-    std::uint32_t PlaylistEndCount = 0;
-    bool Fading() const { return fading_; }
-
-  private:
     // Where this tick's window begins, for the reading now and the tick counter.
     std::uint32_t WindowStart(std::uint32_t now, std::uint32_t tickCount) const;
     // The first row due in [from, to], or 0; from > to is a window across midnight.
     unsigned DueRow(std::uint32_t from, std::uint32_t to, std::uint32_t& time) const;
-    void FallToSilence(std::uint32_t startVolume, std::uint32_t fadeTime);
 
-    PlaybackContext& ctx_;
+    RunState& run_;
+    const StringGrid& prgmlist_;
     PlayerPort& player_;
+    const AutomationHost& host_;
     TPlayback& playback_;
-    bool fading_ = false;
+    TFade& fade_;
     // The tick counter at the last tick that looked at the programme list.
     std::optional<std::uint32_t> previousTickCount_;
 };

@@ -61,7 +61,6 @@ void TForm1::FormCreate() {
     setWindowState(windowState() | Qt::WindowMaximized);
     setAcceptDrops(true);
     AppDir = win::ProgramDir();
-    PreviousTick = win::TimeOfDayMs();
 
     playlistCells.SetCell(1, 0, "Nome do Ficheiro");
     playlistCells.SetCell(2, 0, "Directoria");
@@ -105,7 +104,7 @@ void TForm1::readSettings() {
     MarkPlaylistRow(unsigned(Settings->ReadInteger(kVarios, "pln", 1)));
     volume->SetValue(Settings->ReadInteger(kVarios, "volume", 255));
     SetOutputVolume(volume->Value());
-    FadeTime = Settings->ReadInteger(kVarios, "tfade", 1000);
+    Automation->SetFadeTime(Settings->ReadInteger(kVarios, "tfade", 1000));
     repetepl->setChecked(Settings->ReadBool(kVarios, "repetepl", true));
     autobaralhar->setChecked(Settings->ReadBool(kVarios, "autobaralhar", true));
     for (int c = 1; c < playlistCells.ColCount(); ++c)
@@ -315,11 +314,11 @@ void TForm1::Abrir1Click() {
 }
 
 void TForm1::MarkPlaylistRow(unsigned row) {
-    MarkRow(playlistCells, row, CurrentPlaylistRow);
+    Automation->MarkPlaylistRow(row);
 }
 
 void TForm1::MarkProgrammeRow(unsigned row) {
-    MarkRow(prgmlistCells, row, CurrentProgrammeRow);
+    Automation->MarkProgrammeRow(row);
 }
 
 void TForm1::SetOutputVolume(int value) {

@@ -10,10 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "Automation.h"
 #include "GridView.h"
 #include "OpenDialog.h"
-#include "Playback.h"
-#include "Scheduler.h"
 #include "StringGrid.h"
 #include "platform/win/IniFile.h"
 #include "platform/win/Timer.h"
@@ -86,12 +85,6 @@ class TForm1 : public QMainWindow {
     // The engine, from FormCreate on.
     std::unique_ptr<TBASSPlayer> BASSPlayer1;
     TDropTarget DropTarget = TDropTarget::Playlist;
-    unsigned CurrentPlaylistRow = 0;
-    unsigned CurrentProgrammeRow = 0;
-    bool PlayingFromProgramme = false;
-    std::uint32_t PreviousTick = 0;
-    std::uint32_t LastFired = 0;
-    int FadeTime = 1000;
 
     // --- Start-up, settings and shutdown ------------------------------------
     void FormCreate();
@@ -132,7 +125,7 @@ class TForm1 : public QMainWindow {
     void SetOutputVolume(int value);
     // The volume last given to the engine.
     int OutputVolume() const { return outputVolume_; }
-    // Playback control and the scheduler (Unit1Playback.cpp).
+    // Playback control and the scheduler, through the automation (Unit1Playback.cpp).
     void BASSPlayer1PlayEnd();  // the engine's OnPlayEnd
     void BPlayClick();
     void BPararClick();
@@ -142,8 +135,9 @@ class TForm1 : public QMainWindow {
     bool EnginePlaying() const;
     void FadeOutAndStop();
     void ScheduleTick();
-    std::unique_ptr<TPlayback> Playback;
-    std::unique_ptr<TScheduler> Scheduler;
+    // The current rows, the fade time and the rest of the run's state.
+    const RunState& Run() const { return Automation->Run(); }
+    std::unique_ptr<TAutomation> Automation;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -180,7 +174,6 @@ class TForm1 : public QMainWindow {
     void beginFade();
     void endFade();
     std::unique_ptr<PlayerPort> player_;
-    std::unique_ptr<PlaybackContext> playbackContext_;
 
     // Unit1Save.cpp: kav.ini and both lists are written within two seconds
     // of a change, not only at exit, so that a kill or a power cut loses little.

@@ -1,9 +1,9 @@
 // The main window's playback control and programme scheduler: the transport
-// handlers, the tick's programme part and the fade, over TPlayback and
-// TScheduler, which work on the window's grids and state.
+// handlers, the tick's programme part and the fade, over the automation,
+// which works on the window's grids and owns the run's state.
 #include <QLabel>
 
-#include "Scheduler.h"
+#include "StartRules.h"
 #include "Unit1.h"
 #include "engine/BASSPlayer.h"
 #include "platform/win/MessageBox.h"
@@ -52,15 +52,17 @@ class FormPlayer : public PlayerPort {
 
 void TForm1::createPlayback() {
     player_ = std::make_unique<FormPlayer>(*this);
-    playbackContext_ = std::make_unique<PlaybackContext>(PlaybackContext{
-        playlistCells, prgmlistCells, CurrentPlaylistRow, CurrentProgrammeRow, PlayingFromProgramme,
-        PreviousTick, LastFired, FadeTime, [this] { return repetepl->isChecked(); },
-        [this] { return autobaralhar->isChecked(); }, [this] { return volume->Value(); },
-        [this](const NowPlayingTexts& texts) { showNowPlaying(texts); }, [this] { beginFade(); },
-        [this] { endFade(); }, [this](bool on) { Timer1.SetEnabled(on); }});
-    Playback = std::make_unique<TPlayback>(*playbackContext_, *player_);
-    Scheduler = std::make_unique<TScheduler>(*playbackContext_, *player_, *Playback);
-    Playback->SetScheduler(Scheduler.get());
+    Automation = std::make_unique<TAutomation>(
+        playlistCells, prgmlistCells, *player_,
+        AutomationHost{
+            .RepeatPlaylist = [this] { return repetepl->isChecked(); },
+            .AutoShuffle = [this] { return autobaralhar->isChecked(); },
+            .VolumeValue = [this] { return volume->Value(); },
+            .ShowNowPlaying = [this](const NowPlayingTexts& texts) { showNowPlaying(texts); },
+            .BeginFade = [this] { beginFade(); },
+            .EndFade = [this] { endFade(); },
+            .SetTimerEnabled = [this](bool on) { Timer1.SetEnabled(on); },
+        });
 }
 
 // Any other error of playback control or the scheduler is shown without
@@ -98,27 +100,27 @@ void TForm1::endFade() {
 }
 
 void TForm1::BPlayClick() {
-    guarded([this] { Playback->PlayCommand(); });
+    guarded([this] { Automation->PlayCommand(); });
 }
 
 void TForm1::BPararClick() {
-    Playback->StopCommand();
+    Automation->StopCommand();
 }
 
 void TForm1::SpeedButton3Click() {
-    Playback->ShufflePlaylist();
+    Automation->ShufflePlaylist();
 }
 
 void TForm1::playlistDblClick() {
-    guarded([this] { Playback->PlaylistRowCommand(unsigned(playlistCells.Row())); });
+    guarded([this] { Automation->PlaylistRowCommand(unsigned(playlistCells.Row())); });
 }
 
 void TForm1::prgmlistDblClick() {
-    guarded([this] { Playback->ProgrammeRowCommand(unsigned(prgmlistCells.Row())); });
+    guarded([this] { Automation->ProgrammeRowCommand(unsigned(prgmlistCells.Row())); });
 }
 
 void TForm1::BASSPlayer1PlayEnd() {
-    guarded([this] { Playback->BASSPlayer1PlayEnd(); });
+    guarded([this] { Automation->TrackEnded(); });
 }
 
 bool TForm1::EnginePlaying() const {
@@ -126,7 +128,7 @@ bool TForm1::EnginePlaying() const {
 }
 
 void TForm1::FadeOutAndStop() {
-    Scheduler->FadeOutAndStop();
+    Automation->FadeOutAndStop();
 }
 
 // The tick's elapsed time and programme part.
@@ -135,5 +137,5 @@ void TForm1::ScheduleTick() {
         const QString pos = QString::fromStdString(FormatSeconds(player_->PositionMs() / 1000));
         if (Lpos->text() != pos) Lpos->setText(pos);
     }
-    guarded([this] { Scheduler->Tick(); });
+    guarded([this] { Automation->Tick(); });
 }

@@ -6,7 +6,6 @@
 #include <QMenu>
 
 #include "ListFiles.h"
-#include "Markers.h"
 #include "Unit1.h"
 #include "platform/win/AtomicFile.h"
 #include "platform/win/ProgramDir.h"
@@ -64,9 +63,9 @@ std::vector<win::IniValue> TForm1::settingsValues() {
     auto add = [&values](const char* section, std::string key, int value) {
         values.push_back({section, std::move(key), std::to_string(value)});
     };
-    add(kVarios, "pln", int(FindCurrentRow(playlistCells, CurrentPlaylistRow)));
+    add(kVarios, "pln", int(Automation->FindPlaylistRow()));
     add(kVarios, "volume", volume->Value());
-    add(kVarios, "tfade", FadeTime);
+    add(kVarios, "tfade", Run().FadeTime);
     add(kVarios, "repetepl", repetepl->isChecked());
     add(kVarios, "autobaralhar", autobaralhar->isChecked());
     add(kVarios, "compressor", compressor->isChecked());
@@ -142,7 +141,7 @@ void TForm1::keepFile(KeptFile& file, bool ok, const std::string& error) {
 
 // Not during a fade: a write then could make the fall of the volume stutter.
 void TForm1::saveChanges() {
-    if (Scheduler && Scheduler->Fading()) return;
+    if (Automation && Automation->Fading()) return;
     std::string error;
     if (due(keptIni_.checksToSkip)) keepFile(keptIni_, saveSettings(false, &error), error);
     if (due(keptPlaylist_.checksToSkip))

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "app/automation/Playback.h"
+#include "app/automation/Automation.h"
 #include "app/automation/PlayerPort.h"
 #include "app/lists/ListFiles.h"
 #include "app/window/GridView.h"
@@ -82,25 +82,6 @@ std::unique_ptr<TBASSPlayer> NullOutputEngine(const std::string& binDir) {
 struct Window {
     StringGrid playlist{{25, 403, 342}};
     StringGrid prgmlist{{25, 68, 163, 249}};
-    unsigned currentPlaylistRow = 0, currentProgrammeRow = 0;
-    bool playingFromProgramme = false;
-    std::uint32_t previousTick = 0, lastFired = 0;
-    int fadeTime = 0;
-    PlaybackContext context{playlist,
-                            prgmlist,
-                            currentPlaylistRow,
-                            currentProgrammeRow,
-                            playingFromProgramme,
-                            previousTick,
-                            lastFired,
-                            fadeTime,
-                            [] { return true; },
-                            [] { return true; },
-                            [] { return 255; },
-                            {},
-                            {},
-                            {},
-                            {}};
     TStringGridView view{playlist};
 
     Window() {
@@ -148,15 +129,19 @@ void TrackChanges(TBASSPlayer& engine, const fs::path& tone) {
         Window w;
         FillRows(w.playlist, tone, rows);
         w.playlist.SetCell(2, 3, longDir);
-        TPlayback playback(w.context, port);
-        playback.MarkPlaylistRow(1);
+        TAutomation automation(w.playlist, w.prgmlist, port,
+                               AutomationHost{.RepeatPlaylist = [] { return true; },
+                                              .AutoShuffle = [] { return true; },
+                                              .VolumeValue = [] { return 255; }});
+        automation.SetFadeTime(0);
+        automation.MarkPlaylistRow(1);
         Settle();
         for (const char* what : {"ordinary row", "past the 1 MB line"}) {
             Stopwatch change;
-            playback.PlayNextPlaylistRow();
+            automation.TrackEnded();
             Settle();
             std::printf("track change, %6d rows, %-18s %s, now row %u\n", rows, what,
-                        change.Text().c_str(), w.currentPlaylistRow);
+                        change.Text().c_str(), automation.Run().CurrentPlaylistRow);
         }
         engine.StopPlayback();
     }

@@ -128,12 +128,12 @@ TEST_F(UnattendedTest, AFailedOpenIsShownWithoutWaitingAndTheNextFilePlays) {
             Start({Tone("short.wav", 0.3), bad, Tone("one.wav", 5), bad, Tone("two.wav", 5)});
         WaitingBoxWatch watch;
         f.BPlayClick();
-        EXPECT_TRUE(PumpUntil([&] { return f.CurrentPlaylistRow == 3 && Playing(); }, 8s));
+        EXPECT_TRUE(PumpUntil([&] { return f.Run().CurrentPlaylistRow == 3 && Playing(); }, 8s));
         const int shown = CountContaining(OpenBoxes(), item.boxText);
         EXPECT_TRUE(shown == 1 || (shown == 0 && item.maySkipSilently)) << shown;
         f.BPlayClick();  // the same bad item again, while its box is open
         EXPECT_TRUE(Playing());
-        EXPECT_EQ(f.CurrentPlaylistRow, 5u);
+        EXPECT_EQ(f.Run().CurrentPlaylistRow, 5u);
         EXPECT_EQ(CountContaining(OpenBoxes(), item.boxText), shown);
         EXPECT_TRUE(watch.waited.empty()) << watch.waited.front();
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -154,14 +154,14 @@ TEST_F(UnattendedTest, AFailedTimeEntryLetsThePlaylistResumeAndTheNextEntryStill
     clock.SetTimeOfDay(12 * 3'600'000u + 6000);
     f.Timer1Timer();
     EXPECT_TRUE(Playing());
-    EXPECT_FALSE(f.PlayingFromProgramme);
-    EXPECT_EQ(f.CurrentPlaylistRow, 1u);
+    EXPECT_FALSE(f.Run().PlayingFromProgramme);
+    EXPECT_EQ(f.Run().CurrentPlaylistRow, 1u);
 
     clock.SetTimeOfDay(12 * 3'600'000u + 11000);
     f.Timer1Timer();
     EXPECT_TRUE(Playing());
-    EXPECT_TRUE(f.PlayingFromProgramme);
-    EXPECT_EQ(f.CurrentProgrammeRow, 2u);
+    EXPECT_TRUE(f.Run().PlayingFromProgramme);
+    EXPECT_EQ(f.Run().CurrentProgrammeRow, 2u);
     EXPECT_TRUE(watch.waited.empty()) << watch.waited.front();
 }
 

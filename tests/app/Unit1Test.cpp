@@ -101,8 +101,8 @@ TEST_F(Form1Test, WithoutKavIniTheDefaultsApplyAndEveryKeyIsWrittenAtExit) {
     EXPECT_TRUE(f.autobaralhar->isChecked());
     EXPECT_EQ(f.volume->Value(), 255);
     EXPECT_EQ(f.OutputVolume(), 255);
-    EXPECT_EQ(f.FadeTime, 1000);
-    EXPECT_EQ(f.CurrentPlaylistRow, 1u);
+    EXPECT_EQ(f.Run().FadeTime, 1000);
+    EXPECT_EQ(f.Run().CurrentPlaylistRow, 1u);
     EXPECT_EQ(f.playlistCells.Cell(0, 1), kRowMarker);
     EXPECT_EQ(f.playlist->horizontalHeader()->sectionSize(0), 403);
     EXPECT_EQ(f.prgmlist->horizontalHeader()->sectionSize(2), 249);
@@ -137,11 +137,11 @@ TEST_F(Form1Test, EveryKeyIsReadAndWrittenBackKeepingOtherLines) {
     EXPECT_TRUE(f.compressor->isChecked());
     EXPECT_FALSE(f.repetepl->isChecked());
     EXPECT_FALSE(f.autobaralhar->isChecked());
-    EXPECT_EQ(f.CurrentPlaylistRow, 2u);
+    EXPECT_EQ(f.Run().CurrentPlaylistRow, 2u);
     EXPECT_EQ(f.playlistCells.Cell(0, 2), kRowMarker);
     EXPECT_EQ(f.volume->Value(), 77);
     EXPECT_EQ(f.OutputVolume(), 77);
-    EXPECT_EQ(f.FadeTime, 2500);
+    EXPECT_EQ(f.Run().FadeTime, 2500);
     EXPECT_EQ(f.playlist->horizontalHeader()->sectionSize(0), 100);
     EXPECT_EQ(f.playlist->horizontalHeader()->sectionSize(1), 120);
     EXPECT_EQ(f.prgmlist->horizontalHeader()->sectionSize(0), 50);
@@ -342,7 +342,7 @@ TEST_F(Form1Test, CountersShowTheNumberOfRows) {
     f.SpeedButton5->click();  // "&Limpar"
     f.Timer1Timer();
     EXPECT_EQ(f.Ltotpl->text(), "1");
-    EXPECT_EQ(f.CurrentPlaylistRow, 1u);
+    EXPECT_EQ(f.Run().CurrentPlaylistRow, 1u);
 }
 
 TEST_F(Form1Test, ControlsAndMenusCarryTheirCaptions) {
@@ -527,7 +527,7 @@ TEST_F(Form1Test, ChangesReachTheDiskSoonAndOnlyWhatChangedIsWritten) {
         {"option", [&] { f.repetepl->trigger(); }, iniSays("varios", "repetepl", "0")},
         {"width", [&] { f.playlist->horizontalHeader()->resizeSection(1, 222); },
          iniSays("tamanhos", "plc2", "222")},
-        {"fade", [&] { f.FadeTime = 2500; }, iniSays("varios", "tfade", "2500")},
+        {"fade", [&] { f.Automation->SetFadeTime(2500); }, iniSays("varios", "tfade", "2500")},
     };
     for (const Step& step : steps) {
         step.change();

@@ -130,15 +130,24 @@ void AutomationTest::SetUp() {
     engine->StopPlayback();
     engine->SetOutputVolume(255);
     port = std::make_unique<RecordingPort>(*engine);
-    playback = std::make_unique<TPlayback>(context, *port);
-    scheduler = std::make_unique<TScheduler>(context, *port, *playback);
-    playback->SetScheduler(scheduler.get());
-    engine->OnPlayEnd = [this](TBASSPlayer*) { playback->BASSPlayer1PlayEnd(); };
+    automation = std::make_unique<TAutomation>(
+        playlist, prgmlist, *port,
+        AutomationHost{.RepeatPlaylist = [this] { return repeat; },
+                       .AutoShuffle = [this] { return autoShuffle; },
+                       .VolumeValue = [this] { return volumeValue; },
+                       .ShowNowPlaying = [this](const NowPlayingTexts& t) { shown = t; },
+                       .BeginFade = [this] { ++fadesBegun; },
+                       .EndFade = [this] { ++fadesEnded; },
+                       .SetTimerEnabled =
+                           [this](bool on) {
+                               timerEnabled = on;
+                               timerSwitches.push_back(on);
+                           }});
+    engine->OnPlayEnd = [this](TBASSPlayer*) { automation->TrackEnded(); };
 }
 
 void AutomationTest::TearDown() {
-    scheduler.reset();
-    playback.reset();
+    automation.reset();
     port.reset();
     engine->OnPlayEnd = nullptr;
     engine->StopPlayback();
@@ -158,7 +167,7 @@ void AutomationTest::AddEntry(const std::string& start, const std::string& path)
 
 void AutomationTest::TickAt(std::uint32_t timeOfDay) {
     clock.SetTimeOfDay(timeOfDay);
-    scheduler->Tick();
+    automation->Tick();
 }
 
 std::string AutomationTest::LastStarted() const {
@@ -172,7 +181,7 @@ std::vector<std::string> AutomationTest::RunFor(std::uint32_t ms) {
         clock.Advance(100);
         const std::uint32_t now = clock.TimeOfDayMs();
         const size_t before = port->started.size();
-        scheduler->Tick();
+        automation->Tick();
         if (port->started.size() > before)
             fired.push_back(FormatSeconds(now / 1000) + " " + port->started.back());
     }

@@ -1,5 +1,5 @@
 // Playback control and the scheduler on the real engine (null output), with
-// the clock replaced: the grids and the window's state are plain fields here.
+// the clock replaced: the grids and the window's controls are plain fields here.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/automation/Playback.h"
+#include "app/automation/Automation.h"
 #include "app/automation/PlayerPort.h"
-#include "app/automation/Scheduler.h"
+#include "app/automation/StartRules.h"
 #include "engine/BASSPlayer.h"
 #include "platform/win/Clock.h"
 #include "tests/support/PumpUntil.h"
@@ -75,36 +75,14 @@ class AutomationTest : public testing::Test {
 
     StringGrid playlist{{25, 403, 342}};
     StringGrid prgmlist{{25, 68, 163, 249}};
-    unsigned currentPlaylistRow = 0, currentProgrammeRow = 0;
-    bool playingFromProgramme = false;
-    std::uint32_t previousTick = At(12, 0), lastFired = 0;
-    int fadeTime = 1000;
     bool repeat = true, autoShuffle = false;
     int volumeValue = 255;
     NowPlayingTexts shown;
-    PlaybackContext context{playlist,
-                            prgmlist,
-                            currentPlaylistRow,
-                            currentProgrammeRow,
-                            playingFromProgramme,
-                            previousTick,
-                            lastFired,
-                            fadeTime,
-                            [this] { return repeat; },
-                            [this] { return autoShuffle; },
-                            [this] { return volumeValue; },
-                            [this](const NowPlayingTexts& t) { shown = t; },
-                            [this] { ++fadesBegun; },
-                            [this] { ++fadesEnded; },
-                            [this](bool on) {
-                                timerEnabled = on;
-                                timerSwitches.push_back(on);
-                            }};
 
     TBASSPlayer* engine = nullptr;  // shared by every test
     std::unique_ptr<RecordingPort> port;
-    std::unique_ptr<TPlayback> playback;
-    std::unique_ptr<TScheduler> scheduler;
+    std::unique_ptr<TAutomation> automation;
+    RunState& run() { return automation->Run(); }
 };
 
 }  // namespace schedtest

@@ -16,13 +16,13 @@ class TimeRulesTest : public AutomationTest {};
 
 TEST_F(TimeRulesTest, TheWindowIsClosedAndItsBorderFiresOnlyOnce) {
     AddEntry("12:00:10", Tone("p1.wav"));
-    previousTick = At(12, 0, 9, 950);
+    run().PreviousTick = At(12, 0, 9, 950);
     TickAt(At(12, 0, 9, 999));
     EXPECT_TRUE(port->started.empty());
     TickAt(At(12, 0, 10, 0));  // the upper end of the window
     EXPECT_EQ(port->started, Strings{"p1.wav"});
-    EXPECT_EQ(lastFired, At(12, 0, 10));
-    EXPECT_TRUE(playingFromProgramme);
+    EXPECT_EQ(run().LastFired, At(12, 0, 10));
+    EXPECT_TRUE(run().PlayingFromProgramme);
     EXPECT_EQ(prgmlist.Cell(0, 1), kRowMarker);
     // The next window begins on the same time: LastFired keeps it from firing again.
     TickAt(At(12, 0, 10, 100));
@@ -31,24 +31,24 @@ TEST_F(TimeRulesTest, TheWindowIsClosedAndItsBorderFiresOnlyOnce) {
 
 TEST_F(TimeRulesTest, TheLowerEndOfTheWindowFiresToo) {
     AddEntry("12:00:10", Tone("p1.wav"));
-    previousTick = At(12, 0, 10);
+    run().PreviousTick = At(12, 0, 10);
     TickAt(At(12, 0, 10, 100));
     EXPECT_EQ(port->started, Strings{"p1.wav"});
 }
 
 TEST_F(TimeRulesTest, AClockThatHasNotMovedEndsTheTick) {
     AddEntry("12:00:10", Tone("p1.wav"));
-    previousTick = At(12, 0, 10);
+    run().PreviousTick = At(12, 0, 10);
     TickAt(At(12, 0, 10));
     EXPECT_TRUE(port->started.empty());
-    EXPECT_EQ(lastFired, 0u);
+    EXPECT_EQ(run().LastFired, 0u);
 }
 
 TEST_F(TimeRulesTest, NoTimeNoNumberAndMidnightNeverStartByThemselves) {
     for (const char* start : {"--:--:--", "", "noticias", "00:00:00", "0:00", "...", "%H:00:00"})
         AddEntry(start, Tone("p1.wav"));
     clock.SetTimeOfDay(At(23, 0));
-    previousTick = At(23, 0);
+    run().PreviousTick = At(23, 0);
     EXPECT_EQ(RunFor(2 * 3600 * 1000), Strings{});
 }
 
@@ -60,7 +60,7 @@ TEST_F(TimeRulesTest, AnEntryThatPassedBeforeTheStartDoesNotFire) {
 
 TEST_F(TimeRulesTest, TheSameTimeDoesNotFireTwiceInARowAcrossDays) {
     AddEntry("12:00:00", Tone("p1.wav"));
-    previousTick = At(11, 59, 59, 900);
+    run().PreviousTick = At(11, 59, 59, 900);
     clock.SetTimeOfDay(At(11, 59, 59, 900));
     // Two whole days: noon of the second day is blocked by LastFired.
     EXPECT_EQ(RunFor(2 * 86400 * 1000), Strings{"12:00:00 p1.wav"});
@@ -73,10 +73,10 @@ TEST_F(TimeRulesTest, TheTickThatPassesMidnightHasAnEmptyWindow) {
     AddEntry("23:59:59", Tone("p1.wav"));
     AddEntry("0:00:01", Tone("p2.wav"));
     AddEntry("0:00:03", Tone("p3.wav"));
-    previousTick = At(23, 59, 58, 500);
+    run().PreviousTick = At(23, 59, 58, 500);
     TickAt(At(0, 0, 1, 500));  // a late tick across midnight
     EXPECT_TRUE(port->started.empty());
-    EXPECT_EQ(previousTick, At(0, 0, 1, 500));
+    EXPECT_EQ(run().PreviousTick, At(0, 0, 1, 500));
     // The windows after it work again; the entries inside the empty one are gone.
     EXPECT_EQ(RunFor(3000), Strings{"00:00:03 p3.wav"});
 }
@@ -85,7 +85,7 @@ TEST_F(TimeRulesTest, AnHourlyEntryFiresEveryHour) {
     AddEntry("%h:30:00", Tone("p1.wav"));
     EXPECT_EQ(RunFor(3 * 3600 * 1000),
               (Strings{"12:30:00 p1.wav", "13:30:00 p1.wav", "14:30:00 p1.wav"}));
-    EXPECT_EQ(lastFired, At(14, 30));
+    EXPECT_EQ(run().LastFired, At(14, 30));
 }
 
 TEST_F(TimeRulesTest, TheHourIsPutIntoTheProgrammePath) {
@@ -93,7 +93,7 @@ TEST_F(TimeRulesTest, TheHourIsPutIntoTheProgrammePath) {
     Tone("noticias15.wav", 0.4, 880);
     AddEntry("%h:00:00", at14.substr(0, at14.size() - 6) + "%h.wav");
     clock.SetTimeOfDay(At(13, 59, 59));
-    previousTick = At(13, 59, 59);
+    run().PreviousTick = At(13, 59, 59);
     EXPECT_EQ(RunFor(3600 * 1000 + 2000),
               (Strings{"14:00:00 noticias14.wav", "15:00:00 noticias15.wav"}));
 }
@@ -124,7 +124,7 @@ class ProgrammeEndTest : public AutomationTest {
     void SetUp() override {
         AutomationTest::SetUp();
         for (const char* name : {"a.wav", "b.wav", "c.wav"}) AddTrack(Tone(name, 5));
-        playback->MarkPlaylistRow(0);
+        automation->MarkPlaylistRow(0);
     }
     // Waits, in real time, for the engine's end of what plays now.
     bool WaitForEnd(size_t startedBefore) {
@@ -134,13 +134,13 @@ class ProgrammeEndTest : public AutomationTest {
 
 TEST_F(ProgrammeEndTest, AFiredEntryFadesTheTrackAndThePlaylistGoesOnAfterIt) {
     AddEntry("12:00:05", Tone("p1.wav", 0.3));
-    playback->PlayCommand();
+    automation->PlayCommand();
     EXPECT_EQ(LastStarted(), "a.wav");
     EXPECT_EQ(RunFor(6000), Strings{"12:00:05 p1.wav"});
     EXPECT_EQ(fadesBegun, 1);
     ASSERT_TRUE(WaitForEnd(2));
     EXPECT_EQ(port->started, (Strings{"a.wav", "p1.wav", "b.wav"}));
-    EXPECT_FALSE(playingFromProgramme);
+    EXPECT_FALSE(run().PlayingFromProgramme);
     EXPECT_EQ(playlist.Cell(0, 2), kRowMarker);
 }
 
@@ -149,7 +149,7 @@ TEST_F(ProgrammeEndTest, ChainedEntriesPlayInTurnAndAnExclamationMarkEndsTheShow
     AddEntry("...", Tone("p2.wav", 0.3));
     AddEntry("...!", Tone("p3.wav", 0.3));
     AddEntry("...", Tone("p4.wav", 0.3));
-    playback->PlayCommand();
+    automation->PlayCommand();
     RunFor(6000);
     for (size_t n = 2; n < 4; ++n) ASSERT_TRUE(WaitForEnd(n));
     ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }));
@@ -172,37 +172,38 @@ TEST_F(ProgrammeEndTest, TerminadoStopsTheTimerAndTheNextTickCatchesUp) {
         clock.SetTimeOfDay(At(12, 1, 0));  // the operator answers a minute later
     };
     EXPECT_EQ(RunFor(5000), Strings{"12:00:05 p1.wav"});
-    const std::uint32_t lastTick = previousTick;
+    const std::uint32_t lastTick = run().PreviousTick;
     ASSERT_TRUE(PumpUntil([&] { return !boxes.empty(); }));
     EXPECT_FALSE(timerWhileBoxUp);
     EXPECT_EQ(timerSwitches, (std::vector<bool>{false, true}));
     EXPECT_EQ(port->started.size(), 1u);
     // The first tick after OK reaches back to the last one before the box.
-    EXPECT_EQ(previousTick, lastTick);
+    EXPECT_EQ(run().PreviousTick, lastTick);
     TickAt(At(12, 1, 0, 100));
     EXPECT_EQ(LastStarted(), "p2.wav");
     EXPECT_EQ(RunFor(60000), Strings{});
 }
 
 TEST_F(ProgrammeEndTest, CountEntriesSlotInAfterEveryNthTrackAndTheUpperWins) {
-    playback->ShufflePlaylist();  // any order: only the count matters
+    automation->ShufflePlaylist();  // any order: only the count matters
     for (int i = 4; i <= 8; ++i) AddTrack(Tone("t" + std::to_string(i) + ".wav", 5));
     AddEntry("3", Tone("p1.wav", 5));
     AddEntry("2", Tone("p2.wav", 5));
     AddEntry("-1", Tone("p3.wav", 5));
     AddEntry("0", Tone("p4.wav", 5));
-    playback->PlayCommand();
+    automation->PlayCommand();
     std::vector<std::string> programme;
     unsigned tracks = 0;
     while (tracks < 7) {
-        const bool fromProgramme = playingFromProgramme;
-        playback->BASSPlayer1PlayEnd();  // what plays ends
+        const bool fromProgramme = run().PlayingFromProgramme;
+        automation->TrackEnded();  // what plays ends
         if (!fromProgramme) ++tracks;
-        if (playingFromProgramme)
-            programme.push_back(std::to_string(tracks) + ":" + std::to_string(currentProgrammeRow));
+        if (run().PlayingFromProgramme)
+            programme.push_back(std::to_string(tracks) + ":" +
+                                std::to_string(run().CurrentProgrammeRow));
     }
     EXPECT_EQ(programme, (Strings{"2:2", "3:1", "4:2", "6:1"}));
-    EXPECT_EQ(scheduler->PlaylistEndCount, 7u);
+    EXPECT_EQ(run().PlaylistEndCount, 7u);
     EXPECT_EQ(port->started.size(), 1u + 7u + 4u);
 }
 
@@ -220,17 +221,17 @@ class AdvanceTest : public AutomationTest {
 
 TEST_F(AdvanceTest, PlayStartsTheTrackAfterTheMarkedOneAndStopKeepsTheMarker) {
     AddTracks({"a.wav", "b.wav", "c.wav"});
-    playback->MarkPlaylistRow(1);
-    playback->PlayCommand();
+    automation->MarkPlaylistRow(1);
+    automation->PlayCommand();
     EXPECT_EQ(port->started, Strings{"b.wav"});
-    EXPECT_EQ(currentPlaylistRow, 2u);
+    EXPECT_EQ(run().CurrentPlaylistRow, 2u);
     EXPECT_EQ(shown.params, "44100 Hz, 705 kbps, estéreo");
     EXPECT_EQ(shown.duration, "00:00:05");
-    playback->StopCommand();
+    automation->StopCommand();
     EXPECT_FALSE(port->Playing());
     EXPECT_EQ(fadesBegun, 1);
     EXPECT_EQ(playlist.Cell(0, 2), kRowMarker);
-    playback->PlayCommand();  // moves on, no fade: nothing plays
+    automation->PlayCommand();  // moves on, no fade: nothing plays
     EXPECT_EQ(port->started, (Strings{"b.wav", "c.wav"}));
     EXPECT_EQ(fadesBegun, 1);
 }
@@ -238,10 +239,10 @@ TEST_F(AdvanceTest, PlayStartsTheTrackAfterTheMarkedOneAndStopKeepsTheMarker) {
 TEST_F(AdvanceTest, PlayDuringAProgrammeItemResumesAfterThePlaylistsCurrentRow) {
     AddTracks({"a.wav", "b.wav", "c.wav"});
     AddEntry("--:--:--", Tone("p1.wav", 5));
-    playback->PlaylistRowCommand(1);
-    playback->ProgrammeRowCommand(1);  // by hand, though it has no time
-    EXPECT_TRUE(playingFromProgramme);
-    playback->PlayCommand();
+    automation->PlaylistRowCommand(1);
+    automation->ProgrammeRowCommand(1);  // by hand, though it has no time
+    EXPECT_TRUE(run().PlayingFromProgramme);
+    automation->PlayCommand();
     EXPECT_EQ(port->started, (Strings{"a.wav", "p1.wav", "b.wav"}));
     EXPECT_EQ(fadesBegun, 2);
 }
@@ -249,43 +250,43 @@ TEST_F(AdvanceTest, PlayDuringAProgrammeItemResumesAfterThePlaylistsCurrentRow) 
 TEST_F(AdvanceTest, AtTheEndWithoutRepeatNothingPlaysAndTheMarkerStays) {
     AddTracks({"a.wav", "b.wav"});
     repeat = false;
-    playback->PlaylistRowCommand(2);
-    playback->BASSPlayer1PlayEnd();
+    automation->PlaylistRowCommand(2);
+    automation->TrackEnded();
     EXPECT_EQ(port->started, Strings{"b.wav"});
     EXPECT_EQ(playlist.Cell(0, 2), kRowMarker);
-    playback->PlayCommand();
+    automation->PlayCommand();
     EXPECT_EQ(port->started.size(), 1u);
-    playback->PlaylistRowCommand(1);  // a double click starts again from there
+    automation->PlaylistRowCommand(1);  // a double click starts again from there
     EXPECT_EQ(LastStarted(), "a.wav");
 }
 
 TEST_F(AdvanceTest, AtTheEndTheListRepeatsAndIsReshuffledFirst) {
     AddTracks({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"});
     autoShuffle = true;
-    playback->MarkPlaylistRow(5);
+    automation->MarkPlaylistRow(5);
     clock.SetPerformanceCounter(12345);  // the shuffle's seed
-    playback->PlayCommand();
+    automation->PlayCommand();
     EXPECT_EQ(Order(), "bcaed");  // the order that seed gives
     EXPECT_EQ(port->started, Strings{"b.wav"});
     EXPECT_EQ(playlist.Cell(0, 1), kRowMarker);
     for (int r = 2; r <= 5; ++r) EXPECT_EQ(playlist.Cell(0, r), "");
 
     autoShuffle = false;
-    playback->PlaylistRowCommand(5);
-    playback->PlayCommand();
+    automation->PlaylistRowCommand(5);
+    automation->PlayCommand();
     EXPECT_EQ(Order(), "bcaed");
     EXPECT_EQ(LastStarted(), "b.wav");
 }
 
 TEST_F(AdvanceTest, ShuffleKeepsWhatPlaysAndPlayGoesOnAfterTheMarkedTrack) {
     AddTracks({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"});
-    playback->PlaylistRowCommand(1);  // "a"
+    automation->PlaylistRowCommand(1);  // "a"
     clock.SetPerformanceCounter(12345);
-    playback->ShufflePlaylist();  // b c a e d: "a" moves to row 3
+    automation->ShufflePlaylist();  // b c a e d: "a" moves to row 3
     EXPECT_EQ(Order(), "bcaed");
     EXPECT_TRUE(port->Playing());
     EXPECT_EQ(port->started.size(), 1u);
-    playback->PlayCommand();
+    automation->PlayCommand();
     EXPECT_EQ(LastStarted(), "e.wav");
 }
 
@@ -293,15 +294,15 @@ TEST_F(AdvanceTest, AFileThatCannotBeOpenedIsSkipped) {
     AddTrack(Tone("a.wav", 5));
     AddTrack(Missing("b.wav"));
     AddTrack(Tone("c.wav", 5));
-    playback->MarkPlaylistRow(1);
-    playback->PlayCommand();
+    automation->MarkPlaylistRow(1);
+    automation->PlayCommand();
     EXPECT_EQ(port->opened, (Strings{"missing-b.wav", "c.wav"}));
-    EXPECT_EQ(currentPlaylistRow, 3u);
+    EXPECT_EQ(run().CurrentPlaylistRow, 3u);
     // A programme item that cannot be opened hands back to the playlist.
     AddEntry("12:00:01", Missing("p1.wav"));
     RunFor(2000);
     EXPECT_EQ(port->opened, (Strings{"missing-b.wav", "c.wav", "missing-p1.wav", "a.wav"}));
-    EXPECT_FALSE(playingFromProgramme);
+    EXPECT_FALSE(run().PlayingFromProgramme);
     EXPECT_TRUE(port->Playing());
 }
 
@@ -318,8 +319,8 @@ TEST_F(AdvanceTest, AnUnplayablePlaylistStopsOnceEveryRowWasTried) {
     for (std::uint32_t round = 0; round < 24; ++round) {
         clock.SetPerformanceCounter(RoundSeed(round));
         port->opened.clear();
-        playback->MarkPlaylistRow(round % 4 + 1);
-        playback->PlayCommand();
+        automation->MarkPlaylistRow(round % 4 + 1);
+        automation->PlayCommand();
         EXPECT_EQ(std::set<std::string>(port->opened.begin(), port->opened.end()), all)
             << "round " << round;
         EXPECT_LE(port->opened.size(), 2 * all.size()) << "round " << round;
@@ -330,7 +331,7 @@ TEST_F(AdvanceTest, AnUnplayablePlaylistStopsOnceEveryRowWasTried) {
     for (std::uint32_t round = 0; round < 8; ++round) {
         clock.SetPerformanceCounter(RoundSeed(round));
         port->opened.clear();
-        playback->ProgrammeRowCommand(1);
+        automation->ProgrammeRowCommand(1);
         ASSERT_FALSE(port->opened.empty());
         EXPECT_EQ(port->opened.front(), "missing-p1.wav");
         EXPECT_EQ(std::set<std::string>(port->opened.begin() + 1, port->opened.end()), all)
@@ -348,7 +349,7 @@ TEST_F(AdvanceTest, AGoodTrackAmongMissingOnesPlaysOnWhateverTheReshuffles) {
     AddTrack(Missing("m2.wav"));
     AddTrack(Missing("m3.wav"));
     autoShuffle = true;
-    playback->PlaylistRowCommand(2);
+    automation->PlaylistRowCommand(2);
     ASSERT_EQ(LastStarted(), "good.wav");
     for (std::uint32_t round = 0; round < 16; ++round) {
         clock.SetPerformanceCounter(RoundSeed(round));
@@ -373,8 +374,8 @@ TEST_F(AdvanceTest, AReshuffleNeverStartsWithTheTrackThatJustEnded) {
         for (int r = 1; r <= copy.DataRows(); ++r) shuffled += copy.Cell(1, r)[0];
     } while (shuffled[0] != 'e');
     clock.SetPerformanceCounter(seed);
-    playback->MarkPlaylistRow(5);
-    playback->PlayCommand();
+    automation->MarkPlaylistRow(5);
+    automation->PlayCommand();
     std::swap(shuffled[0], shuffled[1]);
     EXPECT_EQ(Order(), shuffled);
     EXPECT_EQ(port->started, Strings{std::string(1, shuffled[0]) + ".wav"});
@@ -384,20 +385,20 @@ TEST_F(AdvanceTest, AReshuffleNeverStartsWithTheTrackThatJustEnded) {
     // A list of one row plays it again: there is no other.
     ClearGrid(playlist);
     AddTrack(Tone("a.wav", 5));
-    playback->MarkPlaylistRow(1);
-    playback->PlayCommand();
+    automation->MarkPlaylistRow(1);
+    automation->PlayCommand();
     EXPECT_EQ(LastStarted(), "a.wav");
     EXPECT_EQ(port->started.size(), 2u);
 }
 
 TEST_F(AdvanceTest, AnEmptyPlaylistTriesItsOneEmptyRowOnce) {
     repeat = true;
-    playback->PlayCommand();
+    automation->PlayCommand();
     EXPECT_EQ(port->opened, Strings{""});
     EXPECT_FALSE(port->Playing());
     repeat = false;
     port->opened.clear();
-    playback->PlayCommand();  // the marker is on row 1: beyond the end, nothing
+    automation->PlayCommand();  // the marker is on row 1: beyond the end, nothing
     EXPECT_TRUE(port->opened.empty());
 }
 
@@ -411,10 +412,10 @@ TEST_F(AdvanceTest, AnOggFileThatCannotBeReadIsSkippedLikeAnyUnplayableFile) {
     AddTrack(Tone("a.wav", 5));
     AddTrack(Missing("c.wav"));
     AddTrack(Tone("d.wav", 5));
-    EXPECT_NO_THROW(playback->PlaylistRowCommand(1));
+    EXPECT_NO_THROW(automation->PlaylistRowCommand(1));
     EXPECT_EQ(port->opened, (Strings{"missing-b.wav", "missing-gone.ogg", "a.wav"}));
     EXPECT_EQ(LastStarted(), "a.wav");
-    playback->PlayCommand();
+    automation->PlayCommand();
     EXPECT_EQ(port->opened.back(), "d.wav");
     EXPECT_EQ(LastStarted(), "d.wav");
 }

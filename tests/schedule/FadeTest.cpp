@@ -12,7 +12,7 @@ class FadeTest : public AutomationTest {
     void SetUp() override {
         AutomationTest::SetUp();
         AddTrack(Tone("long.wav", 5));
-        playback->PlaylistRowCommand(1);
+        automation->PlaylistRowCommand(1);
         ASSERT_TRUE(port->Playing());
         port->log.clear();
         port->volumes.clear();
@@ -28,7 +28,7 @@ TEST_F(FadeTest, FallsOneUnitAtATimeThenStopsAndRestoresTheSliderVolume) {
     std::vector<std::uint32_t> engineVolumes;
     clock.SetSleepHook([&](std::uint32_t) { engineVolumes.push_back(engine->Volume()); });
     const std::uint32_t tick = clock.TickCount();
-    scheduler->FadeOutAndStop();
+    automation->FadeOutAndStop();
     Strings expected = Fall(255, 1);
     expected.push_back("stop");
     expected.push_back("volume 255");
@@ -50,7 +50,7 @@ TEST_F(FadeTest, StartsFromTheSliderNotFromTheEnginesVolume) {
     port->SetOutputVolume(255);
     port->log.clear();
     volumeValue = 100;
-    scheduler->FadeOutAndStop();
+    automation->FadeOutAndStop();
     Strings expected = Fall(100, 1);
     expected.push_back("stop");
     expected.push_back("volume 100");
@@ -60,7 +60,7 @@ TEST_F(FadeTest, StartsFromTheSliderNotFromTheEnginesVolume) {
 TEST_F(FadeTest, ATickCounterThatRunsPastTheEndNeverMakesItLouder) {
     // Coarse sleeps: the last reading lies well beyond the fade time.
     clock.SetSleepHook([&](std::uint32_t) { clock.Advance(29); });
-    scheduler->FadeOutAndStop();
+    automation->FadeOutAndStop();
     ASSERT_GE(port->volumes.size(), 3u);
     ASSERT_EQ(port->log.end()[-2], "stop");
     for (size_t i = 1; i + 1 < port->volumes.size(); ++i) {
@@ -72,11 +72,11 @@ TEST_F(FadeTest, ATickCounterThatRunsPastTheEndNeverMakesItLouder) {
 
 TEST_F(FadeTest, AFadeTimeOfZeroOrBelowStopsAtOnce) {
     for (int time : {0, -5}) {
-        if (!port->Playing()) playback->PlaylistRowCommand(1);
+        if (!port->Playing()) automation->PlaylistRowCommand(1);
         port->log.clear();
-        fadeTime = time;
+        run().FadeTime = time;
         const std::uint32_t tick = clock.TickCount();
-        scheduler->FadeOutAndStop();
+        automation->FadeOutAndStop();
         EXPECT_EQ(port->log, (Strings{"stop", "volume 255"})) << time;
         EXPECT_EQ(clock.TickCount(), tick) << time;
         EXPECT_FALSE(port->Playing());
@@ -90,7 +90,7 @@ TEST_F(FadeTest, AnEntryDueDuringAFadeFiresRightAfterIt) {
     size_t startedInFades = 0;
     clock.SetSleepHook([&](std::uint32_t) {
         const size_t before = port->started.size();
-        if (clock.TimeOfDayMs() % 100 == 0) scheduler->Tick();
+        if (clock.TimeOfDayMs() % 100 == 0) automation->Tick();
         startedInFades += port->started.size() - before;
     });
     TickAt(At(12, 0, 5));  // fades long.wav out (to 12:00:06.1), then p1
@@ -102,13 +102,13 @@ TEST_F(FadeTest, AnEntryDueDuringAFadeFiresRightAfterIt) {
 }
 
 TEST_F(FadeTest, StopFadesAndTouchesNothingElse) {
-    const unsigned row = currentPlaylistRow;
-    playback->StopCommand();
+    const unsigned row = run().CurrentPlaylistRow;
+    automation->StopCommand();
     EXPECT_FALSE(port->Playing());
-    EXPECT_EQ(currentPlaylistRow, row);
+    EXPECT_EQ(run().CurrentPlaylistRow, row);
     EXPECT_EQ(port->started, Strings{"long.wav"});
     EXPECT_EQ(fadesBegun, 1);
-    playback->StopCommand();  // nothing plays: no fade
+    automation->StopCommand();  // nothing plays: no fade
     EXPECT_EQ(fadesBegun, 1);
 }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/automation/Playback.h"
-#include "app/automation/Scheduler.h"
+#include "app/automation/StartRules.h"
 
 namespace {
 

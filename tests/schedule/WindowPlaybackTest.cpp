@@ -146,10 +146,10 @@ TEST_F(WindowPlaybackTest, DoubleClickAndEnterPlayTheSelectedRowOfEitherList) {
     f.playlistCells.SetRow(1);
     Key(f.playlist, Qt::Key_Return);
     EXPECT_EQ(Engine().CurrentFile(), (dir / "a.wav").string());
-    EXPECT_EQ(f.CurrentPlaylistRow, 1u);
+    EXPECT_EQ(f.Run().CurrentPlaylistRow, 1u);
     Key(f.prgmlist, Qt::Key_Return);
     EXPECT_EQ(Engine().CurrentFile(), (dir / "p.wav").string());
-    EXPECT_TRUE(f.PlayingFromProgramme);
+    EXPECT_TRUE(f.Run().PlayingFromProgramme);
     EXPECT_EQ(f.prgmlistCells.Cell(0, 1), "   >");
     // "Pla&y" while a programme item plays: the playlist goes on after its row.
     f.BPlayClick();
@@ -181,7 +181,7 @@ TEST_F(WindowPlaybackTest, AnOggFileGoneFromTheDiskIsSkippedLikeAnyUnplayableFil
     f.BPlayClick();
     EXPECT_LE(boxes.size(), 1u);  // reported at most once, never waited for
     EXPECT_EQ(Engine().PlayState(), PLAYSTATE_PLAYING);
-    EXPECT_EQ(f.CurrentPlaylistRow, 2u);
+    EXPECT_EQ(f.Run().CurrentPlaylistRow, 2u);
     EXPECT_EQ(Engine().CurrentFile(), (dir / "a.wav").string());
 }
 

@@ -17,9 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/automation/Playback.h"
+#include "app/automation/Automation.h"
 #include "app/automation/PlayerPort.h"
-#include "app/automation/Scheduler.h"
 #include "app/lists/ListFiles.h"
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
@@ -229,19 +228,18 @@ class Station {
         const std::string paths[] = {kTop, kHalf, kDaily, kCounted};
         for (size_t i = 0; i < entries.size(); ++i)
             AddToProgrammeList(prgmlist_, paths[i], entries[i]);
-        previousTick_ = clock_.TimeOfDayMs();
+        automation_.Run().PreviousTick = clock_.TimeOfDayMs();
         player_.onOpen = [this](const std::string& path) {
             events.push_back({Event::kOpen, clock_.Utc(), path, tickAt_});
         };
         clock_.onSleep = [this] { DeliverEndsUntil(clock_.Utc()); };
-        playback_.SetScheduler(&scheduler_);
     }
     ~Station() {
         win::SetClock(nullptr);
         win::SetMessageBoxHandler({});
     }
 
-    void PressPlay() { playback_.PlayCommand(); }
+    void PressPlay() { automation_.PlayCommand(); }
 
     // Ticks until the given instant: at the timer's pace around every quarter
     // of an hour, where entries come due and the clock changes, and at longer
@@ -268,7 +266,7 @@ class Station {
   private:
     void Tick() {
         tickAt_ = clock_.Utc();
-        scheduler_.Tick();
+        automation_.Tick();
         tickAt_ = -1;
     }
 
@@ -284,7 +282,7 @@ class Station {
         for (std::optional<Ms> end; (end = player_.EndsAt()) && *end <= until;) {
             if (*end > clock_.Utc()) clock_.AdvanceTo(*end);
             events.push_back({Event::kEnd, clock_.Utc(), player_.TakeEnd()});
-            playback_.BASSPlayer1PlayEnd();
+            automation_.TrackEnded();
         }
     }
 
@@ -296,27 +294,10 @@ class Station {
 
     StringGrid playlist_{{25, 403, 342}};
     StringGrid prgmlist_{{25, 68, 163, 249}};
-    unsigned currentPlaylistRow_ = 0, currentProgrammeRow_ = 0;
-    bool playingFromProgramme_ = false;
-    std::uint32_t previousTick_ = 0, lastFired_ = 0;
-    int fadeTime_ = 1000;
-    PlaybackContext context_{playlist_,
-                             prgmlist_,
-                             currentPlaylistRow_,
-                             currentProgrammeRow_,
-                             playingFromProgramme_,
-                             previousTick_,
-                             lastFired_,
-                             fadeTime_,
-                             [] { return true; },
-                             [] { return true; },
-                             [] { return 255; },
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr};
-    TPlayback playback_{context_, player_};
-    TScheduler scheduler_{context_, player_, playback_};
+    TAutomation automation_{playlist_, prgmlist_, player_,
+                            AutomationHost{.RepeatPlaylist = [] { return true; },
+                                           .AutoShuffle = [] { return true; },
+                                           .VolumeValue = [] { return 255; }}};
 };
 
 // Every moment an entry comes due, from the zone's own local times: each

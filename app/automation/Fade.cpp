@@ -1,0 +1,51 @@
+#include "Fade.h"
+
+#include <algorithm>
+
+#include "platform/win/Clock.h"
+#include "platform/win/Messages.h"
+
+namespace {
+constexpr std::uint32_t kAfterStopSleepMs = 100;
+}  // namespace
+
+TFade::TFade(const RunState& run, PlayerPort& player, const AutomationHost& host)
+    : run_(run), player_(player), host_(host) {}
+
+void TFade::FadeOutAndStop() {
+    if (fading_) return;  // the running fade ends with the engine stopped
+    struct Running {
+        bool& flag;
+        explicit Running(bool& f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    } running(fading_);
+    if (host_.BeginFade) host_.BeginFade();
+    const int slider = host_.VolumeValue ? host_.VolumeValue() : 255;
+    const std::uint32_t startVolume = std::uint32_t(std::clamp(slider, 0, 255));
+    const bool timed = run_.FadeTime > 0;
+    if (timed) FallToSilence(startVolume, std::uint32_t(run_.FadeTime));
+    player_.StopPlayback();
+    if (timed) win::Sleep(kAfterStopSleepMs);
+    player_.SetOutputVolume(startVolume);
+    if (host_.EndFade) host_.EndFade();
+}
+
+// A straight line from the start volume toward 0 over fadeTime ms, one unit
+// at a time. The loop ends before the end time's volume (0, or a wrapped
+// value once the tick counter has run past the end) is set: the stop cuts it.
+void TFade::FallToSilence(std::uint32_t startVolume, std::uint32_t fadeTime) {
+    const std::uint32_t start = win::GetTickCount();
+    std::uint32_t last = 0;
+    for (;;) {
+        const std::uint32_t elapsed = win::GetTickCount() - start;
+        if (elapsed >= fadeTime) break;
+        const std::uint32_t v =
+            std::uint32_t(startVolume - std::uint64_t(startVolume) * elapsed / fadeTime) & 0xFF;
+        if (v != last) {
+            player_.SetOutputVolume(v);
+            win::ProcessMessages();
+            last = v;
+        }
+        win::Sleep(1);
+    }
+}
