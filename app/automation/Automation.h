@@ -19,6 +19,9 @@ class TAutomation {
     // window's tick starts from the clock's reading now.
     TAutomation(StringGrid& playlist, StringGrid& prgmlist, PlayerPort& player,
                 AutomationHost host);
+    // Its parts hold references to its state and to each other.
+    TAutomation(const TAutomation&) = delete;
+    TAutomation& operator=(const TAutomation&) = delete;
 
     // The transport commands; each first fades out what plays.
     void PlayCommand() { playback_.PlayCommand(); }  // "Pla&y"
