@@ -28,15 +28,15 @@ function baseof(p) { sub(/^.*\//, "", p); return p }
 function stemof(p) { p = baseof(p); sub(/\.[^.]*$/, "", p); return p }
 function isheader(p) { return p ~ /\.(h|hpp)$/ }
 # "a/./b/../c" as "a/c".
-function tidy(p,    n, parts, out, i, k) {
+function tidy(p,    n, parts, kept, i, k) {
     n = split(p, parts, "/"); k = 0
     for (i = 1; i <= n; ++i) {
         if (parts[i] == "." || parts[i] == "") continue
         if (parts[i] == ".." && k > 0) { --k; continue }
-        out[++k] = parts[i]
+        kept[++k] = parts[i]
     }
     p = ""
-    for (i = 1; i <= k; ++i) p = p (i > 1 ? "/" : "") out[i]
+    for (i = 1; i <= k; ++i) p = p (i > 1 ? "/" : "") kept[i]
     return p
 }
 # Beside the including file, then from the root, then by a unique file name.
