@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QScreen>
 #include <QUrl>
 
@@ -82,7 +83,9 @@ void TForm1::FormCreate() {
     BASSPlayer1->SetPluginFirst(true);
     // A compressor plug-in that cannot be used ends the program as closing
     // the window does.
-    BASSPlayer1->TerminateApplication = [this] { close(); };
+    BASSPlayer1->TerminateApplication = [form = QPointer<TForm1>(this)] {
+        if (form) form->close();
+    };
     compressor->setChecked(Settings->ReadBool(kVarios, "compressor", false));
     if (compressor->isChecked()) compressorClick();
     BuildDeviceMenu();

@@ -152,13 +152,16 @@ TEST(LevellerTest, AFormatChangeStartsAfresh) {
     EXPECT_EQ(monoThroughUsed, Processed(mono, 1, 22050));
 }
 
-// Gains (dB) over 50 ms windows where the input is not near silence.
+// Gains (dB) over 50 ms windows; NaN where the input is near silence.
 std::vector<double> WindowGains(const Pcm& in, const Pcm& out, int rate, long latency) {
     const long window = rate / 20, frames = long(in.size() / 2) - latency;
     std::vector<double> gains;
     for (long from = 0; from + window <= frames; from += window) {
         const double inDb = RmsDb(in, 2, from, from + window);
-        if (inDb < -50) continue;
+        if (inDb < -50) {
+            gains.push_back(std::nan(""));
+            continue;
+        }
         const double outDb = RmsDb(
             Pcm(out.begin() + 2 * (from + latency), out.begin() + 2 * (from + latency + window)),
             2);
@@ -183,14 +186,20 @@ TEST(LevellerTest, AQuietAndALoudTrackComeOutEquallyLoudWithoutPumping) {
     const double quietLufs = IntegratedLoudness(quietOut, 2, rate, scratch);
     const double loudLufs = IntegratedLoudness(loudOut, 2, rate, scratch);
     EXPECT_LE(std::abs(loudLufs - quietLufs), 3.0) << quietLufs << " " << loudLufs;
-    // No pumping: between 50 ms windows the gain rises no faster than the
-    // compressor's release lets a 12 dB reduction recover.
-    const double maxRise = 12.0 * (1.0 - std::exp(-0.05 / 0.3));
+    // No pumping: from one 50 ms window to the next the gain recovers no
+    // faster than the compressor's 300 ms release would from the depth it is
+    // at (below the track's highest gain), give or take the leveller's boost
+    // (at most 18 dB with 6 s: 0.15 dB a window) and 0.25 dB of measurement.
+    const double step = 1.0 - std::exp(-0.05 / 0.3), leeway = 0.4;
     for (const auto& [in, out] : {std::pair{&quiet, &quietOut}, std::pair{&loud, &loudOut}}) {
         const std::vector<double> gains = WindowGains(*in, *out, rate, latency);
-        double rise = 0;
-        for (size_t i = 1; i < gains.size(); ++i) rise = std::max(rise, gains[i] - gains[i - 1]);
-        EXPECT_LE(rise, maxRise);
+        double top = -1e9, worst = -1e9;
+        for (double g : gains)
+            if (!std::isnan(g)) top = std::max(top, g);
+        for (size_t i = 1; i < gains.size(); ++i)
+            if (!std::isnan(gains[i]) && !std::isnan(gains[i - 1]))
+                worst = std::max(worst, gains[i] - gains[i - 1] - step * (top - gains[i - 1]));
+        EXPECT_LE(worst, leeway);
     }
 }
 
