@@ -279,11 +279,3 @@ void TBASSPlayer::SetOutputVolume(uint32_t value) {
     BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, value);
 }
 
-// The DSP host is not part of this build: it finds no module in any library,
-// which is the "invalid plug-in" case (a module count of 0).
-bool TBASSPlayer::LoadDSPPlugin(const std::string&, uint16_t, win::HWND) {
-    win::MessageBox(FAppWindow, "Specified plug-in is invalid", "Error", win::MB_ICONERROR);
-    return false;
-}
-
-void TBASSPlayer::UnloadDSPPlugin() {}

@@ -13,6 +13,7 @@
 #include "platform/bass/bass_types.h"
 #include "platform/win/Messages.h"
 #include "platform/win/Timer.h"
+#include "plugins/DSPHost.h"
 #include "plugins/PluginCtrl.h"
 
 class TMPEGaudio;
@@ -91,6 +92,9 @@ class TBASSPlayer {
     TNotifyNetEvent OnGetMeta;
     TNotifyNetEvent OnDownloaded;
     TNotifyEvent OnPlayEnd;
+    // Ends the application in order once the current event has been handled
+    // (a DSP plug-in that cannot be used); empty: the application quits.
+    std::function<void()> TerminateApplication;
     // Called by StartPlayback right after a channel has started, before the
     // player counts as playing: lets a test stretch that moment.
     std::function<void()> AfterChannelStart;
@@ -201,6 +205,9 @@ class TBASSPlayer {
     std::unique_ptr<TOggVorbis> FOggVorbis;
     std::unique_ptr<TWMAfile> FWMAfile;
     std::unique_ptr<TWAVfile> FWAVfile;
+
+    TDSPModules FDSPModules{};
+    uint16_t FDSPModuleNumber = 0;
 
     std::string FCurrentFile;
     TStreamInfo FStreamInfo;

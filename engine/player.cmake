@@ -4,6 +4,7 @@ if(NOT TARGET kav_bassbind OR NOT TARGET kav_fileinfo)
 endif()
 add_library(kav_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/BASSPlayer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DSPPlugin.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlayerWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StreamOpen.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StreamText.cpp

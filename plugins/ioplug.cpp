@@ -14,6 +14,7 @@
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/winamp/In_Module.h"
+#include "plugins/DSPHost.h"
 #include "plugins/PcmRing.h"
 #include "plugins/PluginCtrl.h"
 
@@ -313,12 +314,18 @@ int VSAAdd(void*, int) {
 }
 void VSASetInfo(int, int) {}
 
-// No DSP module is ever active in this build.
 int dsp_isactive() {
-    return 0;
+    return DSPActive() ? 1 : 0;
 }
-int dsp_dosamples(short int*, int numsamples, int, int, int) {
-    return numsamples;
+
+// The module takes 16-bit samples only (another width would be read as the
+// wrong number of bytes), and may lengthen a block no further than the
+// plug-in's buffer, which holds twice what it was given.
+int dsp_dosamples(short int* samples, int numsamples, int bps, int nch, int srate) {
+    if (bps != 16 || numsamples <= 0 || !samples) return numsamples;
+    const int result = DSPModifySamples(samples, numsamples, bps, nch, srate);
+    if (result <= 0) return numsamples;
+    return static_cast<int>(std::min<long long>(result, 2LL * numsamples));
 }
 
 void SetInfo(int bitrate, int srate, int stereo, int) {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QScreen>
 #include <QUrl>
 
@@ -19,6 +20,7 @@
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "plugins/DSPHost.h"
 #include "widgets/CoolTrayIcon.h"
 #include "widgets/RXSlider.h"
 #include "widgets/sobre.h"
@@ -78,7 +80,11 @@ void TForm1::FormCreate() {
     LoadWinampPlugin("in_mp3.dll");  // a plug-in that is missing is simply absent
     LoadWinampPlugin("in_wave.dll");
     BASSPlayer1->SetPluginFirst(true);
-    // The compressor's DSP plug-in below goes through the engine.
+    // A compressor plug-in that cannot be used ends the program as closing
+    // the window does.
+    BASSPlayer1->TerminateApplication = [form = QPointer<TForm1>(this)] {
+        if (form) form->close();
+    };
     compressor->setChecked(Settings->ReadBool(kVarios, "compressor", false));
     if (compressor->isChecked()) compressorClick();
     BuildDeviceMenu();
@@ -117,7 +123,7 @@ void TForm1::readSettings() {
 
 void TForm1::FormClose() {
     if (EnginePlaying()) FadeOutAndStop();
-    // The DSP host releases the compressor's plug-in library here.
+    UnloadDSPModules();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -142,8 +148,15 @@ void TForm1::Fechar1Click() {
 }
 
 void TForm1::compressorClick() {
-    // The engine loads AppDir + "/dsp_wd.dll" (module 0) when checked and
-    // unloads it otherwise.
+    if (!compressor->isChecked()) {
+        BASSPlayer1->UnloadDSPPlugin();
+        return;
+    }
+    const std::string path = AppDir + win::PathDelim + "dsp_wd.dll";
+    // The main window has no handle of the platform layer to give as the
+    // plug-in's parent (the engine gets none either). The program ends after
+    // a failure: the next start must not fail again.
+    if (!BASSPlayer1->LoadDSPPlugin(path, 0, 0)) compressor->setChecked(false);
 }
 
 void TForm1::BuildDeviceMenu() {

@@ -25,7 +25,7 @@ typedef struct winampDSPModule {
     void* userData;
 } winampDSPModule;
 
-typedef struct {
+typedef struct winampDSPHeader {
     int version; /* DSP_HDRVER */
     char* description;
     winampDSPModule* (*getModule)(int which); /* null past the last module */

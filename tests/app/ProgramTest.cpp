@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/IniFile.h"
+#include "tests/bass/Capture.h"
 #include "tests/support/BinDir.h"
 #include "tests/support/TempDir.h"
 
@@ -264,6 +266,39 @@ TEST_F(ProgramTest, ThePlayingRowIsOnDiskBeforeAKillAndLeftoversGoAtStart) {
     struct stat after {};
     ::stat(dir.File("pl.m3u").c_str(), &after);
     EXPECT_EQ(after.st_ino, list.st_ino);  // the marker moved; the list is as it was
+}
+
+// With "Compressor" checked the program runs dsp_wd.dll from its folder: a
+// full-scale tone that the scheduler starts is heard levelled, its peaks
+// under the -1 dBFS ceiling.
+TEST_F(ProgramTest, TheCheckedCompressorLevelsWhatThePlugInsPlay) {
+    TempDir::Write(dir.File("kav.ini"),
+                   "[varios]\ndev=" + std::to_string(NullDevice()) + "\ncompressor=1\n");
+    const std::string tone = dir.File("loud.wav");
+    ASSERT_EQ(
+        std::system(("sox -n -r 44100 -c 2 -b 16 '" + tone + "' synth 4 sine 440 gain -n").c_str()),
+        0);
+    TempDir::Write(dir.File("prgm.m3u"), "#KAVINF:" + TimeInSeconds(2) + "\n" + tone + "\n");
+    const std::string capture = dir.File("heard.wav");
+    ::setenv("KAV_CAPTURE_WAV", capture.c_str(), 1);
+    Program kav(dir.Path());
+    kav.Start();
+    ::unsetenv("KAV_CAPTURE_WAV");
+    bass_test::Capture heard;
+    auto loudFrames = [&] {
+        if (!heard.load(capture)) return size_t(0);
+        return size_t(std::count_if(heard.left.begin(), heard.left.end(),
+                                    [](int16_t v) { return std::abs(v) > 1000; }));
+    };
+    EXPECT_TRUE(WaitUntil([&] { return loudFrames() > 44100; }, 20s)) << kav.Stderr();
+    ASSERT_EQ(kav.Stop(SIGTERM), 0) << kav.Stderr();
+    ASSERT_TRUE(heard.load(capture));
+    int peak = 0;
+    for (const auto* channel : {&heard.left, &heard.right})
+        for (int16_t v : *channel) peak = std::max(peak, std::abs(int(v)));
+    EXPECT_LE(peak, 29204);
+    EXPECT_GT(peak, 1000);
+    EXPECT_EQ(win::IniFile(dir.File("kav.ini")).ReadString("varios", "compressor", ""), "1");
 }
 
 }  // namespace

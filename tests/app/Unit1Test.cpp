@@ -25,6 +25,7 @@
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "tests/support/BinDir.h"
 #include "tests/support/PumpUntil.h"
 #include "tests/support/TempDir.h"
 #include "widgets/RXSlider.h"
@@ -132,6 +133,8 @@ TEST_F(Form1Test, EveryKeyIsReadAndWrittenBackKeepingOtherLines) {
           "repetepl=0\nautobaralhar=0\n\n[Tamanhos]\nplc1=100\nplc2=120\nprgmlc1=50\n"
           "prgmlc2=60\nprgmlc3=70\n[mine]\nkeep=this\n");
     Write("pl.m3u", "/m/1.mp3\n/m/2.mp3\n/m/3.mp3\n");
+    // The compressor's plug-in beside the program, as the build lays it out.
+    std::filesystem::copy_file(TestBinDir() / "dsp_wd.dll", File("dsp_wd.dll"));
     TForm1& f = Start();
     EXPECT_EQ(f.StartupDevice, 3);  // the low 8 bits of 259
     EXPECT_TRUE(f.compressor->isChecked());
