@@ -55,6 +55,6 @@ bool TBASSPlayer::ShowPluginConfig() {
     FPluginConfig->PluginFirst->setChecked(FPluginFirst);
     FPluginConfig->SetCandidates(PluginCandidates());
     FPluginConfig->show();
-    FPluginConfig->raise();
+    if (QGuiApplication::platformName() != "offscreen") FPluginConfig->raise();
     return true;
 }
