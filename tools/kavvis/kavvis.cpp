@@ -61,17 +61,20 @@ int Show(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--dump") {
+    if (argc >= 2 && std::string(argv[1]) == "--dump") {
         char* end = nullptr;
-        const long frames = std::strtol(argv[2], &end, 10);
-        if (*end != '\0' || frames < 1) return 2;
+        const long frames = argc == 3 ? std::strtol(argv[2], &end, 10) : 0;
+        if (frames < 1 || *end != '\0') {
+            std::fprintf(stderr, "usage: kavvis [--dump FRAMES]\n");
+            return 2;
+        }
         QCoreApplication app(argc, argv);
         return Dump(app, frames);
     }
-    if (argc != 1) {
+    QApplication app(argc, argv);  // takes the toolkit's own options (-geometry ...)
+    if (app.arguments().size() != 1) {
         std::fprintf(stderr, "usage: kavvis [--dump FRAMES]\n");
         return 2;
     }
-    QApplication app(argc, argv);
     return Show(app);
 }
