@@ -13,6 +13,7 @@
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "plugins/AppExec.h"
 #include "plugins/zavSharedMemory.h"
 
 uint8_t StartupDevice = 1;

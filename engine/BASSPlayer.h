@@ -19,6 +19,7 @@ class TMPEGaudio;
 class TOggVorbis;
 class TfisSharedMemory;
 class TPluginConfigForm;
+class TAppExec;
 class TWMAfile;
 class TWAVfile;
 
@@ -192,6 +193,7 @@ class TBASSPlayer {
     unsigned FLinkMessage = 0;
     bool FVisActive = false;
     std::unique_ptr<TfisSharedMemory> FSharedMemory;
+    std::unique_ptr<TAppExec> FAppExec;
     uint8_t* FSharedView = nullptr;
     TPluginConfigForm* FPluginConfig = nullptr;  // owned; freed by FreePluginConfig
     win::Timer FPlayerTimer;

@@ -8,6 +8,7 @@
 #include "engine/BASSPlayer.h"
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/RemoteMessages.h"
+#include "plugins/AppExec.h"
 #include "plugins/VisBlock.h"
 #include "plugins/zavSharedMemory.h"
 
@@ -20,6 +21,7 @@ constexpr int kFftBinsPerChannel = 1024;
 }  // namespace
 
 void TBASSPlayer::CreateVisLink() {
+    FAppExec = std::make_unique<TAppExec>();
     FSharedMemory = std::make_unique<TfisSharedMemory>();
     FSharedMemory->SetShareName(kShareName);
     FSharedMemory->SetSize(static_cast<int32_t>(vis::kBlockSize));
@@ -32,6 +34,7 @@ void TBASSPlayer::CreateVisLink() {
 }
 
 void TBASSPlayer::FreeVisLink() {
+    FAppExec.reset();
     if (!FSharedMemory) return;
     win::UnpublishWindow(FMessageWindow);
     if (FSharedView) FSharedMemory->UnmapSharedMemory(FSharedView);
