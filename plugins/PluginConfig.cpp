@@ -80,6 +80,7 @@ void TPluginConfigForm::CreateControls() {
     PluginGrid->setGeometry(152, 136, 417, 158);
     PluginGrid->setHorizontalHeaderLabels({"Name", "Description", "Extensions"});
     PluginGrid->verticalHeader()->hide();
+    PluginGrid->verticalHeader()->setMinimumSectionSize(kRowHeight);
     PluginGrid->verticalHeader()->setDefaultSectionSize(kRowHeight);
     PluginGrid->horizontalHeader()->setFixedHeight(kRowHeight);
     PluginGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "platform/win/IpcNames.h"
 
