@@ -13,6 +13,8 @@
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "plugins/AppExec.h"
+#include "plugins/zavSharedMemory.h"
 
 uint8_t StartupDevice = 1;
 
@@ -74,9 +76,8 @@ void TBASSPlayer::CreateLibraryObjects() {
     FOggVorbis = std::make_unique<TOggVorbis>();
     FWMAfile = std::make_unique<TWMAfile>();
     FWAVfile = std::make_unique<TWAVfile>();
-    // The visualisation link's message; the link itself (shared memory) is
-    // not opened in this build, so a program asking to attach is not served.
-    FLinkMessage = win::RegisterWindowMessage("WM_SendingData");
+    CreatePluginConfig();
+    CreateVisLink();
 }
 
 TBASSPlayer::~TBASSPlayer() {
@@ -91,6 +92,8 @@ TBASSPlayer::~TBASSPlayer() {
     if (FWMAReady) Unload_BASSWMADLL();
     if (FPlayerReady) QuitPluginCtrl();
     win::DestroyMessageWindow(FMessageWindow);
+    FreePluginConfig();
+    FreeVisLink();
 }
 
 void TBASSPlayer::SetSyncVisWindow(bool value) {

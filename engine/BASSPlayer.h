@@ -18,6 +18,9 @@
 
 class TMPEGaudio;
 class TOggVorbis;
+class TfisSharedMemory;
+class TPluginConfigForm;
+class TAppExec;
 class TWMAfile;
 class TWAVfile;
 
@@ -113,6 +116,12 @@ class TBASSPlayer {
     const TBandOut& BandOut() const { return FBandOut; }
     win::HWND MessageWindow() const { return FMessageWindow; }
     bool PlayerTimerEnabled() const { return FPlayerTimer.Enabled(); }
+    bool VisActive() const { return FVisActive; }
+
+    // Shows the input plug-in configuration dialog over this engine (a
+    // QApplication must exist); false when this build has no dialog.
+    bool ShowPluginConfig();
+    TPluginConfigForm* PluginConfigForm() const { return FPluginConfig; }
 
     // Opens a local file or network address (http://, ftp://, mms://) and
     // makes the player ready. A local file that no reader recognises (one
@@ -167,9 +176,14 @@ class TBASSPlayer {
     void HandleMeta(DWORD channel, const std::string& title);
     void PlayerTimerTick();
 
-    // The visualisation link's records and data frames: no link exists yet.
-    void SendVisRecord(int) {}
-    void SendVisFrame() {}
+    // The visualisation link (VisLink.cpp) and the plug-in dialog.
+    void CreateVisLink();
+    void FreeVisLink();
+    void AttachVis();
+    void SendVisRecord(int type);
+    void SendVisFrame();
+    void CreatePluginConfig();
+    void FreePluginConfig();
 
     std::string FVersion = "1.5";
     std::string FBASSDLLVer;
@@ -182,6 +196,10 @@ class TBASSPlayer {
     win::HWND FMessageWindow = 0;
     unsigned FLinkMessage = 0;
     bool FVisActive = false;
+    std::unique_ptr<TfisSharedMemory> FSharedMemory;
+    std::unique_ptr<TAppExec> FAppExec;
+    uint8_t* FSharedView = nullptr;
+    TPluginConfigForm* FPluginConfig = nullptr;  // owned; freed by FreePluginConfig
     win::Timer FPlayerTimer;
 
     uint8_t FChannelKind = CHANNEL_NONE;

@@ -72,7 +72,7 @@ win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
 void TBASSPlayer::HandleLinkMessage(const win::Message& m) {
     switch (m.wParam) {
         case '<':
-            // Attaching needs the shared block, which this build does not open.
+            if (m.lParam != 0) AttachVis();
             break;
         case 'F':
             FVisActive = false;

@@ -118,12 +118,40 @@ void ProcessMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+namespace {
+
+struct RegisteredMessages {
+    std::mutex mutex;
+    std::unordered_map<std::string, unsigned> numbers;
+};
+
+RegisteredMessages& registered() {
+    static RegisteredMessages* r = new RegisteredMessages;
+    return *r;
+}
+
+}  // namespace
+
 unsigned RegisterWindowMessage(const std::string& name) {
-    static std::mutex mutex;
-    static std::unordered_map<std::string, unsigned> numbers;
-    std::lock_guard lock(mutex);
-    auto [it, added] = numbers.emplace(name, 0xC000u + static_cast<unsigned>(numbers.size()));
+    RegisteredMessages& r = registered();
+    std::lock_guard lock(r.mutex);
+    auto [it, added] = r.numbers.emplace(name, 0xC000u + static_cast<unsigned>(r.numbers.size()));
     return it->second;
+}
+
+unsigned FindRegisteredMessage(const std::string& name) {
+    RegisteredMessages& r = registered();
+    std::lock_guard lock(r.mutex);
+    auto it = r.numbers.find(name);
+    return it == r.numbers.end() ? 0 : it->second;
+}
+
+std::string RegisteredMessageName(unsigned msg) {
+    RegisteredMessages& r = registered();
+    std::lock_guard lock(r.mutex);
+    for (const auto& [name, number] : r.numbers)
+        if (number == msg) return name;
+    return {};
 }
 
 }  // namespace win

@@ -54,5 +54,9 @@ void ProcessMessages();
 // The same name gives the same number within the process; numbers lie in
 // 0xC000..0xFFFF like the platform's registered messages.
 unsigned RegisterWindowMessage(const std::string& name);
+// The number of a name registered before, 0 for a name never registered.
+unsigned FindRegisteredMessage(const std::string& name);
+// The name of a registered message, empty for any other number.
+std::string RegisteredMessageName(unsigned msg);
 
 }  // namespace win

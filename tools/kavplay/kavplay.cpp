@@ -2,6 +2,7 @@
 // window, printing the stream information at open and every engine event.
 //
 //   kavplay [--null] [--device N] [--max SECONDS] [--seek MS] [--info] [--library] ITEM...
+//   kavplay [--null] [--device N] --plugins
 //
 // --null plays on the library's null output (KAV_CAPTURE_WAV=file records it),
 // --device N on output device N (default 1), --max stops each item after that
@@ -10,8 +11,9 @@
 // and prefers them for the files they share with the library; --library
 // plays those files through the library instead. Each item's path is printed
 // ("path: library" or "path: plug-in NAME").
+// --plugins opens the engine's input plug-in dialog instead (the libraries of
+// the Plugins folder beside kavplay) and ends when it is closed.
 // Exit status: 0 when every item opened, 1 when one did not, 2 on bad usage.
-#include <QCoreApplication>
 
 #include <chrono>
 #include <cstdio>
@@ -25,6 +27,7 @@
 #include "engine/Dynamic_BASS.h"
 #include "fileinfo/OggVorbis.h"
 #include "platform/win/ProgramDir.h"
+#include "tools/kavplay/PluginDialog.h"
 
 namespace {
 
@@ -35,6 +38,7 @@ struct Options {
     uint32_t seekMs = 0;
     bool infoOnly = false;
     bool library = false;
+    bool plugins = false;
     std::vector<std::string> items;
 };
 
@@ -77,6 +81,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             o.infoOnly = true;
         else if (a == "--library")
             o.library = true;
+        else if (a == "--plugins")
+            o.plugins = true;
         else if (a == "--device" && hasValue)
             o.device = std::atoi(argv[++i]);
         else if (a == "--max" && hasValue)
@@ -88,7 +94,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         else
             o.items.push_back(a);
     }
-    return !o.items.empty() && o.device >= 1 && o.device <= 255;
+    return (o.items.empty() == o.plugins) && o.device >= 1 && o.device <= 255;
 }
 
 void PrintPath(const TBASSPlayer& player) {
@@ -128,14 +134,15 @@ void PlayItem(TBASSPlayer& player, const Options& o, bool& ended) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
     Options o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: kavplay [--null] [--device N] [--max SECONDS] [--seek MS] [--info] "
-                     "[--library] FILE-OR-ADDRESS...\n");
+                     "[--library] FILE-OR-ADDRESS...\n"
+                     "       kavplay [--null] [--device N] --plugins\n");
         return 2;
     }
+    const auto app = MakeApplication(argc, argv, o.plugins);
     StartupDevice = static_cast<uint8_t>(o.device);
     if (o.null) {
         if (!Load_BASSDLL(win::ProgramDir() + win::PathDelim + "bass.dll")) {
@@ -156,6 +163,7 @@ int main(int argc, char** argv) {
         if (LoadWinampPlugin(name) != PLUGIN_OK)
             std::fprintf(stderr, "kavplay: %s not loaded\n", name);
     player.SetPluginFirst(!o.library);
+    if (o.plugins) return RunPluginDialog(player);
     bool ended = false;
     player.OnPlayEnd = [&](TBASSPlayer* p) {
         std::printf("event: PlayEnd position=%u\n", p->PositionMs());
