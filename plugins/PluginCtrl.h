@@ -8,6 +8,7 @@
 
 #include "platform/win/DynLib.h"
 #include "platform/win/Messages.h"
+#include "plugins/ChannelInfo.h"
 
 // The SDK's input-module record (platform/winamp); the manager hands out
 // references to the records of the loaded plug-ins.
@@ -42,15 +43,6 @@ struct TPluginInfo {
     win::HMODULE DLLHandle = nullptr;
 };
 
-// Stream parameters that the output emulator reports. Each notification
-// carries its own copy (ioplug::Unpack); the handler's pointer is to that copy.
-struct TChannelInfo {
-    uint16_t BitsPerSample = 0;
-    int32_t BitRate = 0;     // kbit/s
-    int32_t SampleRate = 0;  // Hz at the start of output, as SetInfo gives it after (kHz)
-    uint16_t Channels = 0;
-};
-using PChannelInfo = TChannelInfo*;
 
 constexpr int MaxPluginNum = 8;
 

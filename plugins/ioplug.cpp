@@ -16,7 +16,7 @@
 #include "platform/winamp/In_Module.h"
 #include "plugins/DSPHost.h"
 #include "plugins/PcmRing.h"
-#include "plugins/PluginCtrl.h"
+#include "plugins/ChannelInfo.h"
 
 namespace ioplug {
 namespace {
