@@ -14,6 +14,7 @@ TCoolTrayIcon::TCoolTrayIcon(QWidget* owner) : QObject(owner), owner_(owner) {
     modify_.setInterval(kModifyPeriodMs);
     connect(&modify_, &QTimer::timeout, this, [this] { modifyTick(); });
     doubleClickTimer_.setSingleShot(true);
+    doubleClickTimer_.setTimerType(Qt::PreciseTimer);
     doubleClickTimer_.setInterval(QApplication::doubleClickInterval());
     connect(&doubleClickTimer_, &QTimer::timeout, this, [this] { doubleClickTimeUp(); });
     owner_->installEventFilter(this);
