@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QEvent>
 #include <QWidget>
 
@@ -180,15 +179,16 @@ void TCoolTrayIcon::mouseDown(Qt::MouseButton button) {
     if (OnMouseDown) OnMouseDown(button);
 }
 
-// Qt registers a StatusNotifierItem under a name that carries the process id
-// when it uses such a host; otherwise the icon is an XEmbed tray window.
+// On a StatusNotifierItem host Qt serves the icon on a session-bus connection
+// of its own, named after the process and the icon's number; on an XEmbed
+// tray there is no such connection.
 bool TCoolTrayIcon::onStatusNotifierHost() const {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface()) return false;
-    const QString prefix =
-        QStringLiteral("org.kde.StatusNotifierItem-%1-").arg(QCoreApplication::applicationPid());
-    const QStringList names = bus.interface()->registeredServiceNames().value();
-    for (const QString& name : names)
-        if (name.startsWith(prefix)) return true;
+    const qint64 pid = QCoreApplication::applicationPid();
+    for (int instance = 1; instance <= 16; ++instance) {
+        QDBusConnection bus(
+            QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(pid).arg(instance));
+        if (bus.isConnected() && bus.objectRegisteredAt(QStringLiteral("/StatusNotifierItem")))
+            return true;
+    }
     return false;
 }
