@@ -50,7 +50,7 @@ Tfsobre::Tfsobre(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint) {
     Label1->setFont(big);
     Label4 = place(new QLabel(this), QString::fromUtf8("Versão %s"), QRect(48, 26, 215, 16));
     Label4->setStyleSheet("font-weight: bold; color: maroon;");
-    Label5 = place(new QLabel(this), QString::fromUtf8("Leitor para emissão sem operador"),
+    Label5 = place(new QLabel(this), QString::fromUtf8("Para emissão sem operador"),
                    QRect(48, 42, 215, 16));
     Label5->setStyleSheet("font-weight: bold;");
     LnkLabel1 = link(this, KAV_HOMEPAGE, KAV_HOMEPAGE, QRect(8, 64, 185, 16));
