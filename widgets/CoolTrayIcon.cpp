@@ -58,10 +58,23 @@ void TCoolTrayIcon::SetPopupMenu(QMenu* menu) {
     attachMenu();
 }
 
-// The tray shows the menu itself on the right button, so it has the menu only
-// while mouse actions are handled.
+// The tray shows the menu itself: an XEmbed tray on the right button, so it
+// has the menu only while mouse actions are handled; a StatusNotifierItem host
+// keeps the menu it was given, so its items are disabled meanwhile.
 void TCoolTrayIcon::attachMenu() {
     tray_.setContextMenu(enabled_ ? menu_.data() : nullptr);
+    if (!enabled_ && menu_) {
+        for (QAction* action : menu_->actions())
+            if (action->isEnabled()) {
+                action->setEnabled(false);
+                disabledItems_.append(action);
+            }
+    }
+    if (enabled_) {
+        for (const QPointer<QAction>& action : disabledItems_)
+            if (action) action->setEnabled(true);
+        disabledItems_.clear();
+    }
 }
 
 QString TCoolTrayIcon::trayTip() const {

@@ -8,7 +8,9 @@
 // activation does what a double click does.
 #pragma once
 
+#include <QAction>
 #include <QIcon>
+#include <QList>
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -81,6 +83,7 @@ class TCoolTrayIcon : public QObject {
     bool iconVisible_ = true;
     bool enabled_ = true;
     QPointer<QMenu> menu_;
+    QList<QPointer<QAction>> disabledItems_;  // by SetEnabled(false), to give back
 
     QTimer modify_;
     bool updatePending_ = false;

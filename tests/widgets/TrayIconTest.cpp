@@ -66,8 +66,12 @@ TEST_F(TrayIconTest, DoubleClickGivesOneDoubleClickAndNoClick) {
 TEST_F(TrayIconTest, NothingHappensWhileDisabled) {
     std::vector<Qt::MouseButton> downs;
     tray->OnMouseDown = [&](Qt::MouseButton b) { downs.push_back(b); };
+    QAction* open = menu.addAction("Abrir...");
+    QAction* off = menu.addAction("Off");
+    off->setEnabled(false);
     tray->SetEnabled(false);
     EXPECT_EQ(tray->Tray().contextMenu(), nullptr);  // the right button shows nothing
+    EXPECT_FALSE(open->isEnabled());  // nor can a host that keeps the menu run an item
     for (Reason r : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick,
                      QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick})
         Activate(r);
@@ -76,6 +80,8 @@ TEST_F(TrayIconTest, NothingHappensWhileDisabled) {
     EXPECT_TRUE(downs.empty());
     tray->SetEnabled(true);
     EXPECT_EQ(tray->Tray().contextMenu(), &menu);
+    EXPECT_TRUE(open->isEnabled());
+    EXPECT_FALSE(off->isEnabled()) << "an item disabled before stays disabled";
     Activate(QSystemTrayIcon::Context);
     Activate(QSystemTrayIcon::MiddleClick);
     EXPECT_EQ(downs, (std::vector<Qt::MouseButton>{Qt::RightButton, Qt::MiddleButton}));
