@@ -287,8 +287,9 @@ void TRxSlider::mousePressEvent(QMouseEvent* event) {
         update();
         return;
     }
-    const QRect near =
-        RulerRect().adjusted(-kRulerTolerance, -kRulerTolerance, kRulerTolerance, kRulerTolerance);
+    const int across = kRulerTolerance;
+    const QRect near = vertical() ? RulerRect().adjusted(-across, 0, across, 0)
+                                  : RulerRect().adjusted(0, -across, 0, across);
     if (!near.contains(pos)) return;
     rulerHeld_ = true;
     pointerPos_ = at;

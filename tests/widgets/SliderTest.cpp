@@ -172,12 +172,22 @@ TEST_F(SliderTest, RulerClickRepeatsEvery400MsUntilTheThumbReachesThePointer) {
     }
 }
 
-TEST_F(SliderTest, ClickBelowTheThumbStepsDown) {
-    s.SetValue(102);
-    Press(&s, OnAxis(2));
-    EXPECT_EQ(s.Value(), 100);
-    Release(&s, OnAxis(2));
-    EXPECT_EQ(changed, 1);
+TEST_F(SliderTest, ClickBesideTheThumbStepsTowardThePointerWithin3PxOfTheRuler) {
+    const int rulerLeft = s.RulerRect().left(), rulerRight = s.RulerRect().right();
+    const struct {
+        int x, offset, want;
+    } cases[] = {{s.width() / 2, 2, 100}, {rulerLeft - 3, 2, 100},  {rulerRight + 3, 2, 100},
+                 {rulerLeft - 4, 2, 102}, {rulerRight + 4, 2, 102}, {s.width() / 2, 100, 108},
+                 {s.width() / 2, -2, 102}};  // below the ruler's end
+    for (const auto& c : cases) {
+        s.SetValue(102);
+        changed = 0;
+        const QPoint at(c.x, OnAxis(c.offset).y());
+        Press(&s, at);
+        EXPECT_EQ(s.Value(), c.want) << c.x << "," << c.offset;
+        Release(&s, at);
+        EXPECT_EQ(changed, c.want == 102 ? 0 : 1) << c.x << "," << c.offset;
+    }
 }
 
 TEST_F(SliderTest, RangeRulesAndTheIncrementError) {
