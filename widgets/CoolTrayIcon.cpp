@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QEvent>
 #include <QWidget>
 
@@ -16,6 +17,8 @@ TCoolTrayIcon::TCoolTrayIcon(QWidget* owner) : QObject(owner), owner_(owner) {
     doubleClickTimer_.setTimerType(Qt::PreciseTimer);
     doubleClickTimer_.setInterval(QApplication::doubleClickInterval());
     connect(&doubleClickTimer_, &QTimer::timeout, this, [this] { doubleClickTimeUp(); });
+    trayCheck_.setInterval(kTrayCheckMs);
+    connect(&trayCheck_, &QTimer::timeout, this, [this] { checkTrayHost(); });
     owner_->installEventFilter(this);
     // Once the owner has been built and its properties set.
     QTimer::singleShot(0, this, [this] {
@@ -117,6 +120,22 @@ void TCoolTrayIcon::applyToTray() {
 
 void TCoolTrayIcon::HideToTray() {
     owner_->hide();
+    trayCheck_.start();
+}
+
+// Asks only the bus daemon or the X server, never the host itself, so a host
+// that hangs cannot stall the GUI thread.
+bool TCoolTrayIcon::trayHostPresent() const {
+    if (!onStatusNotifierHost()) return QSystemTrayIcon::isSystemTrayAvailable();
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    return bus && bus->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+void TCoolTrayIcon::checkTrayHost() {
+    if (owner_->isVisible()) return trayCheck_.stop();
+    if (trayHostPresent()) return;
+    trayCheck_.stop();
+    owner_->showMinimized();
 }
 
 // Minimising hides the owner only while a tray can bring it back; without a

@@ -52,8 +52,10 @@ class TCoolTrayIcon : public QObject {
     void RemoveTrayIcon();
     // Hands the icon and tip to the tray, coalescing updates (kModifyPeriodMs).
     void UpdateTrayIcon();
-    // Hides the owner window (and so its taskbar entry); the icon stays.
+    // Hides the owner window (and so its taskbar entry); the icon stays. Should
+    // the tray host go away meanwhile, the window comes back minimised.
     void HideToTray();
+    static constexpr int kTrayCheckMs = 1000;
 
     // The tray icon itself, and how many updates have reached it.
     QSystemTrayIcon& Tray() { return tray_; }
@@ -74,6 +76,8 @@ class TCoolTrayIcon : public QObject {
     void mouseDown(Qt::MouseButton button);
     // True when the icon lives on a StatusNotifierItem host.
     bool onStatusNotifierHost() const;
+    bool trayHostPresent() const;
+    void checkTrayHost();
 
     QWidget* owner_;
     QSystemTrayIcon tray_;
@@ -93,4 +97,5 @@ class TCoolTrayIcon : public QObject {
     bool clickPending_ = false;
     bool doubleClickSeen_ = false;
     bool shownOnce_ = false;
+    QTimer trayCheck_;  // while hidden: is a tray host still there?
 };

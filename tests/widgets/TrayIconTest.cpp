@@ -144,3 +144,16 @@ TEST_F(TrayIconTest, WithoutATrayHostMinimisingLeavesTheWindowReachable) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hidden into a tray that is not (or no longer) there: back, minimised.
+TEST_F(TrayIconTest, AWindowHiddenWithoutATrayHostComesBackMinimised) {
+    owner.show();
+    tray->HideToTray();
+    EXPECT_FALSE(owner.isVisible());
+    ASSERT_TRUE(PumpUntil([&] { return owner.isVisible(); }, 5s));
+    EXPECT_TRUE(owner.isMinimized());
+}
+
+}  // namespace

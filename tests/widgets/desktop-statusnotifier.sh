@@ -58,9 +58,14 @@ dbus-send --session --print-reply --dest="$item" /StatusNotifierItem org.kde.Sta
     int32:0 int32:0 >/dev/null
 wait_for "the window shown again" normal
 
-echo "- the watcher restarts: the icon registers again"
+echo "- the watcher goes away while the window is hidden: the window comes back minimised"
+xdotool windowminimize "$main_window"
+wait_for "the window hidden" hidden
 kill "$watcher_pid"
 wait "$watcher_pid" 2>/dev/null || true
+wait_for "the window back in the task list" managed
+
+echo "- the watcher restarts: the icon registers again"
 start_watcher
 wait_for "the item registered again" registered_item
 

@@ -47,11 +47,20 @@ xdotool mousemove --window "$icon" 10 10 click --repeat 2 --delay 60 1
 wait_for "the window shown again" normal
 xwininfo -id "$main_window" | grep -q IsViewable || fail "the window is not viewable"
 
-echo "- the tray host restarts: the icon comes back"
+echo "- the tray host goes away while the window is hidden: the window comes back minimised"
+xdotool windowminimize "$main_window"
+wait_for "the window hidden" hidden
 kill "$tray_pid"
 wait "$tray_pid" 2>/dev/null || true
+wait_for "the window back in the task list" managed
+xdotool windowactivate "$main_window"
+wait_for "the window restored" normal
+
+echo "- the tray host restarts: the icon comes back"
 start_tray
 wait_for "the icon back in the new tray" tray_icon
+xdotool windowminimize "$main_window"
+wait_for "the window hidden in the new tray" hidden
 
 kill -TERM "$kav_pid"
 wait "$kav_pid" || fail "kav did not end cleanly after SIGTERM"
