@@ -143,10 +143,6 @@ TEST_F(TrayIconTest, WithoutATrayHostMinimisingLeavesTheWindowReachable) {
     EXPECT_TRUE(owner.isMinimized());
 }
 
-}  // namespace
-
-namespace {
-
 // Hidden into a tray that is not (or no longer) there: back, minimised.
 TEST_F(TrayIconTest, AWindowHiddenWithoutATrayHostComesBackMinimised) {
     owner.show();
