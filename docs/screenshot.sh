@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes docs/screenshot.png from the built program under Xvfb, with a sample
-# playlist and programme list in a temporary copy of the program directory.
+# Takes docs/screenshot.png (the main window) and docs/about.png (the about
+# box) from the built program under Xvfb, with a sample playlist and programme
+# list in a temporary copy of the program directory.
 # Usage: docs/screenshot.sh [build-dir]   (default: build)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -38,8 +39,16 @@ xvfb-run -a -s "-screen 0 960x600x24" bash -c '
   ./kav -geometry 960x600+0+0 & pid=$!
   sleep 4
   import -window root shot.png
+  # "Ajuda", then "Sobre...", where the menu bar puts them at this size.
+  xdotool mousemove 192 10 click 1
+  sleep 0.5
+  xdotool mousemove 205 34 click 1
+  sleep 1
+  import -window "$(xdotool search --name "^Sobre\.\.\.\$" | tail -1)" about.png
+  xdotool key Escape
   kill -TERM $pid
   wait $pid || true'
 cd "$root"
 convert "$work/shot.png" -strip -colors 64 "$root/docs/screenshot.png"
-echo "wrote $root/docs/screenshot.png"
+convert "$work/about.png" -strip -colors 64 "$root/docs/about.png"
+echo "wrote $root/docs/screenshot.png and $root/docs/about.png"

@@ -8,6 +8,7 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libsdl2-dev libmpg123-dev libgtest-dev libgmock-dev libtag1-dev
   lame sox vorbis-tools ffmpeg xvfb xauth imagemagick
+  xdotool openbox trayer x11-utils dbus desktop-file-utils
 )
 
 missing=()

@@ -1,24 +1,108 @@
 #include "widgets/sobre.h"
 
+#include <QGuiApplication>
 #include <QLabel>
-#include <QVBoxLayout>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+
+#include "widgets/LnkLabel.h"
+#include "widgets/ProgramIcon.h"
+#include "widgets/filever.h"
 
 Tfsobre* fsobre = nullptr;
+
+namespace {
+
+QLabel* place(QLabel* label, const QString& text, const QRect& at) {
+    label->setText(text);
+    label->setGeometry(at);
+    return label;
+}
+
+TLnkLabel* link(QWidget* parent, const QString& caption, const QString& target, const QRect& at) {
+    auto* label = new TLnkLabel(parent);
+    place(label, caption, at);
+    label->Link = target;
+    label->VisitedColor = Qt::blue;
+    return label;
+}
+
+}  // namespace
 
 Tfsobre::Tfsobre(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint) {
     setWindowTitle("Sobre...");
     setFixedSize(271, 109);
-    setStyleSheet("background: rgb(237, 236, 227);");
-    auto* layout = new QVBoxLayout(this);
-    auto* name = new QLabel("KAV", this);
-    name->setStyleSheet("font-weight: bold; font-size: 16px;");
-    auto* version = new QLabel(QString("Versão %1").arg(KAV_VERSION), this);
-    version->setStyleSheet("font-weight: bold; color: maroon;");
-    layout->addWidget(name);
-    layout->addWidget(version);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, QColor(237, 236, 227));
+    setPalette(colours);
+    setAutoFillBackground(true);
+
+    Shape1 = new QWidget(this);
+    Shape1->setGeometry(rect());
+    Image2 = new QLabel(this);
+    Image2->setGeometry(8, 8, 32, 32);
+    Image2->setPixmap(ProgramIcon().pixmap(32, 32));
+    Label1 = place(new QLabel(this), "KAV", QRect(48, 4, 150, 22));
+    QFont big = Label1->font();
+    big.setBold(true);
+    big.setPixelSize(18);
+    Label1->setFont(big);
+    Label4 = place(new QLabel(this), QString::fromUtf8("Versão %s"), QRect(48, 26, 215, 16));
+    Label4->setStyleSheet("font-weight: bold; color: maroon;");
+    Label5 = place(new QLabel(this), QString::fromUtf8("Para emissão sem operador"),
+                   QRect(48, 42, 215, 16));
+    Label5->setStyleSheet("font-weight: bold;");
+    LnkLabel1 = link(this, KAV_HOMEPAGE, KAV_HOMEPAGE, QRect(8, 64, 185, 16));
+    LnkLabel2 = link(this, KAV_EMAIL, QStringLiteral("mailto:") + KAV_EMAIL, QRect(8, 84, 185, 16));
+    Button1 = new QPushButton("&OK", this);
+    Button1->setGeometry(200, 76, 63, 25);
+    Button1->setDefault(true);  // Enter presses it; Esc closes the dialog as well
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+
+    Shape1->installEventFilter(this);
+    Image2->installEventFilter(this);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormCreate();
 }
 
-// Any click closes the box.
-void Tfsobre::mousePressEvent(QMouseEvent*) {
-    accept();
+// The version is put into the label's own format once, at creation.
+void Tfsobre::FormCreate() {
+    const QString version = ShortVersionText() + "   (" + FileVersionText() + ")";
+    Label4->setText(Label4->text().replace("%s", version));
+}
+
+bool Tfsobre::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != Shape1 && watched != Image2) return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            Shape1MouseDown(mouse);
+            return true;
+        case QEvent::MouseMove:
+            Shape1MouseMove(mouse);
+            return true;
+        case QEvent::MouseButtonRelease:
+            Shape1MouseUp(mouse);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void Tfsobre::Shape1MouseDown(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    pressedAt_ = event->position().toPoint();
+    dragging_ = true;
+}
+
+void Tfsobre::Shape1MouseMove(QMouseEvent* event) {
+    if (!dragging_) return;
+    const QPoint delta = event->position().toPoint() - pressedAt_;
+    setGeometry(QRect(geometry().topLeft() + delta, size()));
+}
+
+void Tfsobre::Shape1MouseUp(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) dragging_ = false;
 }

@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
-#include <QPainter>
 #include <QScreen>
 #include <QSplitter>
 #include <QToolButton>
@@ -15,6 +14,7 @@
 
 #include "Unit1.h"
 #include "widgets/CoolTrayIcon.h"
+#include "widgets/ProgramIcon.h"
 #include "widgets/RXClock.h"
 #include "widgets/RXSlider.h"
 
@@ -33,24 +33,6 @@ QToolButton* flatButton(QWidget* parent, const char* caption) {
     return b;
 }
 
-// The program's icon: a small drawing, so that no image file is needed.
-QIcon programIcon() {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(QColor(0, 64, 128));
-    p.setPen(Qt::NoPen);
-    p.drawRoundedRect(1, 1, 30, 30, 6, 6);
-    p.setPen(Qt::white);
-    QFont font = p.font();
-    font.setBold(true);
-    font.setPixelSize(22);
-    p.setFont(font);
-    p.drawText(pixmap.rect(), Qt::AlignCenter, "K");
-    return QIcon(pixmap);
-}
-
 const char* kWhite = "color: white;";
 const char* kTime = "color: white; font-weight: bold; font-size: 24px;";
 const char* kBold = "font-weight: bold;";
@@ -59,7 +41,7 @@ const char* kBold = "font-weight: bold;";
 
 void TForm1::createControls() {
     setWindowTitle("KAV");
-    setWindowIcon(programIcon());
+    setWindowIcon(ProgramIcon());
     resize(620, 420);
     setMinimumSize(600, 270);
     if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -105,6 +87,9 @@ QWidget* TForm1::createDisplay() {
     row->setContentsMargins(0, 0, 0, 0);
 
     volume = new TRxSlider(top);
+    volume->SetOrientation(soVertical);
+    volume->SetOptions(soShowPoints | soSmooth);
+    volume->SetBevelStyle(TBevelStyle::Raised);
     volume->SetRange(0, 255);
     volume->SetIncrement(4);
     volume->SetValue(100);
@@ -134,7 +119,7 @@ QWidget* TForm1::createDisplay() {
 
     auto* side = new QVBoxLayout();
     RxClock1 = new TRxClock(top);
-    RxClock1->setStyleSheet("font-weight: bold; color: rgb(0, 64, 128);");
+    RxClock1->setStyleSheet("font-weight: bold; font-size: 11px; color: rgb(0, 64, 128);");
     RxClock1->setFixedSize(69, 17);
     side->addWidget(RxClock1);
     side->addStretch();

@@ -1,0 +1,8 @@
+#include "widgets/ProgramIcon.h"
+
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/kav/icons/kav-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
