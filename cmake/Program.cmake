@@ -19,6 +19,11 @@ foreach(lib bass basswma in_mp3 in_wave dsp_wd)
   endforeach()
 endforeach()
 
+# The visualiser finds the player through the link, not through files: it goes in bin/.
+if(TARGET kavvis)
+  install(TARGETS kavvis RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
 # bin/kav leads to the program directory; kav finds its files by its own path.
 file(RELATIVE_PATH kav_link_target /${CMAKE_INSTALL_BINDIR} /${KAV_INSTALL_PROGRAM_DIR}/kav)
 install(CODE "
