@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "MixGate.h"
 #include "Mixer.h"
 #include "WavCapture.h"
 
@@ -102,14 +103,23 @@ void Output::openNull() {
 }
 
 // Consumes one 10 ms period at a time, at real-time pace unless told not to;
-// unpaced, it waits until every playing channel can fill the period.
+// unpaced, it waits until every playing channel can fill the period. With
+// nothing to play it sleeps until something starts, unless it captures: the
+// capture holds the silence too.
 void Output::nullLoop() {
     using clock = std::chrono::steady_clock;
     const size_t period = rate_ / 100;
     std::vector<int16_t> buf(period * 2);
     auto next = clock::now();
     Mixer& mixer = Mixer::instance();
+    Signal& playing = MixGate::instance().playing;
     while (!stopNull_.load()) {
+        const uint32_t seen = playing.seen();
+        if (!capture_ && mixer.idle()) {
+            if (!stopNull_.load()) playing.wait(seen);
+            next = clock::now();
+            continue;
+        }
         if (paced_) {
             next += std::chrono::milliseconds(10);
             std::this_thread::sleep_until(next);
@@ -131,6 +141,7 @@ void Output::close() {
     }
     if (nullThread_.joinable()) {
         stopNull_.store(true);
+        MixGate::instance().playing.raise();
         nullThread_.join();
     }
     capture_.reset();

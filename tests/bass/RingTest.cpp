@@ -99,8 +99,7 @@ TEST(Ring, ThreadsMoveACountedSequence) {
             std::this_thread::yield();
             continue;
         }
-        for (int16_t v : flatten(ring.peek(0, n)))
-            wrong += v != static_cast<int16_t>(received++);
+        for (int16_t v : flatten(ring.peek(0, n))) wrong += v != static_cast<int16_t>(received++);
         ring.consume(n);
     }
     writer.join();
