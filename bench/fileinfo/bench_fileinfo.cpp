@@ -116,16 +116,16 @@ std::vector<fs::path> Encode(const fs::path& dir) {
         add(mp3, "lame --quiet" + rate + tags + kind + " " + Quote(wav) + " " + Quote(base / mp3));
         // ffmpeg rewrites the tag as ID3v2.4 or 2.3 with an ID3v1 after the audio.
         const std::string retag = "t" + n + ".mp3";
-        add(retag, "ffmpeg -y -loglevel error -i " + Quote(base / mp3) + " -c copy -id3v2_version " +
-                       (v % 2 ? "4" : "3") + " -write_id3v1 1 -metadata title='Retagged Title " +
-                       n + " ÄÖÜ' -metadata artist='Künstler " + n + "' " +
-                       Quote(base / retag));
+        add(retag, "ffmpeg -y -loglevel error -i " + Quote(base / mp3) +
+                       " -c copy -id3v2_version " + (v % 2 ? "4" : "3") +
+                       " -write_id3v1 1 -metadata title='Retagged Title " + n +
+                       " ÄÖÜ' -metadata artist='Künstler " + n + "' " + Quote(base / retag));
         const std::string ogg = "o" + n + ".ogg";
         add(ogg, "oggenc --quiet -s " + std::to_string(1000 + v) + " -q " + std::to_string(v % 8) +
                      " -t 'Ogg Title " + n + "' -a 'Artist " + n + "' -l 'Album " + n + "' -N " +
                      n + " -G Jazz -d 2001 -c 'COMMENT=Ogg comment " + n + "'" +
-                     (v % 2 ? " -c '" + picture + "'" : std::string()) + " " + Quote(wav) +
-                     " -o " + Quote(base / ogg));
+                     (v % 2 ? " -c '" + picture + "'" : std::string()) + " " + Quote(wav) + " -o " +
+                     Quote(base / ogg));
         const std::string wma = "w" + n + ".wma";
         add(wma, "ffmpeg -y -loglevel error -i " + Quote(wav) + " -c:a " +
                      (v % 2 ? "wmav2" : "wmav1") + " -b:a " + std::to_string(64 + 16 * v) +
@@ -191,8 +191,8 @@ void AddTags(Digest& d, const TID3v1& t) {
 
 void AddTags(Digest& d, const TID3v2& t) {
     for (const std::string* s :
-         {&t.Title(), &t.Artist(), &t.Album(), &t.TrackText(), &t.Year(), &t.Genre(),
-          &t.Comment(), &t.Composer(), &t.Encoder(), &t.Copyright(), &t.Language(), &t.Link()})
+         {&t.Title(), &t.Artist(), &t.Album(), &t.TrackText(), &t.Year(), &t.Genre(), &t.Comment(),
+          &t.Composer(), &t.Encoder(), &t.Copyright(), &t.Language(), &t.Link()})
         d.add(*s);
     for (long long v : {(long long)t.Present(), (long long)t.Version(), (long long)t.TagSize(),
                         (long long)t.Track()})
@@ -238,9 +238,9 @@ Digest ReadOurs(const std::vector<fs::path>& files) {
             for (const std::string* s : {&wma.Title(), &wma.Artist(), &wma.Album(), &wma.Year(),
                                          &wma.Genre(), &wma.Comment()})
                 d.add(*s);
-            for (long long v : {(long long)wma.FileSize(), (long long)wma.Channels(),
-                                (long long)wma.SampleRate(), (long long)wma.BitRate(),
-                                (long long)wma.Track()})
+            for (long long v :
+                 {(long long)wma.FileSize(), (long long)wma.Channels(), (long long)wma.SampleRate(),
+                  (long long)wma.BitRate(), (long long)wma.Track()})
                 d.add(v);
             d.add(wma.Duration());
         } else if (ext == ".wav") {

@@ -96,7 +96,11 @@ class Channel final : public Mixable {
                  uint64_t pass) override;
     // Whether the ring holds enough for frames of output (or the stream ends).
     bool fedFor(size_t frames, DWORD deviceRate) const override;
-    void hurry() override { cv_.notify_all(); }
+    // A user stream's procedure keeps its own pace: asked sooner, it would
+    // only have less to give.
+    void hurry() override {
+        if (source_->readsAhead()) cv_.notify_all();
+    }
     bool isMusic() const override { return fmt_.music; }
 
   private:
