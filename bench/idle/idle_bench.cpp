@@ -4,6 +4,7 @@
 // output; then `mpv --no-video --ao=null` on the same file where mpv is
 // installed. The program runs from a directory of its own beside a copy of
 // its libraries, with its own kav.ini and lists.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
