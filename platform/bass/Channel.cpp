@@ -71,10 +71,13 @@ std::chrono::microseconds Channel::restFor() const {
     const size_t ch = fmt_.chans;
     const size_t room = ring_.writable() / ch;
     if (room >= chunkFrames_) return 0us;
+    // A user stream's procedure is asked a chunk at a time at the pace it is
+    // heard, never in a rush that would find it with less to give.
+    const size_t wanted = source_->readsAhead() ? chunkFrames_ - room : chunkFrames_;
     const int f = freq_.load();
     const double rate = f ? f : fmt_.freq;
     const auto wait = std::chrono::microseconds(
-        static_cast<int64_t>(static_cast<double>(chunkFrames_ - room) * 1e6 / rate));
+        static_cast<int64_t>(static_cast<double>(wanted) * 1e6 / rate));
     return std::max<std::chrono::microseconds>(wait, 2ms);
 }
 
