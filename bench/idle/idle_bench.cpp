@@ -33,6 +33,7 @@ namespace {
 struct Usage {
     double cpu = 0;
     long long switches = 0;
+    long long wakeups = 0;  // voluntary switches: the times a thread went to sleep
 };
 
 Usage usageOf(pid_t pid) {
@@ -50,8 +51,11 @@ Usage usageOf(pid_t pid) {
     for (const auto& task : fs::directory_iterator(proc + "/task")) {
         std::ifstream status(task.path() / "status");
         for (std::string line; std::getline(status, line);)
-            if (line.find("ctxt_switches:") != std::string::npos)
-                u.switches += std::atoll(line.c_str() + line.find(':') + 1);
+            if (line.find("ctxt_switches:") != std::string::npos) {
+                const long long n = std::atoll(line.c_str() + line.find(':') + 1);
+                u.switches += n;
+                if (line.rfind("voluntary", 0) == 0) u.wakeups += n;
+            }
     }
     return u;
 }
@@ -98,8 +102,9 @@ void measure(const char* name, pid_t pid, int settle, int seconds) {
     const Usage b = usageOf(pid);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("%-28s %6.2f %% of a core, %7.1f context switches/s\n", name,
-                100.0 * (b.cpu - a.cpu) / wall, (b.switches - a.switches) / wall);
+    std::printf("%-28s %6.2f %% of a core, %7.1f wake-ups/s, %7.1f context switches/s\n", name,
+                100.0 * (b.cpu - a.cpu) / wall, (b.wakeups - a.wakeups) / wall,
+                (b.switches - a.switches) / wall);
     std::fflush(stdout);
 }
 
