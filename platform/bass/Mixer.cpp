@@ -79,12 +79,20 @@ void Mixer::mixBlock(int16_t* out, size_t frames) {
         out[i] = static_cast<int16_t>(roundInRange(std::clamp(acc_[i], -32768.0f, 32767.0f)));
 }
 
+// Inside the gate like a mix pass: a channel being freed waits for it.
 bool Mixer::idle() const {
+    MixGate& gate = MixGate::instance();
+    gate.enter();
+    bool idle = true;
     for (const auto& s : slots_) {
         const Mixable* c = s.load(std::memory_order_acquire);
-        if (c && audible(c->active())) return false;
+        if (c && audible(c->active())) {
+            idle = false;
+            break;
+        }
     }
-    return true;
+    gate.leave();
+    return idle;
 }
 
 bool Mixer::readyToMix(size_t frames) {

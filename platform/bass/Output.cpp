@@ -20,7 +20,7 @@ std::vector<std::string> sdlDevices() {
     // SIGINT and SIGTERM stay the program's: SDL would otherwise catch them
     // and turn them into a quit event nobody reads.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return names;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return names;
     const int n = SDL_GetNumAudioDevices(0);
     char* defName = nullptr;
     SDL_AudioSpec format;
@@ -34,6 +34,8 @@ std::vector<std::string> sdlDevices() {
         if (!names.empty() && names.front() == name) continue;
         names.push_back(name);
     }
+    // Kept only while a device is open: its device watch wakes ten times a second.
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return names;
 }
 
@@ -85,8 +87,12 @@ bool Output::openSdl(int device, int& error) {
     want.callback = sdlCallback;
     // Device 1 is the system default; the others are opened by name.
     const char* name = device == 1 ? nullptr : deviceNames()[device - 1].c_str();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return error = BASS_ERROR_DEVICE, false;
     sdlDevice_ = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
-    if (sdlDevice_ == 0) return error = BASS_ERROR_DEVICE, false;
+    if (sdlDevice_ == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return error = BASS_ERROR_DEVICE, false;
+    }
     latencyMs_ = static_cast<DWORD>(1000 * have.samples / rate_);
     SDL_PauseAudioDevice(sdlDevice_, 0);
     return true;
@@ -137,6 +143,7 @@ void Output::nullLoop() {
 void Output::close() {
     if (sdlDevice_) {
         SDL_CloseAudioDevice(sdlDevice_);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
         sdlDevice_ = 0;
     }
     if (nullThread_.joinable()) {
