@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 namespace fileinfo_detail {
 
 FileReader::OpenResult FileReader::OpenRegular(const std::string& path) {
@@ -13,6 +17,7 @@ FileReader::OpenResult FileReader::OpenRegular(const std::string& path) {
     if (!S_ISREG(before.st_mode)) return OpenResult::NotRegularFile;
     // The name may have been replaced since: opening without waiting and
     // checking what was opened keeps a pipe put there from blocking the open.
+    // Reads of a regular file never wait for data, so the flag may stay.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return OpenResult::CannotOpen;
     struct stat opened {};
@@ -20,39 +25,59 @@ FileReader::OpenResult FileReader::OpenRegular(const std::string& path) {
         ::close(fd);
         return OpenResult::NotRegularFile;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // plain reads from here on
-    file_ = ::fdopen(fd, "rb");
-    if (!file_) {
-        ::close(fd);
-        return OpenResult::CannotOpen;
-    }
+    fd_ = fd;
     size_ = opened.st_size;
     position_ = 0;
     return OpenResult::Opened;
 }
 
 void FileReader::Close() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     size_ = 0;
     position_ = 0;
+    blockLength_ = 0;
 }
 
 bool FileReader::Seek(int64_t position) {
-    if (!file_ || position < 0) return false;
-    if (position == position_) return true;
-    if (std::fseek(file_, static_cast<long>(position), SEEK_SET) != 0) return false;
+    if (fd_ < 0 || position < 0) return false;
     position_ = position;
     return true;
 }
 
+std::size_t FileReader::ReadFile(int64_t position, uint8_t* buffer, std::size_t count) {
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd_, buffer + got, count - got,
+                                  static_cast<off_t>(position) + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 std::size_t FileReader::Read(void* buffer, std::size_t count) {
-    if (!file_ || count == 0) return 0;
-    // Past the end nothing is read; avoid asking the C library at all.
+    if (fd_ < 0 || count == 0) return 0;
+    // Past the end nothing is read; avoid asking the system at all.
     if (position_ >= size_) return 0;
-    std::size_t got = std::fread(buffer, 1, count, file_);
+    auto* out = static_cast<uint8_t*>(buffer);
+    std::size_t got;
+    if (count >= BlockLength) {
+        got = ReadFile(position_, out, count);
+    } else {
+        const bool inBlock =
+            position_ >= blockStart_ && position_ + static_cast<int64_t>(count) <=
+                                            blockStart_ + static_cast<int64_t>(blockLength_);
+        if (!inBlock) {
+            blockStart_ = position_;
+            blockLength_ = ReadFile(position_, block_, BlockLength);
+        }
+        const auto offset = static_cast<std::size_t>(position_ - blockStart_);
+        got = std::min(count, blockLength_ - offset);
+        std::memcpy(out, block_ + offset, got);
+    }
     position_ += static_cast<int64_t>(got);
-    if (got < count) std::clearerr(file_);
     return got;
 }
 

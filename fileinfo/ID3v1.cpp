@@ -217,11 +217,15 @@ void TID3v1::Clear() {
 bool TID3v1::LoadFromFile(const std::string& FileName) {
     Clear();
     FileReader file;
+    return file.Open(FileName) && LoadFromReader(file);
+}
+
+bool TID3v1::LoadFromReader(FileReader& file) {
+    Clear();
     Block tag{};
-    if (!file.Open(FileName) || file.Size() < static_cast<int64_t>(TagLength)) return false;
+    if (!file.IsOpen() || file.Size() < static_cast<int64_t>(TagLength)) return false;
     if (file.ReadAt(file.Size() - static_cast<int64_t>(TagLength), tag, TagLength) != TagLength)
         return false;
-    file.Close();
     if (!HasTagId(tag)) return true;
 
     FPresent = true;

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+namespace fileinfo_detail {
+class FileReader;
+}
+
 // Tag record filled by the in-memory tag readers (TID3v1, TID3v2) and copied
 // by the engine into its stream information.
 struct TMP3TagInfo {
@@ -31,6 +35,8 @@ class TID3v1 {
     // Reads the last 128 bytes of the file. True when they could be read,
     // whether or not they hold a tag; false (fields cleared) otherwise.
     bool LoadFromFile(const std::string& FileName);
+    // The same from a file already open (the readers of a whole file share one).
+    bool LoadFromReader(fileinfo_detail::FileReader& File);
     // Decodes the 128-byte block at Data into Info; true when it begins with
     // "TAG". Changes only Version and GenreID of this reader.
     bool ReadFromMemory(const void* Data, TMP3TagInfo& Info);

@@ -222,8 +222,13 @@ void TID3v2::Clear() {
 bool TID3v2::LoadFromFile(const std::string& FileName) {
     Clear();
     FileReader file;
+    return file.Open(FileName) && LoadFromReader(file);
+}
+
+bool TID3v2::LoadFromReader(FileReader& file) {
+    Clear();
     uint8_t header[HeaderLength] = {};
-    if (!file.Open(FileName) || file.Read(header, HeaderLength) < HeaderLength) return false;
+    if (!file.IsOpen() || file.ReadAt(0, header, HeaderLength) < HeaderLength) return false;
     if (!HasTagId(header)) return true;
 
     FPresent = true;

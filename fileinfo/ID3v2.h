@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+namespace fileinfo_detail {
+class FileReader;
+}
+
 #include "ID3v1.h"  // TMP3TagInfo
 
 class TID3v2 {
@@ -15,6 +19,8 @@ class TID3v2 {
     // True when the first 10 bytes of the file could be read, tag or not;
     // false (fields cleared) when the file cannot be opened or is shorter.
     bool LoadFromFile(const std::string& FileName);
+    // The same from a file already open (the readers of a whole file share one).
+    bool LoadFromReader(fileinfo_detail::FileReader& File);
     // Reads a tag held in memory; Limit stands for the file size, and no byte
     // at or beyond Data + TagSize is read. False when the block does not
     // begin with "ID3". Changes only Version and TagSize of this reader.

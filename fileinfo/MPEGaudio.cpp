@@ -148,31 +148,28 @@ void TMPEGaudio::Clear() {
 
 bool TMPEGaudio::LoadFromFile(const std::string& FileName) {
     Clear();
-    bool result = false;
-    if (FID3v2.LoadFromFile(FileName) && FID3v1.LoadFromFile(FileName)) {
-        FileReader file;
-        if (file.Open(FileName)) {
-            FFileSize = static_cast<int32_t>(file.Size());
-            uint8_t buffer[SearchBufferSize] = {};
-            const int64_t tagSize = FID3v2.TagSize();
-            if (file.Seek(tagSize)) {
-                const std::size_t got = file.Read(buffer, SearchBufferSize);
-                FindFrame(buffer, FFrame, FVBR);
-                // Second look in the middle of the file; bytes it does not
-                // deliver keep what the first read left.
-                const bool second = !FFrame.Present && got == SearchBufferSize;
-                if (!second || file.Seek((file.Size() - tagSize) / 2)) {
-                    if (second) {
-                        file.Read(buffer, SearchBufferSize);
-                        FindFrame(buffer, FFrame, FVBR);
-                    }
-                    result = true;
-                }
-            }
-        }
-    }
+    FileReader file;
+    const bool result = file.Open(FileName) && FID3v2.LoadFromReader(file) &&
+                        FID3v1.LoadFromReader(file) && FindFirstFrame(file);
     if (!FFrame.Present) Clear();
     return result;
+}
+
+// The first frame after the ID3v2 tag, else one in the middle of the file;
+// false when a position could not be taken.
+bool TMPEGaudio::FindFirstFrame(FileReader& file) {
+    FFileSize = static_cast<int32_t>(file.Size());
+    uint8_t buffer[SearchBufferSize] = {};
+    const int64_t tagSize = FID3v2.TagSize();
+    if (!file.Seek(tagSize)) return false;
+    const std::size_t got = file.Read(buffer, SearchBufferSize);
+    FindFrame(buffer, FFrame, FVBR);
+    if (FFrame.Present || got != SearchBufferSize) return true;
+    // Bytes the second read does not deliver keep what the first one left.
+    if (!file.Seek((file.Size() - tagSize) / 2)) return false;
+    file.Read(buffer, SearchBufferSize);
+    FindFrame(buffer, FFrame, FVBR);
+    return true;
 }
 
 bool TMPEGaudio::ReadTagFromMemory(const void* Data, int32_t Limit, TMP3TagInfo& Info,

@@ -83,6 +83,8 @@ class TMPEGaudio {
     static void FindFrame(const uint8_t* Data, FrameInfo& Frame, VBRData& VBR);
 
   private:
+    bool FindFirstFrame(fileinfo_detail::FileReader& file);
+
     int32_t FFileSize = 0;
     VBRData FVBR;
     FrameInfo FFrame;

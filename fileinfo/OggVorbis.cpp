@@ -1,5 +1,6 @@
 #include "OggVorbis.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -15,7 +16,6 @@ constexpr std::size_t IdentificationLength = 30;
 constexpr std::size_t CommentItemLength = 250;
 constexpr int LastPageWindows = 50;
 constexpr int64_t WindowStep = 241;
-constexpr std::size_t WindowLength = 251;
 
 enum Field {
     FieldVendor,
@@ -133,25 +133,19 @@ void ReadComments(FileReader& file, FileInfo& info) {
 }
 
 // Granule position of the last page: the latest "OggS" in the last 12,060
-// start positions of the file, none before the file's start.
+// start positions of the file, none before the file's start, found in one
+// read of the file's tail.
 int32_t LastPageSampleCount(FileReader& file) {
     const int64_t size = file.Size();
-    for (int k = 1; k <= LastPageWindows; ++k) {
-        const int64_t start = size - WindowStep * k - 10;
-        uint8_t window[WindowLength] = {};
-        if (start >= 0) {
-            file.ReadAt(start, window, WindowLength);
-        } else if (-start < static_cast<int64_t>(WindowLength)) {
-            const auto skipped = static_cast<std::size_t>(-start);
-            file.ReadAt(0, window + skipped, WindowLength - skipped);
-        }
-        for (int64_t offset = WindowStep; offset >= 0 && start + offset >= 0; --offset) {
-            if (std::memcmp(window + offset, "OggS", 4) != 0) continue;
-            uint8_t page[PageHeaderLength] = {};
-            file.ReadAt(start + offset, page, PageHeaderLength);
-            return static_cast<int32_t>(GetLE32(page + 6));
-        }
-        if (start <= 0) break;
+    const int64_t last = size - 10;  // the latest start position looked at
+    if (last < 0) return 0;
+    const int64_t first = std::max<int64_t>(0, last - WindowStep * LastPageWindows);
+    uint8_t tail[WindowStep * LastPageWindows + 10];
+    const auto length = static_cast<std::size_t>(size - first);
+    if (file.ReadAt(first, tail, length) != length) return 0;
+    for (int64_t at = last; at >= first; --at) {
+        const uint8_t* page = tail + (at - first);
+        if (std::memcmp(page, "OggS", 4) == 0) return static_cast<int32_t>(GetLE32(page + 6));
     }
     return 0;
 }

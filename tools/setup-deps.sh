@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libsdl2-dev libmpg123-dev libgtest-dev libgmock-dev libtag1-dev
-  lame sox vorbis-tools ffmpeg xvfb xauth imagemagick
+  lame sox vorbis-tools ffmpeg mpg123 xvfb xauth imagemagick
   xdotool openbox trayer x11-utils dbus desktop-file-utils
 )
 

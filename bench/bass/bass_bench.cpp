@@ -1,21 +1,28 @@
-// bass_bench [file.mp3]: plays an MP3 (by default a 60-second one made with sox
-// and lame) to the unpaced null output through bass.dll, then through the
-// engine with in_mp3.dll loaded and preferred as the program starts, and
-// decodes the same file with `ffmpeg -f null -`; prints the CPU seconds of the
-// whole process per minute of audio for each and their ratios.
+// bass_bench [ROUNDS]: the CPU an MP3 costs per extra minute of audio, each
+// side measured the same way, as whole processes: this program plays the file
+// through bass.dll to the unpaced null output (and, in another process,
+// through the engine with in_mp3.dll preferred, as the program starts), and
+// `ffmpeg -f null` and `mpg123 -t` decode it. Each runs on a 60 s and a 300 s
+// file made with sox and lame; the difference over the four extra minutes
+// takes every start-up out. Rounds are interleaved, the medians printed with
+// the ratios to ffmpeg and mpg123.
 #include <QCoreApplication>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/BASSPlayer.h"
 #include "engine/Dynamic_BASS.h"
@@ -110,12 +117,16 @@ bool measurePlugin(const std::string& path, Measure& m) {
     return true;
 }
 
-// CPU seconds of `ffmpeg -i path -f null -`, -1 when it fails.
-double measureFfmpeg(const std::string& path) {
+// CPU seconds of a whole child process running argv, -1 when it fails.
+double childCpu(const std::vector<std::string>& args) {
     const pid_t pid = fork();
     if (pid == 0) {
-        execlp("ffmpeg", "ffmpeg", "-hide_banner", "-loglevel", "error", "-i", path.c_str(), "-f",
-               "null", "-", static_cast<char*>(nullptr));
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        if (devNull >= 0) ::dup2(devNull, STDOUT_FILENO);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
@@ -125,58 +136,106 @@ double measureFfmpeg(const std::string& path) {
     return cpuSeconds(r);
 }
 
-std::string makeFixture(const std::string& dir) {
-    const std::string wav = dir + "/bench.wav", mp3 = dir + "/bench.mp3";
-    const std::string cmd = "sox -n -r 44100 -c 2 -b 16 '" + wav +
-                            "' synth 60 sine 220-880 sine 330-1320 vol 0.5 >/dev/null 2>&1 && "
+std::string makeFixture(const std::string& dir, int seconds) {
+    const std::string base = dir + "/bench" + std::to_string(seconds);
+    const std::string wav = base + ".wav", mp3 = base + ".mp3";
+    const std::string cmd = "sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth " +
+                            std::to_string(seconds) +
+                            " sine 220-880 sine 330-1320 vol 0.5 >/dev/null 2>&1 && "
                             "lame --quiet -b 128 '" +
-                            wav + "' '" + mp3 + "'";
+                            wav + "' '" + mp3 + "' && rm -f '" + wav + "'";
     return std::system(cmd.c_str()) == 0 ? mp3 : std::string();
 }
 
-void printRatio(const char* name, double perMinute, double peerPerMinute) {
-    std::printf("ratio %s / ffmpeg: %.2f\n", name, perMinute / peerPerMinute);
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
 }
+
+// One way of decoding: the command line for a file.
+struct Side {
+    std::string name;
+    std::function<std::vector<std::string>(const std::string&)> command;
+    std::vector<double> shortCpu, longCpu;
+    // CPU seconds per extra minute of audio: (long - short) over the minutes between.
+    double perMinute(double extraMinutes) const {
+        return (median(longCpu) - median(shortCpu)) / extraMinutes;
+    }
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::string dir;
-    std::string path = argc > 1 ? argv[1] : "";
-    if (path.empty()) {
-        char tmpl[] = "/tmp/kav-bass-bench-XXXXXX";
-        if (!mkdtemp(tmpl)) return 1;
-        dir = tmpl;
-        path = makeFixture(dir);
-        if (path.empty()) {
-            std::fprintf(stderr, "cannot make the fixture (sox, lame)\n");
-            return 1;
+    const std::string self = win::ProgramDir() + "/bass_bench";
+    if (argc == 3) {  // one measured process: --library FILE or --plugin FILE
+        Measure m;
+        const std::string mode = argv[1];
+        const bool ok =
+            mode == "--library" ? measureLibrary(argv[2], m) : measurePlugin(argv[2], m);
+        return ok && m.audio > 0 ? 0 : 1;
+    }
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    char tmpl[] = "/tmp/kav-bass-bench-XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    const std::string dir = tmpl;
+    constexpr int kShort = 60, kLong = 300;
+    const std::string shortFile = makeFixture(dir, kShort), longFile = makeFixture(dir, kLong);
+    if (shortFile.empty() || longFile.empty()) {
+        std::fprintf(stderr, "cannot make the fixtures (sox, lame)\n");
+        return 1;
+    }
+    std::vector<Side> sides = {{"bass.dll, unpaced null output",
+                                [&](const std::string& f) {
+                                    return std::vector<std::string>{self, "--library", f};
+                                },
+                                {},
+                                {}},
+                               {"in_mp3.dll through the engine",
+                                [&](const std::string& f) {
+                                    return std::vector<std::string>{self, "--plugin", f};
+                                },
+                                {},
+                                {}},
+                               {"ffmpeg -i file -f null -",
+                                [](const std::string& f) {
+                                    return std::vector<std::string>{
+                                        "ffmpeg", "-hide_banner", "-loglevel", "error", "-i",
+                                        f,        "-f",           "null",      "-"};
+                                },
+                                {},
+                                {}},
+                               {"mpg123 -t",
+                                [](const std::string& f) {
+                                    return std::vector<std::string>{"mpg123", "-q", "-t", f};
+                                },
+                                {},
+                                {}}};
+    for (int r = 0; r < rounds; ++r)
+        for (Side& s : sides) {
+            s.shortCpu.push_back(childCpu(s.command(shortFile)));
+            s.longCpu.push_back(childCpu(s.command(longFile)));
         }
+    std::filesystem::remove_all(dir);
+    const double extra = (kLong - kShort) / 60.0;
+    std::printf(
+        "CPU s per extra minute of MP3 (%d s and %d s files, median of %d interleaved "
+        "rounds, whole processes):\n",
+        kShort, kLong, rounds);
+    for (const Side& s : sides) {
+        const bool failed =
+            std::find(s.shortCpu.begin(), s.shortCpu.end(), -1.0) != s.shortCpu.end() ||
+            std::find(s.longCpu.begin(), s.longCpu.end(), -1.0) != s.longCpu.end();
+        if (failed) {
+            std::printf("  %-32s failed to run\n", s.name.c_str());
+            continue;
+        }
+        std::printf("  %-32s %.4f  (whole %d s file: %.3f CPU s)\n", s.name.c_str(),
+                    s.perMinute(extra), kLong, median(s.longCpu));
     }
-    Measure library, plugin;
-    if (!measureLibrary(path, library) || library.audio <= 0) {
-        std::fprintf(stderr, "bass.dll could not play %s\n", path.c_str());
-        return 1;
-    }
-    if (!measurePlugin(path, plugin) || plugin.audio <= 0) {
-        std::fprintf(stderr, "in_mp3.dll could not play %s through the engine\n", path.c_str());
-        return 1;
-    }
-    const double peer = measureFfmpeg(path);
-    if (!dir.empty()) std::filesystem::remove_all(dir);
-    std::printf("file: %s (%.1f s of audio)\n", path.c_str(), library.audio);
-    std::printf("bass.dll, unpaced null output:  %.3f CPU s per minute of audio (%.2f s wall)\n",
-                library.perMinute(), library.wall);
-    std::printf("in_mp3.dll through the engine:  %.3f CPU s per minute of audio (%.2f s wall)\n",
-                plugin.perMinute(), plugin.wall);
-    if (peer < 0) {
-        std::printf("ffmpeg -f null: failed to run\n");
-        return 1;
-    }
-    const double peerPerMinute = peer * 60.0 / library.audio;
-    std::printf("ffmpeg -i file -f null -:      %.3f CPU s per minute of audio\n", peerPerMinute);
-    printRatio("bass.dll", library.perMinute(), peerPerMinute);
-    printRatio("in_mp3.dll", plugin.perMinute(), peerPerMinute);
+    for (int i = 0; i < 2; ++i)
+        for (int peer = 2; peer < 4; ++peer)
+            std::printf("ratio %s / %s: %.2f\n", sides[i].name.c_str(), sides[peer].name.c_str(),
+                        sides[i].perMinute(extra) / sides[peer].perMinute(extra));
     return 0;
 }

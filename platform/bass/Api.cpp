@@ -360,6 +360,7 @@ BASS_API HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD /*param*/, SY
     bool firesNow = false;
     const HSYNC sync = c->addSync(lib().newSyncHandle(), type, proc, user, firesNow);
     if (firesNow) lib().post(handle, type, std::string(), sync);
+    if (type == BASS_SYNC_DOWNLOAD) lib().wakeSyncs();
     return sync;
 }
 

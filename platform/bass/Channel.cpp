@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "Mixer.h"
+#include "MixGate.h"
 
 namespace kavbass {
 
@@ -63,12 +63,37 @@ bool Channel::wantsData() const {
     return ring_.writable() >= chunkFrames_ * fmt_.chans;
 }
 
+// How long the worker may rest before the ring has room for a chunk at the
+// pace the channel plays. Whatever else gives it work (play, resume, a seek,
+// shutdown, an output that runs ahead of real time) wakes it sooner.
+std::chrono::microseconds Channel::restFor() const {
+    if (state_.load() != kPlaying || sourceEnded_) return 1s;
+    const size_t ch = fmt_.chans;
+    const size_t room = ring_.writable() / ch;
+    if (room >= chunkFrames_) return 0us;
+    // A user stream's procedure is asked a chunk at a time at the pace it is
+    // heard, never in a rush that would find it with less to give.
+    const size_t wanted = source_->readsAhead() ? chunkFrames_ - room : chunkFrames_;
+    const int f = freq_.load();
+    const double rate = f ? f : fmt_.freq;
+    const auto wait = std::chrono::microseconds(
+        static_cast<int64_t>(static_cast<double>(wanted) * 1e6 / rate));
+    return std::max<std::chrono::microseconds>(wait, 2ms);
+}
+
+// State changes are made visible under the worker's lock so that a worker
+// about to rest sees them or is woken.
+void Channel::wakeWorker() {
+    { std::lock_guard<std::mutex> lk(mtx_); }
+    cv_.notify_all();
+}
+
 void Channel::workerLoop() {
     std::vector<int16_t> tmp(chunkFrames_ * fmt_.chans);
     std::unique_lock<std::mutex> lk(mtx_);
     while (!quit_) {
         if (!wantsData()) {
-            cv_.wait_for(lk, 20ms);
+            cv_.wait_for(lk, restFor());
             continue;
         }
         if (seekPending_) {
@@ -101,6 +126,7 @@ void Channel::fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& t
         sourceEnded_ = true;
         eof_.store(true, std::memory_order_release);
         sourceDone_.store(true);
+        MixGate::instance().syncs.raise();  // a download may be complete
     }
     cv_.notify_all();
     if (n == 0 && !eof) cv_.wait_for(lk, 10ms);
@@ -108,7 +134,7 @@ void Channel::fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& t
 
 void Channel::resetOutput(uint64_t baseFrame) {
     mixEnabled_.store(false);
-    Mixer::instance().quiesce();
+    MixGate::instance().quiesce();
     ring_.reset();
     ++generation_;
     sourceEnded_ = false;
@@ -148,7 +174,8 @@ bool Channel::play(bool restart) {
         }
     }
     state_.store(kPlaying);
-    cv_.notify_all();
+    wakeWorker();
+    MixGate::instance().playing.raise();
     waitPrimed();
     return true;
 }
@@ -171,7 +198,8 @@ bool Channel::pause() {
 bool Channel::resume() {
     int expected = kPaused;
     if (!state_.compare_exchange_strong(expected, kPlaying)) return false;
-    cv_.notify_all();
+    wakeWorker();
+    MixGate::instance().playing.raise();
     return true;
 }
 
@@ -286,13 +314,34 @@ bool Channel::recentSamples(int16_t* out, size_t frames) const {
 
 Channel::Frame Channel::takeFrame(size_t index) {
     const size_t ch = fmt_.chans;
-    const size_t slot = (historyWrite_++ % kHistoryFrames) * ch;
-    for (size_t c = 0; c < ch; ++c)
-        history_[slot + c].store(ring_.at(index * ch + c), std::memory_order_relaxed);
+    const SampleRing::Pieces p = ring_.peek(index * ch, ch);
+    int16_t samples[2];
+    size_t got = 0;
+    for (int k = 0; k < 2; ++k)
+        for (size_t i = 0; i < p.size[k]; ++i) {
+            if (got < 2) samples[got] = p.data[k][i];
+            const size_t slot = (historyWrite_ & (kHistoryFrames - 1)) * ch + got++;
+            history_[slot].store(p.data[k][i], std::memory_order_relaxed);
+        }
+    ++historyWrite_;
     Frame f;
-    f.l = ring_.at(index * ch);
-    f.r = ch >= 2 ? ring_.at(index * ch + 1) : f.l;
+    f.l = samples[0];
+    f.r = ch >= 2 ? samples[1] : f.l;
     return f;
+}
+
+// Keeps whole frames as they are heard, a contiguous run at a time.
+void Channel::remember(const int16_t* samples, size_t frames) {
+    const size_t ch = fmt_.chans;
+    while (frames > 0) {
+        const size_t at = historyWrite_ & (kHistoryFrames - 1);
+        const size_t n = std::min(frames, kHistoryFrames - at);
+        std::atomic<int16_t>* to = history_.data() + at * ch;
+        for (size_t i = 0; i < n * ch; ++i) to[i].store(samples[i], std::memory_order_relaxed);
+        historyWrite_ += n;
+        samples += n * ch;
+        frames -= n;
+    }
 }
 
 bool Channel::fedFor(size_t frames, DWORD deviceRate) const {
@@ -341,27 +390,11 @@ bool Channel::interpolate(Cursor& c, bool eof, Frame& out) {
     return true;
 }
 
-void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain,
-                      uint64_t pass) {
-    if (!mixEnabled_.load(std::memory_order_acquire)) return;
-    if (state_.load(std::memory_order_acquire) != kPlaying || ended_.load()) return;
-    const bool eof = eof_.load(std::memory_order_acquire);
-    const int f = freq_.load(std::memory_order_relaxed);
-    const double step = static_cast<double>(f ? f : fmt_.freq) / deviceRate;
-    const float gain = masterGain * static_cast<float>(volume_.load()) / 100.0f;
-    const int pan = pan_.load();
-    const float gl = gain * std::min(1.0f, (100 - pan) / 100.0f);
-    const float gr = gain * std::min(1.0f, (100 + pan) / 100.0f);
-
-    Cursor c;
-    c.avail = ring_.readable() / fmt_.chans;
-    bool dry = false;
+bool Channel::mixResampled(float* acc, size_t frames, double step, float gl, float gr, bool eof,
+                           Cursor& c) {
     for (size_t i = 0; i < frames; ++i) {
         Frame out;
-        if (!moveOn(c) || !interpolate(c, eof, out)) {
-            dry = true;
-            break;
-        }
+        if (!moveOn(c) || !interpolate(c, eof, out)) return false;
         acc[2 * i] += out.l * gl;
         acc[2 * i + 1] += out.r * gr;
         frac_ += step;
@@ -369,6 +402,65 @@ void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
         frac_ -= static_cast<double>(whole);
         shift_ += whole;
     }
+    return true;
+}
+
+// Between outputs at the device's own rate the state is always the same:
+// no fraction, nothing looked ahead at, and the frame output last (if any)
+// still to be moved past.
+bool Channel::sameRateReady() const {
+    return frac_ == 0.0 && !haveB_ && shift_ == (haveA_ ? 1u : 0u);
+}
+
+// What mixResampled does at a step of exactly one frame, in whole runs.
+bool Channel::mixSameRate(float* acc, size_t frames, float gl, float gr, Cursor& c) {
+    const size_t ch = fmt_.chans;
+    const size_t n = std::min(frames, c.avail);
+    if (n == 0) return false;
+    const SampleRing::Pieces p = ring_.peek(0, n * ch);
+    const int16_t* last = nullptr;
+    size_t out = 0;
+    for (int k = 0; k < 2; ++k) {
+        const int16_t* s = p.data[k];
+        const size_t run = p.size[k] / ch;
+        remember(s, run);
+        const size_t right = ch >= 2 ? 1 : 0;
+        for (size_t i = 0; i < run; ++i, s += ch, ++out) {
+            acc[2 * out] += static_cast<float>(s[0]) * gl;
+            acc[2 * out + 1] += static_cast<float>(s[right]) * gr;
+        }
+        if (run) last = s - ch;
+    }
+    // Moved past the frame output before this pass and all but the last of these.
+    c.heard += (haveA_ ? 1 : 0) + n - 1;
+    c.used = n;
+    a_.l = last[0];
+    a_.r = ch >= 2 ? last[1] : a_.l;
+    haveA_ = true;
+    shift_ = 1;
+    return n == frames;
+}
+
+bool Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain,
+                      uint64_t pass) {
+    if (!mixEnabled_.load(std::memory_order_acquire)) return false;
+    if (state_.load(std::memory_order_acquire) != kPlaying || ended_.load()) return false;
+    const bool eof = eof_.load(std::memory_order_acquire);
+    const int f = freq_.load(std::memory_order_relaxed);
+    const DWORD rate = f ? static_cast<DWORD>(f) : fmt_.freq;
+    const double step = static_cast<double>(rate) / deviceRate;
+    const float gain = masterGain * static_cast<float>(volume_.load()) / 100.0f;
+    const int pan = pan_.load();
+    const float gl = gain * std::min(1.0f, (100 - pan) / 100.0f);
+    const float gr = gain * std::min(1.0f, (100 + pan) / 100.0f);
+
+    Cursor c;
+    c.avail = ring_.readable() / fmt_.chans;
+    // A frame split by the ring's end (more than two channels) takes the slow way.
+    const bool whole = ring_.peek(0, c.avail * fmt_.chans).size[0] % fmt_.chans == 0;
+    const bool dry = rate == deviceRate && sameRateReady() && whole
+                         ? !mixSameRate(acc, frames, gl, gr, c)
+                         : !mixResampled(acc, frames, step, gl, gr, eof, c);
     ring_.consume(c.used * fmt_.chans);
     const bool finished = dry && eof;
     if (finished) {
@@ -385,6 +477,7 @@ void Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
         endEvent_.store(true, std::memory_order_release);
         ended_.store(true, std::memory_order_release);
     }
+    return finished;
 }
 
 }  // namespace kavbass

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "Mixable.h"
 #include "SampleRing.h"
 #include "Source.h"
 #include "TagStore.h"
@@ -36,7 +38,7 @@ struct Sync {
     bool fired = false;
 };
 
-class Channel {
+class Channel final : public Mixable {
   public:
     Channel(DWORD handle, const ChannelFormat& format, std::unique_ptr<Source> source,
             std::shared_ptr<TagStore> tags);
@@ -62,7 +64,7 @@ class Channel {
     void stop();
     bool pause();
     bool resume();
-    DWORD active() const;
+    DWORD active() const override;
     uint64_t positionFrames() const;
     bool seekFrames(uint64_t frame);
     // Called by the worker's owner before destruction.
@@ -90,10 +92,16 @@ class Channel {
     bool recentSamples(int16_t* out, size_t frames) const;
 
     // Output side: only the mixer calls these.
-    void mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain, uint64_t pass);
+    bool mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain,
+                 uint64_t pass) override;
     // Whether the ring holds enough for frames of output (or the stream ends).
-    bool fedFor(size_t frames, DWORD deviceRate) const;
-    bool isMusic() const { return fmt_.music; }
+    bool fedFor(size_t frames, DWORD deviceRate) const override;
+    // A user stream's procedure keeps its own pace: asked sooner, it would
+    // only have less to give.
+    void hurry() override {
+        if (source_->readsAhead()) cv_.notify_all();
+    }
+    bool isMusic() const override { return fmt_.music; }
 
   private:
     enum State : int { kStopped, kPlaying, kPaused };
@@ -103,6 +111,8 @@ class Channel {
 
     void workerLoop();
     bool wantsData() const;
+    std::chrono::microseconds restFor() const;
+    void wakeWorker();
     void fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& tmp);
     void resetOutput(uint64_t baseFrame);  // with the mixer kept off this channel
     void waitPrimed();
@@ -114,6 +124,13 @@ class Channel {
     Frame takeFrame(size_t index);
     bool moveOn(Cursor& c);
     bool interpolate(Cursor& c, bool eof, Frame& out);
+    // Any rate: one output frame at a time. false when the ring ran dry first.
+    bool mixResampled(float* acc, size_t frames, double step, float gl, float gr, bool eof,
+                      Cursor& c);
+    // The channel's rate is the device's: whole runs of frames, no interpolation.
+    bool sameRateReady() const;
+    bool mixSameRate(float* acc, size_t frames, float gl, float gr, Cursor& c);
+    void remember(const int16_t* samples, size_t frames);
 
     const DWORD handle_;
     const ChannelFormat fmt_;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "MixGate.h"
 #include "bass_types.h"
 
 namespace kavbass {
@@ -224,6 +225,7 @@ void HttpFeed::readLoop() {
     if (whole) {
         if (events_.downloaded) events_.downloaded();
         complete_.store(true);
+        MixGate::instance().syncs.raise();  // download syncs are due
     }
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "Id3Blocks.h"
+#include "MixGate.h"
 #include "Mixer.h"
 #include "MpegGapless.h"
 #include "OggComments.h"
@@ -99,7 +100,7 @@ void Library::stopSyncThread() {
         std::lock_guard<std::mutex> ev(evMtx_);
         stopSync_ = true;
     }
-    evCv_.notify_all();
+    MixGate::instance().syncs.raise();
     if (!syncThread_.joinable()) return;
     if (syncThread_.get_id() == std::this_thread::get_id()) {
         syncThread_.detach();  // freed from a sync procedure: the loop ends by itself
@@ -170,7 +171,7 @@ void Library::post(DWORD handle, DWORD type, std::string data, HSYNC only) {
         if (stopSync_) return;
         events_.push_back(Event{handle, type, std::move(data), only});
     }
-    evCv_.notify_all();
+    MixGate::instance().syncs.raise();
 }
 
 void Library::fire(const std::shared_ptr<Channel>& c, const Event& e) {
@@ -211,14 +212,18 @@ bool Library::deadServer(const std::string& url) {
     return it != deadServers_.end() && Clock::now() - it->second <= kDeadServerMemory;
 }
 
+void Library::wakeSyncs() {
+    MixGate::instance().syncs.raise();
+}
+
 // Runs every sync procedure, so none runs on the output or a worker thread.
+// Sleeps until something may have made one due.
 void Library::syncLoop() {
-    for (;;) {
+    Signal& due = MixGate::instance().syncs;
+    for (uint32_t seen = due.seen();; due.wait(seen), seen = due.seen()) {
         std::deque<Event> batch;
         {
-            std::unique_lock<std::mutex> ev(evMtx_);
-            evCv_.wait_for(ev, std::chrono::milliseconds(5),
-                           [this] { return stopSync_ || !events_.empty(); });
+            std::lock_guard<std::mutex> ev(evMtx_);
             if (stopSync_) return;
             batch.swap(events_);
         }

@@ -53,6 +53,8 @@ class Library {
     // Queues a sync event of one channel for the sync thread: for every sync
     // of the type, or only for the sync only.
     void post(DWORD handle, DWORD type, std::string data, HSYNC only = 0);
+    // A sync was set: one for a download already complete fires now.
+    void wakeSyncs();
 
     // Opens a decoded stream or music for the creation calls.
     DWORD createDecoded(const OpenRequest& req, bool music, int& error);
@@ -89,7 +91,6 @@ class Library {
     std::atomic<DWORD> nextSync_{1};
 
     std::mutex evMtx_;
-    std::condition_variable evCv_;
     std::deque<Event> events_;
     bool stopSync_ = false;
     std::thread syncThread_;

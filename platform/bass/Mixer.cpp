@@ -1,12 +1,25 @@
 #include "Mixer.h"
 
 #include <algorithm>
-#include <cmath>
-#include <thread>
 
-#include "Channel.h"
+#include "MixGate.h"
 
 namespace kavbass {
+
+namespace {
+
+bool audible(DWORD state) {
+    return state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED;
+}
+
+// Rounds to nearest, ties to even, as the default rounding mode does, for
+// values already within the 16-bit range.
+inline float roundInRange(float v) {
+    constexpr float kMagic = 12582912.0f;  // 1.5 * 2^23: leaves no fraction bits
+    return (v + kMagic) - kMagic;
+}
+
+}  // namespace
 
 // Never destroyed: the output may still mix while the process ends.
 Mixer& Mixer::instance() {
@@ -14,30 +27,25 @@ Mixer& Mixer::instance() {
     return *m;
 }
 
-bool Mixer::attach(Channel* c) {
+bool Mixer::attach(Mixable* c) {
     for (auto& s : slots_) {
-        Channel* expected = nullptr;
+        Mixable* expected = nullptr;
         if (s.compare_exchange_strong(expected, c)) return true;
     }
     return false;
 }
 
-void Mixer::detach(Channel* c) {
+void Mixer::detach(Mixable* c) {
     for (auto& s : slots_) {
-        Channel* expected = c;
+        Mixable* expected = c;
         s.compare_exchange_strong(expected, nullptr);
     }
-    quiesce();
-}
-
-void Mixer::quiesce() const {
-    if (!inMix_.load()) return;
-    const uint64_t pass = passes_.load();
-    while (inMix_.load() && passes_.load() == pass) std::this_thread::yield();
+    MixGate::instance().quiesce();
 }
 
 void Mixer::mix(int16_t* out, size_t frames) {
-    inMix_.store(true);
+    MixGate& gate = MixGate::instance();
+    gate.enter();
     pass_ = mixPasses_.load(std::memory_order_relaxed);
     while (frames > 0) {
         size_t n = std::min(frames, kBlock);
@@ -46,8 +54,12 @@ void Mixer::mix(int16_t* out, size_t frames) {
         frames -= n;
     }
     mixPasses_.fetch_add(1);
-    passes_.fetch_add(1);
-    inMix_.store(false);
+    gate.leave();
+}
+
+void Mixer::delivered() {
+    delivered_.store(mixPasses_.load());
+    if (endMixed_.exchange(false)) MixGate::instance().syncs.raise();
 }
 
 void Mixer::mixBlock(int16_t* out, size_t frames) {
@@ -56,30 +68,47 @@ void Mixer::mixBlock(int16_t* out, size_t frames) {
     const float maxVol = static_cast<float>(std::max<DWORD>(1, maxVolume.load()));
     const float streamGain = std::min(1.0f, static_cast<float>(streamVolume.load()) / maxVol);
     const float musicGain = std::min(1.0f, static_cast<float>(musicVolume.load()) / maxVol);
+    bool ended = false;
     for (auto& s : slots_) {
-        Channel* c = s.load(std::memory_order_acquire);
-        if (c) c->mixInto(acc_, frames, devRate, c->isMusic() ? musicGain : streamGain, pass_);
+        Mixable* c = s.load(std::memory_order_acquire);
+        if (c && c->mixInto(acc_, frames, devRate, c->isMusic() ? musicGain : streamGain, pass_))
+            ended = true;
     }
-    for (size_t i = 0; i < frames * 2; ++i) {
-        float v = std::nearbyint(acc_[i]);
-        out[i] = static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
+    if (ended) endMixed_.store(true);
+    for (size_t i = 0; i < frames * 2; ++i)
+        out[i] = static_cast<int16_t>(roundInRange(std::clamp(acc_[i], -32768.0f, 32767.0f)));
+}
+
+// Inside the gate like a mix pass: a channel being freed waits for it.
+bool Mixer::idle() const {
+    MixGate& gate = MixGate::instance();
+    gate.enter();
+    bool idle = true;
+    for (const auto& s : slots_) {
+        const Mixable* c = s.load(std::memory_order_acquire);
+        if (c && audible(c->active())) {
+            idle = false;
+            break;
+        }
     }
+    gate.leave();
+    return idle;
 }
 
 bool Mixer::readyToMix(size_t frames) {
-    inMix_.store(true);
+    MixGate& gate = MixGate::instance();
+    gate.enter();
     bool playing = false, fed = true;
     for (auto& s : slots_) {
-        Channel* c = s.load(std::memory_order_acquire);
-        if (!c) continue;
-        DWORD st = c->active();
-        if (st == BASS_ACTIVE_PLAYING || st == BASS_ACTIVE_STALLED) {
-            playing = true;
-            fed = fed && c->fedFor(frames, rate());
+        Mixable* c = s.load(std::memory_order_acquire);
+        if (!c || !audible(c->active())) continue;
+        playing = true;
+        if (!c->fedFor(frames, rate())) {
+            fed = false;
+            c->hurry();
         }
     }
-    passes_.fetch_add(1);
-    inMix_.store(false);
+    gate.leave();
     return playing && fed;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "MixGate.h"
 #include "Mixer.h"
 #include "WavCapture.h"
 
@@ -19,7 +20,7 @@ std::vector<std::string> sdlDevices() {
     // SIGINT and SIGTERM stay the program's: SDL would otherwise catch them
     // and turn them into a quit event nobody reads.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_WasInit(SDL_INIT_AUDIO) == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return names;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return names;
     const int n = SDL_GetNumAudioDevices(0);
     char* defName = nullptr;
     SDL_AudioSpec format;
@@ -33,6 +34,8 @@ std::vector<std::string> sdlDevices() {
         if (!names.empty() && names.front() == name) continue;
         names.push_back(name);
     }
+    // Kept only while a device is open: its device watch wakes ten times a second.
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return names;
 }
 
@@ -84,8 +87,12 @@ bool Output::openSdl(int device, int& error) {
     want.callback = sdlCallback;
     // Device 1 is the system default; the others are opened by name.
     const char* name = device == 1 ? nullptr : deviceNames()[device - 1].c_str();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return error = BASS_ERROR_DEVICE, false;
     sdlDevice_ = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
-    if (sdlDevice_ == 0) return error = BASS_ERROR_DEVICE, false;
+    if (sdlDevice_ == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return error = BASS_ERROR_DEVICE, false;
+    }
     latencyMs_ = static_cast<DWORD>(1000 * have.samples / rate_);
     SDL_PauseAudioDevice(sdlDevice_, 0);
     return true;
@@ -102,14 +109,23 @@ void Output::openNull() {
 }
 
 // Consumes one 10 ms period at a time, at real-time pace unless told not to;
-// unpaced, it waits until every playing channel can fill the period.
+// unpaced, it waits until every playing channel can fill the period. With
+// nothing to play it sleeps until something starts, unless it captures: the
+// capture holds the silence too.
 void Output::nullLoop() {
     using clock = std::chrono::steady_clock;
     const size_t period = rate_ / 100;
     std::vector<int16_t> buf(period * 2);
     auto next = clock::now();
     Mixer& mixer = Mixer::instance();
+    Signal& playing = MixGate::instance().playing;
     while (!stopNull_.load()) {
+        const uint32_t seen = playing.seen();
+        if (!capture_ && mixer.idle()) {
+            if (!stopNull_.load()) playing.wait(seen);
+            next = clock::now();
+            continue;
+        }
         if (paced_) {
             next += std::chrono::milliseconds(10);
             std::this_thread::sleep_until(next);
@@ -127,10 +143,12 @@ void Output::nullLoop() {
 void Output::close() {
     if (sdlDevice_) {
         SDL_CloseAudioDevice(sdlDevice_);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
         sdlDevice_ = 0;
     }
     if (nullThread_.joinable()) {
         stopNull_.store(true);
+        MixGate::instance().playing.raise();
         nullThread_.join();
     }
     capture_.reset();

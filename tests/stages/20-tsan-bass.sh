@@ -7,7 +7,8 @@ generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 cmake -S . -B "$build" "${generator[@]}" -DKAV_SANITIZE=thread -DKAV_BUILD_QT=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target bass basswma incomplete_bass basstool bass_tests
+cmake --build "$build" -j2 --target bass basswma incomplete_bass basstool bass_tests \
+  bass_ring_tests
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -17,7 +18,9 @@ export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1"
 run=()
 command -v setarch >/dev/null && setarch -R true 2>/dev/null && run=(setarch -R)
 status=0
-(cd "$KAV_BIN_DIR" && "${run[@]}" "../tests/bass_tests" --gtest_brief=1) >"$log" 2>&1 || status=$?
+for suite in bass_ring_tests bass_tests; do
+  (cd "$KAV_BIN_DIR" && "${run[@]}" "../tests/$suite" --gtest_brief=1) >>"$log" 2>&1 || status=$?
+done
 cat "$log"
 if grep -q "WARNING: ThreadSanitizer" "$log"; then
   echo "ThreadSanitizer reported a problem in the audio library tests" >&2
