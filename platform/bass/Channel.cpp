@@ -76,8 +76,8 @@ std::chrono::microseconds Channel::restFor() const {
     const size_t wanted = source_->readsAhead() ? chunkFrames_ - room : chunkFrames_;
     const int f = freq_.load();
     const double rate = f ? f : fmt_.freq;
-    const auto wait = std::chrono::microseconds(
-        static_cast<int64_t>(static_cast<double>(wanted) * 1e6 / rate));
+    const auto wait =
+        std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(wanted) * 1e6 / rate));
     return std::max<std::chrono::microseconds>(wait, 2ms);
 }
 
