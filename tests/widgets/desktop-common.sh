@@ -22,11 +22,12 @@ fail() {
     exit 1
 }
 
-# wait_for DESCRIPTION COMMAND...: polls for up to 10 s.
+# wait_for DESCRIPTION COMMAND...: polls for up to 30 s (the program's start
+# on a machine busy with other tests can take several seconds).
 wait_for() {
     local what="$1"
     shift
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         "$@" >/dev/null 2>&1 && return 0
         sleep 0.1
     done
