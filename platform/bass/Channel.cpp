@@ -173,10 +173,17 @@ bool Channel::play(bool restart) {
             return false;
         }
     }
+    // A source that reads ahead is primed before the mixer may see the channel,
+    // so the first pass does not find it dry and report a stall that is not one.
+    const bool readsAhead = source_->readsAhead();
+    if (readsAhead) {
+        wakeWorker();
+        waitPrimed();
+    }
     state_.store(kPlaying);
     wakeWorker();
     MixGate::instance().playing.raise();
-    waitPrimed();
+    if (!readsAhead) waitPrimed();
     return true;
 }
 
