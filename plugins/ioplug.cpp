@@ -7,8 +7,10 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "engine/Dynamic_BASS.h"
@@ -24,6 +26,12 @@ namespace {
 constexpr auto kWriterWait = std::chrono::milliseconds(20);
 constexpr int kWriterWaitRounds = 250;  // 5 s: the reader holds its flag for one copy only
 constexpr uint32_t kStartFreeBytes = 8192;
+// The longest the library's worker waits inside the stream procedure for the
+// plug-in's next blocks before it hands on what there is.
+constexpr auto kReaderWait = std::chrono::milliseconds(20);
+// What it waits for: a good share of the ring, so a reader faster than the
+// plug-in is woken once per many of its blocks, not for each.
+constexpr uint32_t kReaderBatchBytes = kav::PcmRing::Size / 4;
 constexpr int kPanMax = 100;
 
 // The hidden window of the emulator and what arrives there.
@@ -58,6 +66,10 @@ struct Emulator {
     // The plug-in has written its whole file (it asked IsPlaying, or posted
     // its end): once the ring is drained the stream ends.
     std::atomic<bool> allWritten{false};
+    // The reader waits here for the writer's next blocks.
+    std::mutex dataMutex;
+    std::condition_variable dataArrived;
+    std::atomic<uint32_t> readerWants{0};  // bytes a waiting reader needs, 0: none waits
     std::atomic<bool> startPosted{false};  // the start is on its way to the GUI thread
     TChannelInfo channelInfo{};            // written by the plug-in's thread (SetInfo) and Write
     std::atomic<win::HWND> notifyWindow{0};
@@ -132,12 +144,39 @@ void DecideStart(bool allWritten = false) {
 
 // --- the stream procedure (library's worker thread) --------------------------
 
+bool AllWritten() {
+    return emu->allWritten.load() || emu->closing.load();
+}
+
+// Wakes a reader waiting for data (once the ring holds what it waits for) or
+// for the end; cheap when none waits.
+void WakeReader(bool end = false) {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    const uint32_t wanted = emu->readerWants.load();
+    if (wanted == 0 || (!end && emu->ring.used() < wanted)) return;
+    std::lock_guard<std::mutex> lock(emu->dataMutex);
+    emu->dataArrived.notify_one();
+}
+
+// Bounded: a wake-up missed or a plug-in that has stopped writing costs the
+// library's worker one wait, never more.
+void WaitForData(uint32_t wanted) {
+    std::unique_lock<std::mutex> lock(emu->dataMutex);
+    emu->readerWants.store(wanted);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    emu->dataArrived.wait_for(lock, kReaderWait,
+                              [wanted] { return emu->ring.used() >= wanted || AllWritten(); });
+    emu->readerWants.store(0);
+}
+
 // Hands on what the ring holds, possibly nothing: a plug-in behind the output
 // is waited for (the library asks again). The stream ends only once the
 // plug-in has written everything, or is closing, and the ring is drained.
 DWORD StreamProc(HSTREAM, void* buffer, DWORD length, void*) {
+    if (emu->ring.used() < length && !AllWritten())
+        WaitForData(std::max<uint32_t>(length, kReaderBatchBytes));
     // Read before the ring: every write came before the flag was raised.
-    const bool last = emu->allWritten.load() || emu->closing.load();
+    const bool last = AllWritten();
     emu->readerBusy.store(true);
     if (emu->writerBusy.load()) {
         emu->readerBusy.store(false);
@@ -208,6 +247,7 @@ void Close() {
     const HSTREAM stream = emu->stream.exchange(0);
     if (stream == 0) return;
     emu->closing = true;
+    WakeReader(true);
     if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING) BASS_ChannelStop(stream);
     BASS_StreamFree(stream);
 }
@@ -221,6 +261,7 @@ int Write(char* buf, int len) {
         emu->ring.write(reinterpret_cast<const uint8_t*>(buf), static_cast<uint32_t>(len));
     if (stored) emu->written += static_cast<uint64_t>(len);
     LeaveAsWriter();
+    if (stored) WakeReader();
     if (!stored && emu->handler) win::PostMessage(emu->handler->Handle(), WM_NO_SPACE_BOX);
     DecideStart();
     return stored ? 0 : 1;
@@ -237,6 +278,7 @@ int CanWrite() {
 // thread counts as playing, and so does a stream waiting for the ring.
 int IsPlaying() {
     emu->allWritten = true;
+    WakeReader(true);
     if (emu->waitingToStart.load() && emu->ring.used() > 0) DecideStart(true);
     const HSTREAM stream = emu->stream.load();
     if (stream == 0) return 0;
@@ -260,7 +302,13 @@ int Pause(int pause) {
     return previous ? 1 : 0;
 }
 
+// Plug-ins written after the SDK's example pass this when they open the
+// output, meaning "as it is": read as 0 it would mute the track's start
+// until the player sets the volume again.
+constexpr int kVolumeUnchanged = -666;
+
 void SetVolume(int volume) {
+    if (volume == kVolumeUnchanged) return;
     BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, static_cast<DWORD>(std::clamp(volume, 0, 255)));
 }
 
@@ -355,6 +403,7 @@ win::LRESULT TMsgHandler::Handle(const win::Message& m) {
             return 1;
         case WM_PLUGIN_EOF:
             emu->allWritten = true;
+            WakeReader(true);
             Notify(WM_NOTIFY_PLUGINEOF);
             break;
         case WM_START_OUTPUT:
