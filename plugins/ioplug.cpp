@@ -149,21 +149,20 @@ bool AllWritten() {
 }
 
 // Wakes a reader waiting for data (once the ring holds what it waits for) or
-// for the end; cheap when none waits.
+// for the end; cheap when none waits. A wake-up lost to a reader just about
+// to wait costs it one bounded wait.
 void WakeReader(bool end = false) {
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     const uint32_t wanted = emu->readerWants.load();
     if (wanted == 0 || (!end && emu->ring.used() < wanted)) return;
     std::lock_guard<std::mutex> lock(emu->dataMutex);
     emu->dataArrived.notify_one();
 }
 
-// Bounded: a wake-up missed or a plug-in that has stopped writing costs the
-// library's worker one wait, never more.
+// Bounded: a plug-in that has stopped writing costs the library's worker one
+// wait, never more.
 void WaitForData(uint32_t wanted) {
     std::unique_lock<std::mutex> lock(emu->dataMutex);
     emu->readerWants.store(wanted);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     emu->dataArrived.wait_for(lock, kReaderWait,
                               [wanted] { return emu->ring.used() >= wanted || AllWritten(); });
     emu->readerWants.store(0);

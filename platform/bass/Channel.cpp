@@ -17,7 +17,7 @@ size_t ringFramesFor(const ChannelFormat& f) {
     return f.userStream ? f.freq / 5 : f.freq;
 }
 size_t chunkFramesFor(const ChannelFormat& f) {
-    return f.userStream ? f.freq / 50 : f.freq / 20;
+    return f.userStream ? f.freq / 25 : f.freq / 20;
 }
 
 }  // namespace
