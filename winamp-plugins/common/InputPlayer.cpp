@@ -43,7 +43,7 @@ class BlockWriter {
         : module_(module),
           format_(format),
           frameBytes_(format.channels * (format.bits / 8)),
-          realTime_(static_cast<double>(frameBytes_) * format.rate),
+          realTime_(std::max(1.0, static_cast<double>(frameBytes_) * format.rate)),
           pace_(realTime_),
           buffer_(static_cast<std::size_t>(frameBytes_) * InputPlayer::kBlockFrames * 2) {}
 
