@@ -20,6 +20,11 @@ int DrainAttempts() {
                             kDrainSleepMs);
 }
 
+bool StillSounding(DWORD channel) {
+    const DWORD state = BASS_ChannelIsActive(channel);
+    return state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED;
+}
+
 }  // namespace
 
 win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
@@ -104,12 +109,11 @@ void TBASSPlayer::HandlePluginEOF() {
     }
     FBusy = false;
     if (FChannelKind != CHANNEL_PLUGIN || FPlayState != PLAYSTATE_PLAYING) return;
-    // The emulator's stream still plays what the ring holds; wait until it is heard.
+    // The emulator's stream still plays what the ring holds (or waits for the
+    // rest of it); wait until it is heard.
     if (FOutputStarted)
         for (int attempt = 0, limit = DrainAttempts();
-             attempt < limit && FChannelHandle != 0 &&
-             BASS_ChannelIsActive(FChannelHandle) == BASS_ACTIVE_PLAYING;
-             ++attempt) {
+             attempt < limit && FChannelHandle != 0 && StillSounding(FChannelHandle); ++attempt) {
             win::ProcessMessages();
             SleepWhileOthersWork(kDrainSleepMs);
         }

@@ -7,16 +7,18 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/winamp/In_Module.h"
+#include "plugins/ChannelInfo.h"
 #include "plugins/DSPHost.h"
 #include "plugins/PcmRing.h"
-#include "plugins/ChannelInfo.h"
 
 namespace ioplug {
 namespace {
@@ -24,7 +26,12 @@ namespace {
 constexpr auto kWriterWait = std::chrono::milliseconds(20);
 constexpr int kWriterWaitRounds = 250;  // 5 s: the reader holds its flag for one copy only
 constexpr uint32_t kStartFreeBytes = 8192;
-constexpr int kRestartWaitRounds = 10;  // 10 x 20 ms on the library's worker thread
+// The longest the library's worker waits inside the stream procedure for the
+// plug-in's next blocks before it hands on what there is.
+constexpr auto kReaderWait = std::chrono::milliseconds(20);
+// What it waits for: a good share of the ring, so a reader faster than the
+// plug-in is woken once per many of its blocks, not for each.
+constexpr uint32_t kReaderBatchBytes = kav::PcmRing::Size / 4;
 constexpr int kPanMax = 100;
 
 // The hidden window of the emulator and what arrives there.
@@ -54,8 +61,15 @@ struct Emulator {
     // (both sequentially consistent, so at most one side sees the other's
     // flag down and goes into the ring).
     std::atomic<bool> readerBusy{false}, writerBusy{false};
-    std::atomic<bool> waitingToStart{false}, restart{false}, seekPending{false};
+    std::atomic<bool> waitingToStart{false}, seekPending{false};
     std::atomic<bool> closing{false};
+    // The plug-in has written its whole file (it asked IsPlaying, or posted
+    // its end): once the ring is drained the stream ends.
+    std::atomic<bool> allWritten{false};
+    // The reader waits here for the writer's next blocks.
+    std::mutex dataMutex;
+    std::condition_variable dataArrived;
+    std::atomic<uint32_t> readerWants{0};  // bytes a waiting reader needs, 0: none waits
     std::atomic<bool> startPosted{false};  // the start is on its way to the GUI thread
     TChannelInfo channelInfo{};            // written by the plug-in's thread (SetInfo) and Write
     std::atomic<win::HWND> notifyWindow{0};
@@ -130,26 +144,46 @@ void DecideStart(bool allWritten = false) {
 
 // --- the stream procedure (library's worker thread) --------------------------
 
-// Lets a resumed plug-in catch up before the stream is judged to have run
-// dry; bounded, and left at once when the stream is being closed.
-void WaitAfterRestart(uint32_t wanted) {
-    for (int round = 0; round < kRestartWaitRounds && !emu->closing.load(); ++round) {
-        if (emu->writerBusy.load() || emu->ring.used() >= wanted) break;
-        std::this_thread::sleep_for(kWriterWait);
-    }
-    emu->restart.store(false);
+bool AllWritten() {
+    return emu->allWritten.load() || emu->closing.load();
 }
 
+// Wakes a reader waiting for data (once the ring holds what it waits for) or
+// for the end; cheap when none waits. A wake-up lost to a reader just about
+// to wait costs it one bounded wait.
+void WakeReader(bool end = false) {
+    const uint32_t wanted = emu->readerWants.load();
+    if (wanted == 0 || (!end && emu->ring.used() < wanted)) return;
+    std::lock_guard<std::mutex> lock(emu->dataMutex);
+    emu->dataArrived.notify_one();
+}
+
+// Bounded: a plug-in that has stopped writing costs the library's worker one
+// wait, never more.
+void WaitForData(uint32_t wanted) {
+    std::unique_lock<std::mutex> lock(emu->dataMutex);
+    emu->readerWants.store(wanted);
+    emu->dataArrived.wait_for(lock, kReaderWait,
+                              [wanted] { return emu->ring.used() >= wanted || AllWritten(); });
+    emu->readerWants.store(0);
+}
+
+// Hands on what the ring holds, possibly nothing: a plug-in behind the output
+// is waited for (the library asks again). The stream ends only once the
+// plug-in has written everything, or is closing, and the ring is drained.
 DWORD StreamProc(HSTREAM, void* buffer, DWORD length, void*) {
+    if (emu->ring.used() < length && !AllWritten())
+        WaitForData(std::max<uint32_t>(length, kReaderBatchBytes));
+    // Read before the ring: every write came before the flag was raised.
+    const bool last = AllWritten();
     emu->readerBusy.store(true);
     if (emu->writerBusy.load()) {
         emu->readerBusy.store(false);
         return 0;  // the writer is inside: nothing now, the library asks again
     }
-    if (emu->restart.load() && emu->ring.used() < length) WaitAfterRestart(length);
     const uint32_t got = emu->ring.read(static_cast<uint8_t*>(buffer), length);
     emu->readerBusy.store(false);
-    return got < length ? (got | BASS_STREAMPROC_END) : got;
+    return got < length && last ? (got | BASS_STREAMPROC_END) : got;
 }
 
 // --- Out_Module ----------------------------------------------------------------
@@ -181,6 +215,7 @@ void ResetRing() {
     emu->readerBusy = false;
     emu->writerBusy = false;
     emu->seekPending = false;
+    emu->allWritten = false;
     emu->waitingToStart = true;
 }
 
@@ -211,6 +246,7 @@ void Close() {
     const HSTREAM stream = emu->stream.exchange(0);
     if (stream == 0) return;
     emu->closing = true;
+    WakeReader(true);
     if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING) BASS_ChannelStop(stream);
     BASS_StreamFree(stream);
 }
@@ -219,10 +255,12 @@ void Close() {
 // thread, so the decoding thread never waits on it.
 int Write(char* buf, int len) {
     if (len < 0 || !EnterAsWriter()) return 1;
+    emu->allWritten = false;  // still writing: it asked IsPlaying too early
     const bool stored =
         emu->ring.write(reinterpret_cast<const uint8_t*>(buf), static_cast<uint32_t>(len));
     if (stored) emu->written += static_cast<uint64_t>(len);
     LeaveAsWriter();
+    if (stored) WakeReader();
     if (!stored && emu->handler) win::PostMessage(emu->handler->Handle(), WM_NO_SPACE_BOX);
     DecideStart();
     return stored ? 0 : 1;
@@ -236,19 +274,23 @@ int CanWrite() {
 // A plug-in asks this once it has written its whole file and waits for it to
 // be heard. A file shorter than the start threshold would otherwise never
 // start, so what it has written starts now; a start on its way to the GUI
-// thread counts as playing.
+// thread counts as playing, and so does a stream waiting for the ring.
 int IsPlaying() {
+    emu->allWritten = true;
+    WakeReader(true);
     if (emu->waitingToStart.load() && emu->ring.used() > 0) DecideStart(true);
     const HSTREAM stream = emu->stream.load();
     if (stream == 0) return 0;
-    return emu->startPosted.load() || BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING ? 1 : 0;
+    const DWORD state = BASS_ChannelIsActive(stream);
+    return emu->startPosted.load() || state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED
+               ? 1
+               : 0;
 }
 
 int Pause(int pause) {
     const HSTREAM stream = emu->stream.load();
     const bool previous = BASS_ChannelIsActive(stream) == BASS_ACTIVE_PAUSED;
     if (pause == 0) {
-        emu->restart = true;
         if (previous)
             BASS_ChannelResume(stream);
         else
@@ -259,7 +301,13 @@ int Pause(int pause) {
     return previous ? 1 : 0;
 }
 
+// Plug-ins written after the SDK's example pass this when they open the
+// output, meaning "as it is": read as 0 it would mute the track's start
+// until the player sets the volume again.
+constexpr int kVolumeUnchanged = -666;
+
 void SetVolume(int volume) {
+    if (volume == kVolumeUnchanged) return;
     BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, static_cast<DWORD>(std::clamp(volume, 0, 255)));
 }
 
@@ -273,6 +321,7 @@ void Flush(int t) {
     const DWORD state = BASS_ChannelIsActive(stream);
     const bool rearm = state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED;
     if (state == BASS_ACTIVE_PAUSED && !emu->seekPending.load()) return;
+    emu->allWritten = false;
     // The writer's flag keeps the reader out while both positions move.
     const bool entered = EnterAsWriter();
     BASS_ChannelStop(stream);
@@ -352,12 +401,13 @@ win::LRESULT TMsgHandler::Handle(const win::Message& m) {
         case win::WM_QUERYENDSESSION:
             return 1;
         case WM_PLUGIN_EOF:
+            emu->allWritten = true;
+            WakeReader(true);
             Notify(WM_NOTIFY_PLUGINEOF);
             break;
         case WM_START_OUTPUT:
             BASS_StreamPlay(emu->stream.load(), FALSE, 0);
             emu->startPosted = false;
-            emu->restart = false;
             Notify(WM_NOTIFY_PLUGINSTART, m.wParam, m.text);
             break;
         case WM_CLEAR_ACTIVE:

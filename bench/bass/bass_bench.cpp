@@ -7,6 +7,8 @@
 // takes every start-up out. Rounds are interleaved, the medians printed with
 // the ratios to ffmpeg and mpg123.
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -45,6 +47,7 @@ double selfCpu() {
 std::atomic<bool> ended{false};
 void onEnd(HSYNC, DWORD, DWORD_PTR, void*) {
     ended.store(true);
+    ended.notify_all();
 }
 
 struct Measure {
@@ -73,7 +76,7 @@ bool measureLibrary(const std::string& path, Measure& m) {
     m.audio = BASS_ChannelBytes2Seconds(h, BASS_StreamGetLength(h));
     BASS_ChannelSetSync(h, BASS_SYNC_END, 0, onEnd, nullptr);
     if (!BASS_StreamPlay(h, FALSE, 0)) return false;
-    while (!ended.load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ended.wait(false);  // both sides wait for the end without polling
     m.cpu = selfCpu() - cpu0;
     m.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     BASS_StreamFree(h);
@@ -81,15 +84,12 @@ bool measureLibrary(const std::string& path, Measure& m) {
     return true;
 }
 
-// Pumps the engine's messages until ended or the limit; false on the limit.
-bool pumpUntil(const bool& ended, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!ended) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        win::ProcessMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+// Runs the event loop, as the program does, until ended or the limit; false
+// on the limit.
+bool runUntil(const bool& ended, QEventLoop& loop, std::chrono::seconds limit) {
+    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+    if (!ended) loop.exec();
+    return ended;
 }
 
 // CPU seconds and audio seconds of the engine playing path through in_mp3.dll,
@@ -103,7 +103,11 @@ bool measurePlugin(const std::string& path, Measure& m) {
         if (LoadWinampPlugin(name) != PLUGIN_OK) std::fprintf(stderr, "%s not loaded\n", name);
     player.SetPluginFirst(true);
     bool ended = false;
-    player.OnPlayEnd = [&](TBASSPlayer*) { ended = true; };
+    QEventLoop loop;
+    player.OnPlayEnd = [&](TBASSPlayer*) {
+        ended = true;
+        loop.quit();
+    };
     const double cpu0 = selfCpu();
     const auto wall0 = std::chrono::steady_clock::now();
     if (!player.OpenStream(path) || player.ChannelKind() != CHANNEL_PLUGIN) return false;
@@ -111,7 +115,7 @@ bool measurePlugin(const std::string& path, Measure& m) {
     m.audio = player.LengthMs() / 1000.0;
     player.StartPlayback();
     if (player.PlayState() != PLAYSTATE_PLAYING) return false;
-    if (!pumpUntil(ended, std::chrono::seconds(600))) return false;
+    if (!runUntil(ended, loop, std::chrono::seconds(600))) return false;
     m.cpu = selfCpu() - cpu0;
     m.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     return true;

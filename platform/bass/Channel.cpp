@@ -17,7 +17,7 @@ size_t ringFramesFor(const ChannelFormat& f) {
     return f.userStream ? f.freq / 5 : f.freq;
 }
 size_t chunkFramesFor(const ChannelFormat& f) {
-    return f.userStream ? f.freq / 50 : f.freq / 20;
+    return f.userStream ? f.freq / 25 : f.freq / 20;
 }
 
 }  // namespace
@@ -71,13 +71,10 @@ std::chrono::microseconds Channel::restFor() const {
     const size_t ch = fmt_.chans;
     const size_t room = ring_.writable() / ch;
     if (room >= chunkFrames_) return 0us;
-    // A user stream's procedure is asked a chunk at a time at the pace it is
-    // heard, never in a rush that would find it with less to give.
-    const size_t wanted = source_->readsAhead() ? chunkFrames_ - room : chunkFrames_;
     const int f = freq_.load();
     const double rate = f ? f : fmt_.freq;
-    const auto wait =
-        std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(wanted) * 1e6 / rate));
+    const auto wait = std::chrono::microseconds(
+        static_cast<int64_t>(static_cast<double>(chunkFrames_ - room) * 1e6 / rate));
     return std::max<std::chrono::microseconds>(wait, 2ms);
 }
 
@@ -93,6 +90,8 @@ void Channel::workerLoop() {
     std::unique_lock<std::mutex> lk(mtx_);
     while (!quit_) {
         if (!wantsData()) {
+            // Full: an output waiting for this channel may mix a ring's worth.
+            if (hurried_.exchange(false)) MixGate::instance().playing.raise();
             cv_.wait_for(lk, restFor());
             continue;
         }
@@ -129,7 +128,14 @@ void Channel::fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& t
         MixGate::instance().syncs.raise();  // a download may be complete
     }
     cv_.notify_all();
-    if (n == 0 && !eof) cv_.wait_for(lk, 10ms);
+    if (n == 0 && !eof) {
+        if (ring_.readable() > 0 && hurried_.exchange(false)) MixGate::instance().playing.raise();
+        // Nothing yet (a procedure behind, a download waiting): asked again
+        // after a rest that an output in a hurry does not cut short.
+        starved_.store(true);
+        cv_.wait_for(lk, 10ms);
+        starved_.store(false);
+    }
 }
 
 void Channel::resetOutput(uint64_t baseFrame) {
@@ -189,6 +195,7 @@ bool Channel::play(bool restart) {
 
 void Channel::stop() {
     state_.store(kStopped);
+    MixGate::instance().playing.raise();  // an output waiting for it mixes the others
     if (fmt_.userStream) {
         std::lock_guard<std::mutex> lk(mtx_);
         resetOutput(0);
@@ -199,7 +206,9 @@ void Channel::stop() {
 bool Channel::pause() {
     int expected = kPlaying;
     if (ended_.load()) return false;
-    return state_.compare_exchange_strong(expected, kPaused);
+    if (!state_.compare_exchange_strong(expected, kPaused)) return false;
+    MixGate::instance().playing.raise();  // an output waiting for it mixes the others
+    return true;
 }
 
 bool Channel::resume() {

@@ -96,10 +96,11 @@ class Channel final : public Mixable {
                  uint64_t pass) override;
     // Whether the ring holds enough for frames of output (or the stream ends).
     bool fedFor(size_t frames, DWORD deviceRate) const override;
-    // A user stream's procedure keeps its own pace: asked sooner, it would
-    // only have less to give.
+    // The worker reads at once (unless it rests after its source had nothing
+    // to give), and raises the mix gate's playing signal once it has read.
     void hurry() override {
-        if (source_->readsAhead()) cv_.notify_all();
+        hurried_.store(true, std::memory_order_relaxed);
+        if (!starved_.load(std::memory_order_relaxed)) cv_.notify_all();
     }
     bool isMusic() const override { return fmt_.music; }
 
@@ -163,7 +164,9 @@ class Channel final : public Mixable {
     std::atomic<uint64_t> heardFrames_{0};
     std::atomic<int> volume_{100};
     std::atomic<int> pan_{0};
-    std::atomic<int> freq_{0};  // 0: the channel's own rate
+    std::atomic<int> freq_{0};          // 0: the channel's own rate
+    std::atomic<bool> hurried_{false};  // an output waits for this channel's data
+    std::atomic<bool> starved_{false};  // the source had nothing: the worker rests
 
     // Mixer-only resampling state (reset with the mixer kept off).
     Frame a_, b_;

@@ -41,6 +41,7 @@ void Mixer::detach(Mixable* c) {
         s.compare_exchange_strong(expected, nullptr);
     }
     MixGate::instance().quiesce();
+    MixGate::instance().playing.raise();  // an output waiting for it mixes the others
 }
 
 void Mixer::mix(int16_t* out, size_t frames) {

@@ -109,7 +109,8 @@ void Output::openNull() {
 }
 
 // Consumes one 10 ms period at a time, at real-time pace unless told not to;
-// unpaced, it waits until every playing channel can fill the period. With
+// unpaced, it waits until every playing channel can fill the period (a
+// channel it waits for raises the playing signal once it has read). With
 // nothing to play it sleeps until something starts, unless it captures: the
 // capture holds the silence too.
 void Output::nullLoop() {
@@ -131,7 +132,7 @@ void Output::nullLoop() {
             std::this_thread::sleep_until(next);
             if (clock::now() - next > std::chrono::milliseconds(200)) next = clock::now();
         } else if (!mixer.readyToMix(period)) {
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            if (!stopNull_.load()) playing.wait(seen);
             continue;
         }
         mixer.mix(buf.data(), period);

@@ -190,6 +190,14 @@ TEST_F(EmulatorTest, VolumeAndPanAreClamped) {
     }
 }
 
+// The value plug-ins pass on opening the output leaves the volume as it is.
+TEST_F(EmulatorTest, VolumeKeptWhenOpeningPluginsLeaveItAlone) {
+    ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+    out->SetVolume(128);
+    out->SetVolume(-666);
+    EXPECT_EQ(BASS_GetConfig(BASS_CONFIG_GVOL_STREAM), 128u);
+}
+
 // A seek's Flush while playing: everything counted again from the new time,
 // and playback resumes once 400 ms are buffered again.
 TEST_F(EmulatorTest, FlushWhilePlayingRearmsTheStart) {

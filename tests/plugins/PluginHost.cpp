@@ -22,7 +22,8 @@ const std::string& ProgramDir() {
         for (const char* name : {"in_mp3.dll", "in_wave.dll"})
             fs::create_symlink(bin / name, d / name);
         fs::create_symlink(bin / "in_mp3.dll", d / "IN_MP3.DLL");
-        for (const char* name : {"test_tone.dll", "test_tone_early_eof.dll", "test_no_entry.dll"})
+        for (const char* name : {"test_tone.dll", "test_tone_early_eof.dll", "test_tone_slow.dll",
+                                 "test_no_entry.dll"})
             fs::create_symlink(libs / name, d / name);
         for (int i = 1; i <= 9; ++i)
             fs::create_symlink(bin / "in_wave.dll", d / ("wave" + std::to_string(i) + ".dll"));

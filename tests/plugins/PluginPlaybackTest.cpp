@@ -143,6 +143,22 @@ TEST_F(PluginPlaybackTest, EndPostedBeforeTheRingDrainedStillHeardWhole) {
     EXPECT_GE(framesAtEnd, sounds[0].end);
 }
 
+// A plug-in that writes a little slower than its blocks play is heard whole
+// on an output that runs as fast as it is fed: the output waits for it rather
+// than ending the stream, so the tone is captured whole and in one piece.
+TEST_F(PluginPlaybackTest, SlowWriterIsHeardToItsEnd) {
+    constexpr long kFrames = 35280;  // 800 ms
+    ::setenv("KAV_NULL_PACE", "0", 1);
+    Start("slow");
+    ::unsetenv("KAV_NULL_PACE");
+    ASSERT_EQ(LoadWinampPlugin("test_tone_slow.dll"), PLUGIN_OK);
+    ASSERT_TRUE(PlayToEnd(ToneFile("pp-slow.ton", 1000, kFrames)));
+    const auto sounds = Sounds();
+    ASSERT_EQ(sounds.size(), 1u);
+    EXPECT_NEAR(static_cast<double>(sounds[0].length()), kFrames, 44.1);  // 1 ms
+    EXPECT_GE(framesAtEnd, sounds[0].end);
+}
+
 // PositionMs follows what is heard; StreamInfo takes the start's Hz, then
 // what the plug-in's SetInfo reports.
 TEST_F(PluginPlaybackTest, PositionAndStreamInfoWhilePlaying) {

@@ -4,9 +4,11 @@
  * the file posted with PostMessage once IsPlaying is 0.
  *
  * Its "files" are text files "<frequency Hz> <frames>": it plays that many
- * frames of a 44.1 kHz 16-bit stereo sine. Built twice: with
+ * frames of a 44.1 kHz 16-bit stereo sine. Built in variants: with
  * POST_EOF_AT_ONCE defined the end is posted as soon as the last block is
- * written, before the output has played it. */
+ * written, before the output has played it; with SLOW_WRITER each block is
+ * followed by a pause a little longer than the block plays, as a decoder
+ * that falls behind. */
 #include <math.h>
 #include <pthread.h>
 #include <stdint.h>
@@ -153,6 +155,9 @@ static void* DecodeThread(void* unused) {
                 if (mod.dsp_isactive())
                     frames = mod.dsp_dosamples(sampleBuffer, frames, BPS, NCH, RATE);
                 mod.outMod->Write((char*)sampleBuffer, frames * NCH * (BPS / 8));
+#ifdef SLOW_WRITER
+                usleep(15000); /* a 576-frame block plays for 13 ms */
+#endif
             } else {
                 usleep(20000);
             }

@@ -10,9 +10,15 @@
 namespace inplug {
 
 namespace {
+using Clock = std::chrono::steady_clock;
 constexpr auto kPoll = std::chrono::milliseconds(10);
+// Waits for room in the output: long enough for a few blocks to fit, so the
+// decoding thread wakes a few times per output buffer, not once per block.
+constexpr int kRoomBlocks = 6;
+constexpr auto kShortestWait = std::chrono::milliseconds(2);
+constexpr auto kLongestWait = std::chrono::milliseconds(100);
 // Stop waits this long for the decoding thread, which never sleeps longer
-// than kPoll between checks of its stop flag.
+// than kLongestWait between checks of its stop flag.
 constexpr auto kStopWait = std::chrono::seconds(5);
 }  // namespace
 
@@ -37,6 +43,8 @@ class BlockWriter {
         : module_(module),
           format_(format),
           frameBytes_(format.channels * (format.bits / 8)),
+          realTime_(std::max(1.0, static_cast<double>(frameBytes_) * format.rate)),
+          pace_(realTime_),
           buffer_(static_cast<std::size_t>(frameBytes_) * InputPlayer::kBlockFrames * 2) {}
 
     // One step: decodes a block when the output has room, writes what waits.
@@ -44,19 +52,20 @@ class BlockWriter {
     bool step(Decoder& decoder) {
         if (pending_ == 0) {
             const bool dsp = module_.dsp_isactive && module_.dsp_isactive();
-            const int room = InputPlayer::kBlockFrames * frameBytes_ * (dsp ? 2 : 1);
-            if (module_.outMod->CanWrite() < room) return idle();
+            const int needed = InputPlayer::kBlockFrames * frameBytes_ * (dsp ? 2 : 1);
+            const int room = roomInOutput();
+            if (room < needed) return idle(room, needed);
             const int frames = decoder.read(buffer_.data(), InputPlayer::kBlockFrames);
             if (frames <= 0) return false;
             pending_ = process(frames, dsp) * frameBytes_;
-        } else if (module_.outMod->CanWrite() < pending_) {
-            return idle();
+        } else if (const int room = roomInOutput(); room < pending_) {
+            return idle(room, pending_);
         }
         if (module_.outMod->Write(reinterpret_cast<char*>(buffer_.data()), pending_) == 0) {
             pending_ = 0;
             return true;
         }
-        return idle();  // refused: the same block is offered again
+        return idle(0, pending_);  // refused: the same block is offered again
     }
 
     void restartAt(int ms) {
@@ -65,8 +74,29 @@ class BlockWriter {
     }
 
   private:
-    static bool idle() {
-        std::this_thread::sleep_for(kPoll);
+    // The output's room; after a wait, also how fast it made room meanwhile.
+    int roomInOutput() {
+        const int room = module_.outMod->CanWrite();
+        if (waited_) {
+            waited_ = false;
+            const double seconds = std::chrono::duration<double>(Clock::now() - waitStart_).count();
+            const double freed = room - roomBefore_;
+            pace_ = seconds > 0 ? std::max(realTime_, freed / seconds) : realTime_;
+        }
+        return room;
+    }
+
+    // Sleeps about as long as the output takes to make room for a few blocks
+    // at the pace it last made room: real time on a device, much less on an
+    // output that runs as fast as it is fed.
+    bool idle(int room, int needed) {
+        const int missing = kRoomBlocks * needed - std::max(room, 0);
+        const auto wait = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(missing / pace_));
+        roomBefore_ = std::max(room, 0);
+        waitStart_ = Clock::now();
+        waited_ = true;
+        std::this_thread::sleep_for(std::clamp<Clock::duration>(wait, kShortestWait, kLongestWait));
         return true;
     }
 
@@ -89,6 +119,11 @@ class BlockWriter {
     In_Module& module_;
     const StreamFormat format_;
     const int frameBytes_;
+    const double realTime_;  // bytes per second the output plays in real time
+    double pace_;            // bytes per second it last made room at
+    bool waited_ = false;
+    int roomBefore_ = 0;
+    Clock::time_point waitStart_;
     std::vector<unsigned char> buffer_;
     int pending_ = 0;  // bytes in buffer_ not yet taken by the output
     long long decodedFrames_ = 0;

@@ -43,7 +43,9 @@ std::unique_ptr<MpegDecoder> MpegDecoder::open(const std::string& path) {
     if (!h) return nullptr;
     configure(h);
     std::unique_ptr<MpegDecoder> decoder(new MpegDecoder(std::move(file), h));
-    if (mpg123_open_fd(h, decoder->file_->fd()) != MPG123_OK) return nullptr;
+    if (mpg123_replace_reader_handle(h, MpegInput::read, MpegInput::seek, nullptr) != MPG123_OK ||
+        mpg123_open_handle(h, &decoder->input_) != MPG123_OK)
+        return nullptr;
     decoder->playable_ = decoder->readFormat();
     return decoder;
 }

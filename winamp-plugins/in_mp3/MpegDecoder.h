@@ -12,6 +12,7 @@
 
 #include "winamp-plugins/common/InputPlayer.h"
 #include "winamp-plugins/common/RegularFile.h"
+#include "winamp-plugins/in_mp3/MpegInput.h"
 
 namespace inmp3 {
 
@@ -35,13 +36,14 @@ class MpegDecoder : public inplug::Decoder {
 
   private:
     MpegDecoder(std::unique_ptr<inplug::RegularFile> file, mpg123_handle* handle)
-        : file_(std::move(file)), handle_(handle) {}
+        : file_(std::move(file)), input_(*file_), handle_(handle) {}
     bool readFormat();
     void updateLength();
     // Decodes the next frame of the stream's format into pending_; false at the end.
     bool decodeFrame();
 
     std::unique_ptr<inplug::RegularFile> file_;
+    MpegInput input_;  // the handle reads the file through it
     mpg123_handle* handle_;
     inplug::StreamFormat format_;
     bool playable_ = false;               // a first frame was found
