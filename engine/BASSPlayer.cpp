@@ -281,4 +281,3 @@ void TBASSPlayer::SetOutputVolume(uint32_t value) {
     BASS_SetConfig(BASS_CONFIG_GVOL_MUSIC, value);
     BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, value);
 }
-

@@ -43,7 +43,6 @@ struct TPluginInfo {
     win::HMODULE DLLHandle = nullptr;
 };
 
-
 constexpr int MaxPluginNum = 8;
 
 // Load and unload result codes.
