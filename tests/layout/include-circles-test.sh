@@ -9,10 +9,10 @@ failures=0
 
 # check NAME EXPECTED-STATUS FILE:INCLUDE,INCLUDE ...
 check() {
-    local name=$1 expected=$2 tree="$work/$1" spec file includes
+    local name=$1 expected=$2 tree="$work/$1" entry file includes
     shift 2
-    for spec in "$@"; do
-        file=${spec%%:*} includes=${spec#*:}
+    for entry in "$@"; do
+        file=${entry%%:*} includes=${entry#*:}
         mkdir -p "$tree/$(dirname "$file")"
         : >"$tree/$file"
         IFS=, read -ra names <<<"$includes"
