@@ -8,10 +8,4 @@ kav_test(plugin_dialog_tests PluginConfigTest.cpp
   LIBS kav_engine Qt6::Widgets OWN_MAIN LABELS plugins)
 kav_test_plugin(test_config ConfigSdkPlugin.c)
 add_dependencies(plugin_dialog_tests test_config test_no_entry)
-foreach(dep bass in_mp3 in_wave)
-  if(TARGET ${dep})
-    add_dependencies(plugin_dialog_tests ${dep})
-  endif()
-endforeach()
-target_compile_definitions(plugin_dialog_tests PRIVATE
-  KAV_TEST_PLUGIN_DIR="${CMAKE_BINARY_DIR}/tests/plugin-libs")
+kav_uses_plugins(plugin_dialog_tests bass in_mp3 in_wave)
