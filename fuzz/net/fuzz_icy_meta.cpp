@@ -13,11 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const kav_fuzz::Split split = kav_fuzz::SplitInput(data + 1, size - 1);
     kavbass::IcyDemux whole(metaint);
     std::string audio;
-    std::vector<std::string> titles;
+    std::vector<kavbass::StreamNews> titles;
     whole.feed(split.body.data(), split.body.size(), audio, titles);
     kavbass::IcyDemux pieces(metaint);
     std::string audio2;
-    std::vector<std::string> titles2;
+    std::vector<kavbass::StreamNews> titles2;
     size_t at = 0;
     for (size_t n : split.pieces) {
         pieces.feed(split.body.data() + at, n, audio2, titles2);
@@ -25,6 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (audio != audio2 || titles != titles2 || audio.size() > split.body.size()) std::abort();
     for (const auto& t : titles)
-        if (t.empty() || t.size() > 255 * 16) std::abort();
+        if (t.text.empty() || t.text.size() > 255 * 16 || t.at > audio.size()) std::abort();
     return 0;
 }

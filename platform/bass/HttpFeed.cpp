@@ -245,20 +245,26 @@ bool HttpFeed::takeBody(const uint8_t* data, size_t n) {
 
 void HttpFeed::takePayload(const uint8_t* data, size_t n) {
     std::string audio;
-    std::vector<std::string> titles;
+    std::vector<StreamNews> titles;
     icy_->feed(data, n, audio, titles);
-    for (const auto& t : titles)
-        if (events_.metadata) events_.metadata(t);
-    keepAudio(audio);
+    keepAudio(audio, titles);
 }
 
-void HttpFeed::keepAudio(const std::string& audio) {
-    if (audio.empty()) return;
-    for (const std::string& comments :
-         ogg_.feed(reinterpret_cast<const uint8_t*>(audio.data()), audio.size()))
-        if (events_.oggComments) events_.oggComments(comments);
+void HttpFeed::keepAudio(const std::string& audio, std::vector<StreamNews>& titles) {
+    if (audio.empty() && titles.empty()) return;
+    std::vector<StreamNews> songs =
+        ogg_.feed(reinterpret_cast<const uint8_t*>(audio.data()), audio.size());
     {
         std::lock_guard<std::mutex> lk(mtx_);
+        // Both kinds count the same audio bytes, so their order is the audio's.
+        size_t t = 0, s = 0;
+        while (t < titles.size() || s < songs.size()) {
+            const bool song =
+                t == titles.size() || (s < songs.size() && songs[s].at < titles[t].at);
+            news_.push_back(song ? News{std::move(songs[s++]), true}
+                                 : News{std::move(titles[t++]), false});
+        }
+        audioKept_ += audio.size();
         buffer_.insert(buffer_.end(), audio.begin(), audio.end());
         if (bodyHead_.size() < kHeadBytes)
             bodyHead_.append(audio, 0, std::min(audio.size(), kHeadBytes - bodyHead_.size()));
@@ -284,9 +290,24 @@ int HttpFeed::read(uint8_t* buf, int size) {
     const size_t n = std::min(buffer_.size(), static_cast<size_t>(size));
     std::copy(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n), buf);
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n));
+    audioGiven_ += n;
+    // News whose audio the reader now has.
+    std::vector<News> due;
+    while (!news_.empty() && news_.front().news.at < audioGiven_) {
+        due.push_back(std::move(news_.front()));
+        news_.pop_front();
+    }
     lk.unlock();
     cv_.notify_all();
+    tell(due);
     return static_cast<int>(n);
+}
+
+void HttpFeed::tell(const std::vector<News>& due) const {
+    for (const News& n : due) {
+        const auto& event = n.ogg ? events_.oggComments : events_.metadata;
+        if (event) event(n.news.text);
+    }
 }
 
 void HttpFeed::setReadDeadline(Clock::time_point deadline) {

@@ -22,6 +22,9 @@ namespace kavbass {
 
 using Clock = std::chrono::steady_clock;
 
+// The metadata and a new song's comments are told once the decoder has read
+// up to the audio they belong to, so that a title changes with the song, not
+// as early as the network brought it.
 struct HttpEvents {
     std::function<void(const std::string&)> metadata;  // a new metadata text
     // The comment list of a new chained Ogg stream (NUL-separated, empty last).
@@ -37,7 +40,8 @@ class HttpFeed {
     static std::unique_ptr<HttpFeed> open(const std::string& url, bool wantMetadata,
                                           Clock::time_point deadline, int& error, bool& spokeHttp);
 
-    // Starts the reading thread; events come from it.
+    // Starts the reading thread; the download's end is told from it, the
+    // news from the thread that reads the audio.
     void start(HttpEvents events);
     // The decoder's side: up to size audio bytes, 0 at the end, -1 when aborted.
     int read(uint8_t* buf, int size);
@@ -67,7 +71,12 @@ class HttpFeed {
     // Takes raw body bytes; false once a chunked body has ended (or is broken).
     bool takeBody(const uint8_t* data, size_t n);
     void takePayload(const uint8_t* data, size_t n);
-    void keepAudio(const std::string& audio);
+    struct News {
+        StreamNews news;
+        bool ogg;  // a song's comments, else a metadata text
+    };
+    void keepAudio(const std::string& audio, std::vector<StreamNews>& titles);
+    void tell(const std::vector<News>& due) const;
 
     int fd_ = -1;
     HttpHead head_;
@@ -84,6 +93,9 @@ class HttpFeed {
     mutable std::mutex mtx_;
     std::condition_variable cv_;
     std::deque<uint8_t> buffer_;
+    std::deque<News> news_;    // in the order of their audio
+    uint64_t audioKept_ = 0;   // audio bytes ever put in buffer_
+    uint64_t audioGiven_ = 0;  // ... and ever handed to the reader
     std::string bodyHead_, tail_;
     Clock::time_point readDeadline_ = Clock::time_point::max();
     bool ended_ = false;

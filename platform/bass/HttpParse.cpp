@@ -153,13 +153,14 @@ ChunkedDecoder::State ChunkedDecoder::feed(const uint8_t* data, size_t n, std::s
 }
 
 void IcyDemux::feed(const uint8_t* data, size_t n, std::string& audio,
-                    std::vector<std::string>& titles) {
+                    std::vector<StreamNews>& titles) {
     if (metaint_ == 0) return void(audio.append(reinterpret_cast<const char*>(data), n));
     while (n > 0) {
         if (audioLeft_ > 0) {
             const size_t k = std::min(audioLeft_, n);
             audio.append(reinterpret_cast<const char*>(data), k);
             audioLeft_ -= k;
+            audioSeen_ += k;
             data += k;
             n -= k;
         } else if (metaLeft_ < 0) {
@@ -177,7 +178,7 @@ void IcyDemux::feed(const uint8_t* data, size_t n, std::string& audio,
         if (audioLeft_ == 0 && metaLeft_ == 0) {
             // A block of 0 bytes means "no change".
             while (!meta_.empty() && meta_.back() == '\0') meta_.pop_back();
-            if (!meta_.empty() && meta_ != last_) titles.push_back(meta_);
+            if (!meta_.empty() && meta_ != last_) titles.push_back({audioSeen_, meta_});
             if (!meta_.empty()) last_ = meta_;
             metaLeft_ = -1;
             audioLeft_ = metaint_;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "StreamNews.h"
+
 namespace kavbass {
 
 // Where a response's header block ends.
@@ -54,12 +56,14 @@ class IcyDemux {
   public:
     explicit IcyDemux(size_t metaint) : metaint_(metaint), audioLeft_(metaint) {}
     // Audio goes to audio; each metadata text that differs from the last one
-    // (servers repeat a title, only a change is news) goes to titles.
-    void feed(const uint8_t* data, size_t n, std::string& audio, std::vector<std::string>& titles);
+    // (servers repeat a title, only a change is news) goes to titles, with
+    // the number of audio bytes of the whole body that came before it.
+    void feed(const uint8_t* data, size_t n, std::string& audio, std::vector<StreamNews>& titles);
 
   private:
     const size_t metaint_;
     size_t audioLeft_;
+    uint64_t audioSeen_ = 0;
     int metaLeft_ = -1;  // -1: expecting the length byte
     std::string meta_, last_;
 };

@@ -377,7 +377,9 @@ DWORD Library::createUrl(const std::string& url, DWORD flags, int& error) {
         entry.feed->setReadDeadline(Clock::time_point::max());
         const std::string head = entry.feed->head();
         tags->set(BASS_TAG_ID3V2, id3v2Block(head));
-        if (src->ctype() == BASS_CTYPE_STREAM_OGG) tags->set(BASS_TAG_OGG, oggCommentList(head));
+        // Unless opening read on into a later song, the first song's comments.
+        if (src->ctype() == BASS_CTYPE_STREAM_OGG && !tags->get(BASS_TAG_OGG))
+            tags->set(BASS_TAG_OGG, oggCommentList(head));
     }
     return finishCreate(std::move(src), handle, false, std::move(tags), entry, error);
 }

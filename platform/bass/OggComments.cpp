@@ -98,8 +98,8 @@ int64_t oggLastGranule(const std::string& b) {
     return -1;
 }
 
-std::vector<std::string> OggChainScanner::feed(const uint8_t* data, size_t n) {
-    std::vector<std::string> found;
+std::vector<StreamNews> OggChainScanner::feed(const uint8_t* data, size_t n) {
+    std::vector<StreamNews> found;
     pending_.append(reinterpret_cast<const char*>(data), n);
     if (!decided_) {
         // The stream's kind shows in its first four bytes, however they arrive.
@@ -114,7 +114,7 @@ std::vector<std::string> OggChainScanner::feed(const uint8_t* data, size_t n) {
             const bool giveUp = pending_.size() > kMaxChain;
             std::string list = oggCommentList(pending_, !giveUp);
             if (list.empty() && !giveUp) return found;
-            if (!list.empty()) found.push_back(std::move(list));
+            if (!list.empty()) found.push_back({pendingAt_, std::move(list)});
             collecting_ = false;
         }
         if (!findNextStream()) return found;

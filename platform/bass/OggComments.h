@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "StreamNews.h"
+
 namespace kavbass {
 
 // bytes: the start of the stream. Returns "KEY=value" strings as they are in
@@ -25,8 +27,9 @@ int64_t oggLastGranule(const std::string& bytes);
 class OggChainScanner {
   public:
     // The comment lists (as oggCommentList) of the songs whose comment
-    // header became complete with data, in order.
-    std::vector<std::string> feed(const uint8_t* data, size_t n);
+    // header became complete with data, in order, each with where the song
+    // begins in the stream.
+    std::vector<StreamNews> feed(const uint8_t* data, size_t n);
 
   private:
     bool findNextStream();

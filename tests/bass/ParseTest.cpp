@@ -11,6 +11,12 @@
 
 using namespace kavbass;
 
+namespace kavbass {
+void PrintTo(const StreamNews& n, std::ostream* os) {
+    *os << "at " << n.at << ": " << testing::PrintToString(n.text);
+}
+}  // namespace kavbass
+
 namespace {
 
 const uint8_t* bytes(const std::string& s) {
@@ -119,11 +125,12 @@ TEST(IcyDemux, SplitsAudioAndTitlesWhateverTheReadBoundaries) {
     for (size_t piece : {size_t(0), size_t(1), size_t(3), size_t(5), raw.size()}) {
         IcyDemux d(4);
         std::string audio;
-        std::vector<std::string> titles;
+        std::vector<StreamNews> titles;
         inPieces(raw, piece,
                  [&](const std::string& p) { d.feed(bytes(p), p.size(), audio, titles); });
         EXPECT_EQ(audio, "abcdefghijklmnop") << piece;
-        EXPECT_EQ(titles, std::vector<std::string>{t1}) << piece;
+        // The title holds from the audio after "abcd" on.
+        EXPECT_EQ(titles, (std::vector<StreamNews>{{4, t1}})) << piece;
     }
 }
 
@@ -145,18 +152,21 @@ TEST(OggChain, FindsTheNextSongsWhateverTheReadBoundaries) {
     const std::string stream = songs[0] + songs[1] + songs[2];
     auto find = [&](size_t piece, const std::string& lead) {
         OggChainScanner scan;
-        std::vector<std::string> found;
+        std::vector<StreamNews> found;
         auto take = [&](const std::string& p) {
-            for (auto& list : scan.feed(bytes(p), p.size())) found.push_back(list);
+            for (auto& song : scan.feed(bytes(p), p.size())) found.push_back(song);
         };
         take(lead);  // an empty read first: the server sent its headers alone
         inPieces(stream.substr(lead.size()), piece, take);
         return found;
     };
-    const std::vector<std::string> expected = {oggCommentList(songs[1]), oggCommentList(songs[2])};
-    ASSERT_NE(expected[0].find("title=Second"), std::string::npos);
-    ASSERT_NE(expected[0].find("artist=Band"), std::string::npos);
-    ASSERT_NE(expected[1].find("title=Third"), std::string::npos);
+    // Each with where its song begins.
+    const std::vector<StreamNews> expected = {
+        {songs[0].size(), oggCommentList(songs[1])},
+        {songs[0].size() + songs[1].size(), oggCommentList(songs[2])}};
+    ASSERT_NE(expected[0].text.find("title=Second"), std::string::npos);
+    ASSERT_NE(expected[0].text.find("artist=Band"), std::string::npos);
+    ASSERT_NE(expected[1].text.find("title=Third"), std::string::npos);
     for (size_t piece : {size_t(1), size_t(0), size_t(13), size_t(4093), stream.size()}) {
         for (const std::string& lead :
              {std::string(), songs[0].substr(0, 4096), songs[0].substr(0, 3)})
