@@ -7,7 +7,7 @@ function(kav_dll target)
     LIBRARY_OUTPUT_DIRECTORY ${KAV_BIN_DIR})
 endfunction()
 
-# kav_test(name sources... LIBS libs... [QT_MAIN]): a GoogleTest executable run by
+# kav_test(name sources... LIBS libs... [QT_MAIN] [LABELS label]): a GoogleTest executable run by
 # CTest headless (offscreen Qt, working directory build/bin). QT_MAIN gives it a
 # main() that creates a QCoreApplication first (tests/support/QtTestMain.cpp);
 # tests that need widgets bring a main of their own and link GTest::gtest.
@@ -23,6 +23,12 @@ function(kav_test name)
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest)
   else()
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  endif()
+  # The discovered tests get their properties through a command line, where
+  # a list of labels would lose all but its first: one label each.
+  list(LENGTH T_LABELS label_count)
+  if(label_count GREATER 1)
+    message(FATAL_ERROR "kav_test(${name}): one label only, not ${T_LABELS}")
   endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${KAV_BIN_DIR}
