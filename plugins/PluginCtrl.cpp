@@ -94,8 +94,11 @@ void QuitPluginCtrl() {
         if (!s.slots[i]) continue;
         s.slots[i]->Quit();
         win::FreeLibrary(s.info[i].DLLHandle);
+        s.slots[i] = nullptr;
+        s.info[i] = TPluginInfo{};
     }
     ioplug::Teardown();
+    s.activeIndex = -1;
     s.ready = false;
 }
 

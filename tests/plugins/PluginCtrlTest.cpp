@@ -96,6 +96,19 @@ TEST_F(PluginCtrlTest, UnloadResultCodes) {
     EXPECT_EQ(UnloadWinampPlugin("in_wave.dll"), PLUGIN_NOT_LOADED);
 }
 
+// Once the player is gone its plug-ins are freed, and the manager no longer
+// hands out what they were: asking after one must not reach freed code.
+TEST_F(PluginCtrlTest, NothingIsLeftLoadedOnceThePlayerIsGone) {
+    ASSERT_EQ(LoadWinampPlugin("wave1.dll"), PLUGIN_OK);
+    ASSERT_TRUE(StillMapped("wave1.dll"));
+    player.reset();
+    EXPECT_FALSE(StillMapped("wave1.dll"));
+    EXPECT_EQ(GetPluginIndex("wave1.dll"), -1);
+    EXPECT_EQ(GetPlugin(0), nullptr);
+    EXPECT_EQ(GetPluginInfo(0).DLLHandle, nullptr);
+    EXPECT_EQ(UnloadWinampPlugin("wave1.dll"), PLUGIN_NOT_LOADED);
+}
+
 TEST_F(PluginCtrlTest, EightSlotsThenTheFreedOneIsReused) {
     for (int i = 1; i <= 8; ++i)
         ASSERT_EQ(LoadWinampPlugin("wave" + std::to_string(i) + ".dll"), PLUGIN_OK) << i;
