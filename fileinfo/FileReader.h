@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace fileinfo_detail {
@@ -42,9 +43,25 @@ class FileReader {
 
     // Reads at a position; bytes beyond the end of the file are left untouched.
     std::size_t ReadAt(int64_t position, void* buffer, std::size_t count);
+    // The same for a lone read away from the others (a tag at the end of the
+    // file): served from the block when it holds the bytes, else read straight
+    // into buffer, leaving the block for the reads near it.
+    std::size_t ReadAtOnce(int64_t position, void* buffer, std::size_t count);
+
+    static constexpr std::size_t BlockLength = 4096;
+    // The bytes the file has at position, up to count (at most BlockLength),
+    // where they lie in the block: no copy. Fewer at the end of the file. The
+    // view is good until the next read; the position does not move.
+    std::span<const uint8_t> View(int64_t position, std::size_t count);
+
+    // How many of count bytes the file has at position.
+    std::size_t Available(int64_t position, std::size_t count) const;
 
   private:
-    static constexpr std::size_t BlockLength = 4096;
+    bool BlockHolds(int64_t position, std::size_t count) const;
+    // Makes the block hold the bytes the file has at position, up to count;
+    // returns how many it holds from there.
+    std::size_t LoadBlock(int64_t position, std::size_t count);
     // Reads straight from the file at a position, up to count bytes.
     std::size_t ReadFile(int64_t position, uint8_t* buffer, std::size_t count);
 
