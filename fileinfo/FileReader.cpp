@@ -45,12 +45,6 @@ bool FileReader::Seek(int64_t position) {
     return true;
 }
 
-std::size_t FileReader::Available(int64_t position, std::size_t count) const {
-    if (position < 0 || position >= size_) return 0;
-    return static_cast<std::size_t>(
-        std::min<int64_t>(static_cast<int64_t>(count), size_ - position));
-}
-
 std::size_t FileReader::ReadFile(int64_t position, uint8_t* buffer, std::size_t count) {
     // Never asked past the size taken at opening: a read that reaches the end
     // would otherwise take a second call to learn there is nothing more.
@@ -64,11 +58,6 @@ std::size_t FileReader::ReadFile(int64_t position, uint8_t* buffer, std::size_t 
         got += static_cast<std::size_t>(n);
     }
     return got;
-}
-
-bool FileReader::BlockHolds(int64_t position, std::size_t count) const {
-    return position >= blockStart_ && position + static_cast<int64_t>(count) <=
-                                          blockStart_ + static_cast<int64_t>(blockLength_);
 }
 
 std::size_t FileReader::LoadBlock(int64_t position, std::size_t count) {
@@ -113,7 +102,7 @@ std::size_t FileReader::ReadAtOnce(int64_t position, void* buffer, std::size_t c
     return got;
 }
 
-std::span<const uint8_t> FileReader::View(int64_t position, std::size_t count) {
+std::span<const uint8_t> FileReader::ViewAfterLoad(int64_t position, std::size_t count) {
     if (fd_ < 0 || count > BlockLength || Available(position, count) == 0) return {};
     const std::size_t got = LoadBlock(position, count);
     return {block_ + (position - blockStart_), got};

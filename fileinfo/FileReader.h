@@ -52,13 +52,26 @@ class FileReader {
     // The bytes the file has at position, up to count (at most BlockLength),
     // where they lie in the block: no copy. Fewer at the end of the file. The
     // view is good until the next read; the position does not move.
-    std::span<const uint8_t> View(int64_t position, std::size_t count);
+    std::span<const uint8_t> View(int64_t position, std::size_t count) {
+        if (BlockHolds(position, count)) return {block_ + (position - blockStart_), count};
+        return ViewAfterLoad(position, count);
+    }
 
     // How many of count bytes the file has at position.
-    std::size_t Available(int64_t position, std::size_t count) const;
+    std::size_t Available(int64_t position, std::size_t count) const {
+        if (position < 0 || position >= size_) return 0;
+        return size_ - position < static_cast<int64_t>(count)
+                   ? static_cast<std::size_t>(size_ - position)
+                   : count;
+    }
 
   private:
-    bool BlockHolds(int64_t position, std::size_t count) const;
+    bool BlockHolds(int64_t position, std::size_t count) const {
+        return position >= blockStart_ &&
+               static_cast<int64_t>(count) <=
+                   blockStart_ + static_cast<int64_t>(blockLength_) - position;
+    }
+    std::span<const uint8_t> ViewAfterLoad(int64_t position, std::size_t count);
     // Makes the block hold the bytes the file has at position, up to count;
     // returns how many it holds from there.
     std::size_t LoadBlock(int64_t position, std::size_t count);

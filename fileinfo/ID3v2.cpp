@@ -39,7 +39,7 @@ enum Slot {
 };
 
 // Frame identifiers by slot: versions 3 and 4, then version 2.
-constexpr const char* FrameIds[SlotCount][2] = {
+constexpr std::string_view FrameIds[SlotCount][2] = {
     {"TIT2", "TT2"}, {"TPE1", "TP1"}, {"TALB", "TAL"}, {"TRCK", "TRK"},
     {"TYER", "TYE"}, {"TCON", "TCO"}, {"COMM", "COM"}, {"TCOM", "TCM"},
     {"TENC", "TEN"}, {"TCOP", "TCR"}, {"TLAN", "TLA"}, {"WXXX", "WXX"},
@@ -163,9 +163,25 @@ std::string TextAfterDescription(const Content& content, std::size_t prefixLengt
     return DecodeText(content, start);
 }
 
-int SlotOf(std::string_view id, bool version2) {
+// A frame identifier's letters as one number, first letter highest.
+constexpr uint32_t IdKey(std::string_view id) {
+    uint32_t key = 0;
+    for (char c : id) key = (key << 8) | static_cast<uint8_t>(c);
+    return key;
+}
+
+// FrameIds as numbers, so a frame's identifier is matched without comparing text.
+constexpr auto FrameKeys = [] {
+    std::array<std::array<uint32_t, 2>, SlotCount> keys{};
+    for (int i = 0; i < SlotCount; ++i) keys[i] = {IdKey(FrameIds[i][0]), IdKey(FrameIds[i][1])};
+    return keys;
+}();
+
+// The slot of the frame whose header begins at header; -1 when it has none.
+int SlotOf(const uint8_t* header, bool version2) {
+    const uint32_t key = version2 ? GetBE24(header) : GetBE32(header);
     for (int i = 0; i < SlotCount; ++i)
-        if (id == FrameIds[i][version2 ? 1 : 0]) return i;
+        if (key == FrameKeys[i][version2 ? 1 : 0]) return i;
     return -1;
 }
 
@@ -182,7 +198,6 @@ std::string DecodeSlot(int slot, const Content& content) {
 void WalkFrames(TagSource& source, uint8_t version, int64_t tagSize, Slots& slots) {
     const bool version2 = version == 2;
     const std::size_t headerLength = version2 ? 6 : 10;
-    const std::size_t idLength = version2 ? 3 : 4;
     int64_t position = HeaderLength;
     while (position < tagSize) {
         if (source.Available(position, headerLength) < headerLength) break;
@@ -194,8 +209,7 @@ void WalkFrames(TagSource& source, uint8_t version, int64_t tagSize, Slots& slot
         const int64_t contentStart = position + static_cast<int64_t>(headerLength);
         const auto wanted = static_cast<std::size_t>(std::min<int64_t>(size, SlotSize));
         if (source.Available(contentStart, wanted) < wanted) break;
-        const int slot =
-            SlotOf(std::string_view(reinterpret_cast<const char*>(header), idLength), version2);
+        const int slot = SlotOf(header, version2);
         if (slot >= 0 && (version2 || !(header[9] & NoContentFlag))) {
             const Content content(source.View(contentStart, wanted));
             if (content.At(0) <= 1)

@@ -34,7 +34,7 @@ enum Field {
 };
 
 // Comment names by field; the vendor text has none.
-constexpr const char* FieldNames[FieldCount] = {
+constexpr std::string_view FieldNames[FieldCount] = {
     "",     "TITLE", "ARTIST",  "ALBUM",     "TRACKNUMBER",
     "DATE", "GENRE", "COMMENT", "PERFORMER", "DESCRIPTION"};
 
@@ -179,9 +179,13 @@ int32_t LastPageSampleCount(FileReader& file) {
     uint8_t tail[WindowStep * LastPageWindows + 10];
     const auto length = static_cast<std::size_t>(size - first);
     if (file.ReadAt(first, tail, length) != length) return 0;
-    for (int64_t at = last; at >= first; --at) {
-        const uint8_t* page = tail + (at - first);
+    // Each candidate is an 'O' found by a backward search of the positions
+    // still to be looked at.
+    std::size_t positions = static_cast<std::size_t>(last - first) + 1;
+    while (const void* found = ::memrchr(tail, 'O', positions)) {
+        const auto* page = static_cast<const uint8_t*>(found);
         if (std::memcmp(page, "OggS", 4) == 0) return static_cast<int32_t>(GetLE32(page + 6));
+        positions = static_cast<std::size_t>(page - tail);
     }
     return 0;
 }

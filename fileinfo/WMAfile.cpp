@@ -40,7 +40,7 @@ enum Slot {
     SlotCount
 };
 
-constexpr const char* DescriptorNames[SlotCount] = {
+constexpr std::string_view DescriptorNames[SlotCount] = {
     "WM/TITLE", "WM/AUTHOR", "WM/ALBUMTITLE", "WM/TRACK", "WM/YEAR", "WM/GENRE", "WM/DESCRIPTION"};
 
 // What one read collects before the fields are set.
