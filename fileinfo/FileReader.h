@@ -2,7 +2,8 @@
 // Binary file access shared by the readers: a file opened for reading only,
 // positioned and read in plain byte counts, closed when the object goes.
 // Small reads are served from one block read ahead at the position asked
-// for, so walking a header's fields costs one system call per block.
+// for, so walking a header's fields costs one system call per block, and text
+// can be looked at where it lies in that block instead of being copied out.
 
 #include <cstddef>
 #include <cstdint>

@@ -103,9 +103,9 @@ std::vector<fs::path> Encode(const fs::path& dir) {
     for (int v = 0; v < 12; ++v) {
         const std::string n = std::to_string(v), seconds = std::to_string(2 + v * 3);
         const fs::path wav = base / ("tone" + n + ".wav");
-        Run("sox -R -n -r " + std::string(v % 3 ? "44100" : "22050") + " -c " + (v % 4 ? "2" : "1") +
-            " -b 16 " + Quote(wav) + " synth " + seconds + " sine " + std::to_string(200 + 40 * v) +
-            " vol 0.3");
+        Run("sox -R -n -r " + std::string(v % 3 ? "44100" : "22050") + " -c " +
+            (v % 4 ? "2" : "1") + " -b 16 " + Quote(wav) + " synth " + seconds + " sine " +
+            std::to_string(200 + 40 * v) + " vol 0.3");
         const std::string tags = " --tt 'Title " + n + "' --ta 'Artist " + n + "' --tl 'Album " +
                                  n + "' --ty " + std::to_string(1980 + v) + " --tn " +
                                  std::to_string(v + 1) + " --tg Rock --tc 'Comment " + n + "'";
