@@ -46,6 +46,9 @@ bool FileReader::Seek(int64_t position) {
 }
 
 std::size_t FileReader::ReadFile(int64_t position, uint8_t* buffer, std::size_t count) {
+    // Never asked past the size taken at opening: a read that reaches the end
+    // would otherwise take a second call to learn there is nothing more.
+    count = Available(position, count);
     std::size_t got = 0;
     while (got < count) {
         const ssize_t n = ::pread(fd_, buffer + got, count - got,
@@ -57,6 +60,15 @@ std::size_t FileReader::ReadFile(int64_t position, uint8_t* buffer, std::size_t 
     return got;
 }
 
+std::size_t FileReader::LoadBlock(int64_t position, std::size_t count) {
+    const std::size_t wanted = Available(position, count);
+    if (!BlockHolds(position, wanted)) {
+        blockStart_ = position;
+        blockLength_ = ReadFile(position, block_, BlockLength);
+    }
+    return std::min(wanted, blockLength_ - static_cast<std::size_t>(position - blockStart_));
+}
+
 std::size_t FileReader::Read(void* buffer, std::size_t count) {
     if (fd_ < 0 || count == 0) return 0;
     // Past the end nothing is read; avoid asking the system at all.
@@ -66,16 +78,8 @@ std::size_t FileReader::Read(void* buffer, std::size_t count) {
     if (count >= BlockLength) {
         got = ReadFile(position_, out, count);
     } else {
-        const bool inBlock =
-            position_ >= blockStart_ && position_ + static_cast<int64_t>(count) <=
-                                            blockStart_ + static_cast<int64_t>(blockLength_);
-        if (!inBlock) {
-            blockStart_ = position_;
-            blockLength_ = ReadFile(position_, block_, BlockLength);
-        }
-        const auto offset = static_cast<std::size_t>(position_ - blockStart_);
-        got = std::min(count, blockLength_ - offset);
-        std::memcpy(out, block_ + offset, got);
+        got = LoadBlock(position_, count);
+        std::memcpy(out, block_ + (position_ - blockStart_), got);
     }
     position_ += static_cast<int64_t>(got);
     return got;
@@ -84,6 +88,24 @@ std::size_t FileReader::Read(void* buffer, std::size_t count) {
 std::size_t FileReader::ReadAt(int64_t position, void* buffer, std::size_t count) {
     if (!Seek(position)) return 0;
     return Read(buffer, count);
+}
+
+std::size_t FileReader::ReadAtOnce(int64_t position, void* buffer, std::size_t count) {
+    if (!Seek(position)) return 0;
+    const std::size_t wanted = Available(position, count);
+    std::size_t got = wanted;
+    if (BlockHolds(position, wanted))
+        std::memcpy(buffer, block_ + (position - blockStart_), wanted);
+    else
+        got = ReadFile(position, static_cast<uint8_t*>(buffer), wanted);
+    position_ += static_cast<int64_t>(got);
+    return got;
+}
+
+std::span<const uint8_t> FileReader::ViewAfterLoad(int64_t position, std::size_t count) {
+    if (fd_ < 0 || count > BlockLength || Available(position, count) == 0) return {};
+    const std::size_t got = LoadBlock(position, count);
+    return {block_ + (position - blockStart_), got};
 }
 
 }  // namespace fileinfo_detail

@@ -2,10 +2,12 @@
 // Binary file access shared by the readers: a file opened for reading only,
 // positioned and read in plain byte counts, closed when the object goes.
 // Small reads are served from one block read ahead at the position asked
-// for, so walking a header's fields costs one system call per block.
+// for, so walking a header's fields costs one system call per block, and text
+// can be looked at where it lies in that block instead of being copied out.
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace fileinfo_detail {
@@ -42,9 +44,38 @@ class FileReader {
 
     // Reads at a position; bytes beyond the end of the file are left untouched.
     std::size_t ReadAt(int64_t position, void* buffer, std::size_t count);
+    // The same for a lone read away from the others (a tag at the end of the
+    // file): served from the block when it holds the bytes, else read straight
+    // into buffer, leaving the block for the reads near it.
+    std::size_t ReadAtOnce(int64_t position, void* buffer, std::size_t count);
+
+    static constexpr std::size_t BlockLength = 4096;
+    // The bytes the file has at position, up to count (at most BlockLength),
+    // where they lie in the block: no copy. Fewer at the end of the file. The
+    // view is good until the next read; the position does not move.
+    std::span<const uint8_t> View(int64_t position, std::size_t count) {
+        if (BlockHolds(position, count)) return {block_ + (position - blockStart_), count};
+        return ViewAfterLoad(position, count);
+    }
+
+    // How many of count bytes the file has at position.
+    std::size_t Available(int64_t position, std::size_t count) const {
+        if (position < 0 || position >= size_) return 0;
+        return size_ - position < static_cast<int64_t>(count)
+                   ? static_cast<std::size_t>(size_ - position)
+                   : count;
+    }
 
   private:
-    static constexpr std::size_t BlockLength = 4096;
+    bool BlockHolds(int64_t position, std::size_t count) const {
+        return position >= blockStart_ &&
+               static_cast<int64_t>(count) <=
+                   blockStart_ + static_cast<int64_t>(blockLength_) - position;
+    }
+    std::span<const uint8_t> ViewAfterLoad(int64_t position, std::size_t count);
+    // Makes the block hold the bytes the file has at position, up to count;
+    // returns how many it holds from there.
+    std::size_t LoadBlock(int64_t position, std::size_t count);
     // Reads straight from the file at a position, up to count bytes.
     std::size_t ReadFile(int64_t position, uint8_t* buffer, std::size_t count);
 

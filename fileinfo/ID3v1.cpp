@@ -7,7 +7,7 @@
 
 using fileinfo_detail::EightBitToUtf8;
 using fileinfo_detail::FileReader;
-using fileinfo_detail::TrimRightBytes;
+using fileinfo_detail::TrimmedRight;
 
 const std::array<const char*, MAX_MUSIC_GENRES> MusicGenre = {"Blues",
                                                               "Classic Rock",
@@ -160,22 +160,20 @@ const std::array<const char*, MAX_MUSIC_GENRES> MusicGenre = {"Blues",
 
 namespace {
 
-using Block = uint8_t[TID3v1::TagLength];
-
-bool HasTagId(const Block& tag) {
+bool HasTagId(const uint8_t* tag) {
     return std::memcmp(tag, "TAG", 3) == 0;
 }
 
 // Version 1.1 keeps a track number in byte 126, marked by byte 125.
-uint8_t TagVersion(const Block& tag) {
+uint8_t TagVersion(const uint8_t* tag) {
     if ((tag[125] == 0 && tag[126] != 0) || (tag[125] == 0x20 && tag[126] != 0x20))
         return TID3v1::TAG_VERSION_1_1;
     return TID3v1::TAG_VERSION_1_0;
 }
 
 // A field's bytes, trailing bytes of value 0x20 or less removed, as UTF-8.
-std::string Field(const Block& tag, int offset, int width) {
-    return EightBitToUtf8(TrimRightBytes(
+std::string Field(const uint8_t* tag, int offset, int width) {
+    return EightBitToUtf8(TrimmedRight(
         std::string_view(reinterpret_cast<const char*>(tag) + offset, static_cast<size_t>(width))));
 }
 
@@ -185,7 +183,7 @@ struct Decoded {
     uint8_t Track = 0;
 };
 
-Decoded DecodeTag(const Block& tag, uint8_t version) {
+Decoded DecodeTag(const uint8_t* tag, uint8_t version) {
     Decoded d;
     d.Title = Field(tag, 3, 30);
     d.Artist = Field(tag, 33, 30);
@@ -222,9 +220,9 @@ bool TID3v1::LoadFromFile(const std::string& FileName) {
 
 bool TID3v1::LoadFromReader(FileReader& file) {
     Clear();
-    Block tag{};
+    uint8_t tag[TagLength];
     if (!file.IsOpen() || file.Size() < static_cast<int64_t>(TagLength)) return false;
-    if (file.ReadAt(file.Size() - static_cast<int64_t>(TagLength), tag, TagLength) != TagLength)
+    if (file.ReadAtOnce(file.Size() - static_cast<int64_t>(TagLength), tag, TagLength) != TagLength)
         return false;
     if (!HasTagId(tag)) return true;
 
@@ -243,8 +241,7 @@ bool TID3v1::LoadFromReader(FileReader& file) {
 
 bool TID3v1::ReadFromMemory(const void* Data, TMP3TagInfo& Info) {
     if (!Data) return false;
-    Block tag;
-    std::memcpy(tag, Data, TagLength);
+    const auto* tag = static_cast<const uint8_t*>(Data);
     if (!HasTagId(tag)) return false;
 
     FVersion = TagVersion(tag);

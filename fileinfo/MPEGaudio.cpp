@@ -156,18 +156,29 @@ bool TMPEGaudio::LoadFromFile(const std::string& FileName) {
 }
 
 // The first frame after the ID3v2 tag, else one in the middle of the file;
-// false when a position could not be taken.
+// false when a position could not be taken. The first search looks at the
+// bytes where they lie in the reader's block when the file has them all.
 bool TMPEGaudio::FindFirstFrame(FileReader& file) {
     FFileSize = static_cast<int32_t>(file.Size());
-    uint8_t buffer[SearchBufferSize] = {};
     const int64_t tagSize = FID3v2.TagSize();
     if (!file.Seek(tagSize)) return false;
-    const std::size_t got = file.Read(buffer, SearchBufferSize);
-    FindFrame(buffer, FFrame, FVBR);
-    if (FFrame.Present || got != SearchBufferSize) return true;
+    uint8_t buffer[SearchBufferSize];
+    const uint8_t* data = buffer;
+    const std::span<const uint8_t> view = file.View(tagSize, SearchBufferSize);
+    if (view.size() == SearchBufferSize) {
+        data = view.data();
+    } else {
+        std::memset(buffer, 0, sizeof buffer);
+        if (file.ReadAt(tagSize, buffer, SearchBufferSize) != SearchBufferSize) {
+            FindFrame(buffer, FFrame, FVBR);
+            return true;
+        }
+    }
+    FindFrame(data, FFrame, FVBR);
+    if (FFrame.Present) return true;
     // Bytes the second read does not deliver keep what the first one left.
-    if (!file.Seek((file.Size() - tagSize) / 2)) return false;
-    file.Read(buffer, SearchBufferSize);
+    if (data != buffer) std::memcpy(buffer, data, SearchBufferSize);
+    file.ReadAtOnce((file.Size() - tagSize) / 2, buffer, SearchBufferSize);
     FindFrame(buffer, FFrame, FVBR);
     return true;
 }

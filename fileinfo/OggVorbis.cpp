@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
+#include <string_view>
 
 #include "FileReader.h"
 #include "TextUtil.h"
@@ -32,7 +34,7 @@ enum Field {
 };
 
 // Comment names by field; the vendor text has none.
-constexpr const char* FieldNames[FieldCount] = {
+constexpr std::string_view FieldNames[FieldCount] = {
     "",     "TITLE", "ARTIST",  "ALBUM",     "TRACKNUMBER",
     "DATE", "GENRE", "COMMENT", "PERFORMER", "DESCRIPTION"};
 
@@ -92,36 +94,70 @@ std::u16string DecodeUtf8(std::string_view text) {
     return out;
 }
 
-void StoreItem(FileInfo& info, const std::string& text) {
+// Text that decodes to itself: UTF-8 with characters of at most three bytes,
+// none of them a surrogate or in a longer form than needed.
+bool IsPlainUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<uint8_t>(text[i]);
+        const auto next = [&](std::size_t k) {
+            return i + k < text.size() ? static_cast<uint8_t>(text[i + k]) : uint8_t{0};
+        };
+        if (lead < 0x80) {
+            i += 1;
+        } else if (lead >= 0xC2 && lead <= 0xDF && (next(1) & 0xC0) == 0x80) {
+            i += 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF && (next(1) & 0xC0) == 0x80 &&
+                   (next(2) & 0xC0) == 0x80 && (lead != 0xE0 || next(1) >= 0xA0) &&
+                   (lead != 0xED || next(1) < 0xA0)) {
+            i += 3;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A comment value as the system's text: taken as it is when it decodes to
+// itself, otherwise decoded and converted.
+std::string CommentText(std::string_view value) {
+    if (IsPlainUtf8(value)) return std::string(value);
+    return Utf16ToUtf8(DecodeUtf8(value));
+}
+
+// One comment, trimmed: "NAME=value" fills the field of that name (in any
+// case); the first text without "=" is the vendor's.
+void StoreItem(FileInfo& info, std::string_view text) {
     const std::size_t equals = text.find('=');
-    if (equals == std::string::npos) {
+    if (equals == std::string_view::npos) {
         if (!info.vendorStored) {
             info.texts[FieldVendor] = text;
             info.vendorStored = true;
         }
         return;
     }
-    const std::string name = UpperAscii(std::string_view(text).substr(0, equals));
+    const std::string_view name = text.substr(0, equals);
     for (int f = FieldTitle; f < FieldCount; ++f) {
-        if (name == FieldNames[f]) {
-            const std::string value = TrimBytes(std::string_view(text).substr(equals + 1));
-            info.texts[f] = Utf16ToUtf8(DecodeUtf8(value));
+        if (EqualsUpperAscii(name, FieldNames[f])) {
+            info.texts[f] = CommentText(Trimmed(text.substr(equals + 1)));
             return;
         }
     }
 }
 
-// Reads the vendor text and the comments from right after "\003vorbis". The
-// count comes from the file, so the loop also ends where the file ends.
+// Reads the vendor text and the comments from right after "\003vorbis",
+// each from its first CommentItemLength bytes where they lie in the reader's
+// block. The count comes from the file, so the loop also ends where the file
+// ends.
 void ReadComments(FileReader& file, FileInfo& info) {
     for (uint32_t n = 0;; ++n) {
         uint8_t lengthBytes[4] = {};
         if (file.Read(lengthBytes, 4) < 4) break;
         const int64_t length = GetLE32(lengthBytes);
         const int64_t itemStart = file.Position();
-        char item[CommentItemLength] = {};
-        file.Read(item, static_cast<std::size_t>(std::min<int64_t>(length, CommentItemLength)));
-        StoreItem(info, TrimBytes(std::string_view(item, CommentItemLength)));
+        const std::span<const uint8_t> item = file.View(
+            itemStart, static_cast<std::size_t>(std::min<int64_t>(length, CommentItemLength)));
+        StoreItem(info, Trimmed(std::string_view(reinterpret_cast<const char*>(item.data()),
+                                                 item.size())));
         if (!file.Seek(itemStart + length)) break;
         if (n == 0) {
             uint8_t countBytes[4] = {};
@@ -143,9 +179,13 @@ int32_t LastPageSampleCount(FileReader& file) {
     uint8_t tail[WindowStep * LastPageWindows + 10];
     const auto length = static_cast<std::size_t>(size - first);
     if (file.ReadAt(first, tail, length) != length) return 0;
-    for (int64_t at = last; at >= first; --at) {
-        const uint8_t* page = tail + (at - first);
+    // Each candidate is an 'O' found by a backward search of the positions
+    // still to be looked at.
+    std::size_t positions = static_cast<std::size_t>(last - first) + 1;
+    while (const void* found = ::memrchr(tail, 'O', positions)) {
+        const auto* page = static_cast<const uint8_t*>(found);
         if (std::memcmp(page, "OggS", 4) == 0) return static_cast<int32_t>(GetLE32(page + 6));
+        positions = static_cast<std::size_t>(page - tail);
     }
     return 0;
 }
@@ -192,7 +232,7 @@ bool TOggVorbis::LoadFromFile(const std::string& FileName) {
     info.sampleCount = LastPageSampleCount(file);
     file.Close();
 
-    const auto& t = info.texts;
+    auto& t = info.texts;
     FFileSize = static_cast<int32_t>(info.fileSize);
     FID3v2Size = static_cast<int32_t>(info.id3v2Size);
     FSampleCount = info.sampleCount;
@@ -200,14 +240,14 @@ bool TOggVorbis::LoadFromFile(const std::string& FileName) {
     FSampleRate = static_cast<uint16_t>(GetLE32(info.identification + 12));
     const auto nominal = static_cast<int32_t>(GetLE32(info.identification + 20));
     FNominalBitRate = static_cast<uint16_t>(RoundHalfEven(nominal / 1000.0));
-    FTitle = t[FieldTitle];
-    FArtist = t[FieldArtist].empty() ? t[FieldPerformer] : t[FieldArtist];
-    FAlbum = t[FieldAlbum];
+    FTitle = std::move(t[FieldTitle]);
+    FArtist = std::move(t[FieldArtist].empty() ? t[FieldPerformer] : t[FieldArtist]);
+    FAlbum = std::move(t[FieldAlbum]);
     FTrack = static_cast<uint8_t>(NumberBeforeSlash(t[FieldTrackNumber]));
-    FDate = t[FieldDate];
-    FGenre = t[FieldGenre];
-    FComment = t[FieldComment].empty() ? t[FieldDescription] : t[FieldComment];
-    FVendor = t[FieldVendor];
+    FDate = std::move(t[FieldDate]);
+    FGenre = std::move(t[FieldGenre]);
+    FComment = std::move(t[FieldComment].empty() ? t[FieldDescription] : t[FieldComment]);
+    FVendor = std::move(t[FieldVendor]);
     return true;
 }
 

@@ -29,36 +29,17 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
-}  // namespace
-
-std::string TrimBytes(std::string_view text) {
-    std::size_t begin = 0, end = text.size();
-    while (begin < end && IsBlankByte(text[begin])) ++begin;
-    while (end > begin && IsBlankByte(text[end - 1])) --end;
-    return std::string(text.substr(begin, end - begin));
-}
-
-std::string TrimRightBytes(std::string_view text) {
-    std::size_t end = text.size();
-    while (end > 0 && IsBlankByte(text[end - 1])) --end;
-    return std::string(text.substr(0, end));
-}
-
-std::u16string TrimUnits(std::u16string_view text) {
-    std::size_t begin = 0, end = text.size();
-    while (begin < end && text[begin] <= 0x20) ++begin;
-    while (end > begin && text[end - 1] <= 0x20) --end;
-    return std::u16string(text.substr(begin, end - begin));
-}
-
-std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        uint32_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            uint32_t low = text[++i];
+// Appends count 16-bit units, unitAt(i) giving each, as UTF-8.
+template <typename UnitAt>
+void AppendUtf16(std::string& out, std::size_t count, UnitAt unitAt) {
+    out.reserve(out.size() + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint32_t unit = unitAt(i);
+        if (unit < 0x80) {
+            out += static_cast<char>(unit);
+        } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count && unitAt(i + 1) >= 0xDC00 &&
+                   unitAt(i + 1) <= 0xDFFF) {
+            const uint32_t low = unitAt(++i);
             AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
             AppendUtf8(out, 0xFFFD);
@@ -66,14 +47,56 @@ std::string Utf16ToUtf8(std::u16string_view text) {
             AppendUtf8(out, unit);
         }
     }
+}
+
+}  // namespace
+
+std::string_view Trimmed(std::string_view text) {
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && IsBlankByte(text[begin])) ++begin;
+    while (end > begin && IsBlankByte(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+std::string_view TrimmedRight(std::string_view text) {
+    std::size_t end = text.size();
+    while (end > 0 && IsBlankByte(text[end - 1])) --end;
+    return text.substr(0, end);
+}
+
+std::u16string_view TrimmedUnits(std::u16string_view text) {
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && text[begin] <= 0x20) ++begin;
+    while (end > begin && text[end - 1] <= 0x20) --end;
+    return text.substr(begin, end - begin);
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    AppendUtf16(out, text.size(), [text](std::size_t i) { return text[i]; });
     return out;
 }
 
-std::string UpperAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+std::string TrimmedUtf16LEToUtf8(const uint8_t* bytes, std::size_t count) {
+    const auto unit = [bytes](std::size_t i) {
+        return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    };
+    std::size_t begin = 0, end = count;
+    while (begin < end && unit(begin) <= 0x20) ++begin;
+    while (end > begin && unit(end - 1) <= 0x20) --end;
+    std::string out;
+    AppendUtf16(out, end - begin, [&unit, begin](std::size_t i) { return unit(begin + i); });
     return out;
+}
+
+bool EqualsUpperAscii(std::string_view text, std::string_view name) {
+    if (text.size() != name.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c =
+            text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 'a' + 'A') : text[i];
+        if (c != name[i]) return false;
+    }
+    return true;
 }
 
 bool ParseWholeNumber(std::string_view text, int32_t& value) {
@@ -142,14 +165,16 @@ constexpr char16_t kHighControls[32] = {
 
 std::string EightBitToUtf8(std::string_view text) {
     if (IsValidUtf8(text)) return std::string(text);
-    std::u16string units;
-    units.reserve(text.size());
+    // Every character of the code page is a single 16-bit unit outside the
+    // surrogates, so each byte converts on its own.
+    std::string out;
+    out.reserve(text.size() * 2);
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         const char16_t mapped = (byte >= 0x80 && byte < 0xA0) ? kHighControls[byte - 0x80] : 0;
-        units += mapped ? mapped : static_cast<char16_t>(byte);
+        AppendUtf8(out, mapped ? mapped : byte);
     }
-    return Utf16ToUtf8(units);
+    return out;
 }
 
 std::string FirstCharacters(std::string_view text, std::size_t count) {

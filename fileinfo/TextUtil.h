@@ -8,16 +8,20 @@
 
 namespace fileinfo_detail {
 
-// Removes leading and trailing bytes of value 0x20 or less.
-std::string TrimBytes(std::string_view text);
-// Removes only the trailing bytes of value 0x20 or less.
-std::string TrimRightBytes(std::string_view text);
-// Removes leading and trailing 16-bit units of value 0x20 or less.
-std::u16string TrimUnits(std::u16string_view text);
+// The part of the text without its leading and trailing bytes of value 0x20
+// or less; a view into the same characters.
+std::string_view Trimmed(std::string_view text);
+// The text without its trailing bytes of value 0x20 or less.
+std::string_view TrimmedRight(std::string_view text);
+// The text without its leading and trailing 16-bit units of value 0x20 or less.
+std::u16string_view TrimmedUnits(std::u16string_view text);
 
 // Converts 16-bit text to UTF-8; surrogate pairs are joined, a lone surrogate
 // becomes U+FFFD. Zero units are kept as zero bytes.
 std::string Utf16ToUtf8(std::u16string_view text);
+// The same for count 16-bit units stored low byte first at bytes, converted
+// where they lie, without the leading and trailing units of value 0x20 or less.
+std::string TrimmedUtf16LEToUtf8(const uint8_t* bytes, std::size_t count);
 
 // 8-bit tag text in the system's character set: kept when it is already
 // valid UTF-8, otherwise read as the Western 8-bit code page (Latin-1 with the
@@ -25,8 +29,8 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // as "Canção" and never as invalid bytes.
 std::string EightBitToUtf8(std::string_view text);
 
-// ASCII upper-casing; other bytes are kept.
-std::string UpperAscii(std::string_view text);
+// True when the text, ASCII letters upper-cased, is the upper-case name.
+bool EqualsUpperAscii(std::string_view text, std::string_view name);
 
 // The text as a whole decimal number (an optional sign, then digits only,
 // within 32 bits); false for anything else.

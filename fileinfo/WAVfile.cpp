@@ -22,7 +22,8 @@ bool TWAVfile::LoadFromFile(const std::string& FileName) {
     Clear();
     FileReader file;
     uint8_t h[HeaderLength] = {};
-    if (!file.Open(FileName) || file.Read(h, HeaderLength) < HeaderLength) return false;
+    // The header is all that is read: no block read ahead for it.
+    if (!file.Open(FileName) || file.ReadAtOnce(0, h, HeaderLength) < HeaderLength) return false;
     file.Close();
     const uint16_t channels = GetLE16(h + 22);
     if (std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0 ||

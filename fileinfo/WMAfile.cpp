@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstring>
+#include <span>
+#include <string_view>
 
 #include "FileReader.h"
 #include "TextUtil.h"
@@ -38,7 +40,7 @@ enum Slot {
     SlotCount
 };
 
-constexpr const char* DescriptorNames[SlotCount] = {
+constexpr std::string_view DescriptorNames[SlotCount] = {
     "WM/TITLE", "WM/AUTHOR", "WM/ALBUMTITLE", "WM/TRACK", "WM/YEAR", "WM/GENRE", "WM/DESCRIPTION"};
 
 // What one read collects before the fields are set.
@@ -48,7 +50,7 @@ struct FileData {
     uint16_t Channels = 0;
     int32_t SampleRate = 0;
     int32_t ByteRate = 0;
-    std::array<std::u16string, SlotCount> Tag;
+    std::array<std::string, SlotCount> Tag;
 };
 
 // A read that falls short ends the whole header walk.
@@ -77,16 +79,20 @@ class HeaderReader {
     void At(int64_t position) {
         if (!file_.Seek(position)) throw ShortRead{};
     }
-    // A text of length bytes: up to 250 units are kept, zero units included;
-    // the rest is skipped.
-    std::u16string Text(uint16_t length) {
+    // A text of length bytes, its first 250 units (zero units included) where
+    // they lie in the reader's block, the rest skipped; good until the next read.
+    std::span<const uint8_t> Text(uint16_t length) {
         const std::size_t units = std::min<std::size_t>(length / 2, MaxTextUnits);
-        uint8_t raw[MaxTextUnits * 2];
-        Bytes(raw, units * 2);
-        std::u16string text(units, u'\0');
-        for (std::size_t i = 0; i < units; ++i) text[i] = GetLE16(raw + 2 * i);
-        Skip(length - static_cast<int64_t>(units * 2));
-        return text;
+        const int64_t start = file_.Position();
+        const std::span<const uint8_t> bytes = file_.View(start, units * 2);
+        if (bytes.size() < units * 2) throw ShortRead{};
+        At(start + length);
+        return bytes;
+    }
+    // The same text as UTF-8, without its leading and trailing units of 0x20 or less.
+    std::string TrimmedText(uint16_t length) {
+        const std::span<const uint8_t> bytes = Text(length);
+        return TrimmedUtf16LEToUtf8(bytes.data(), bytes.size() / 2);
     }
 
   private:
@@ -101,26 +107,48 @@ void ReadContentDescription(HeaderReader& in, int64_t object, FileData& data) {
     constexpr int slots[5] = {SlotTitle, SlotArtist, -1, SlotComment, -1};
     for (int i = 0; i < 5; ++i) {
         if (lengths[i] == 0) continue;
-        std::u16string text = in.Text(lengths[i]);
-        if (slots[i] >= 0) data.Tag[slots[i]] = std::move(text);
+        if (slots[i] >= 0)
+            data.Tag[slots[i]] = in.TrimmedText(lengths[i]);
+        else
+            in.Text(lengths[i]);
     }
+}
+
+// The slot a descriptor name stands for: the name without its leading and
+// trailing units of 0x20 or less, ASCII letters upper-cased, is one of
+// DescriptorNames; -1 for any other.
+int SlotOfName(std::span<const uint8_t> name) {
+    std::size_t begin = 0, end = name.size() / 2;
+    const auto unit = [name](std::size_t i) { return GetLE16(name.data() + 2 * i); };
+    while (begin < end && unit(begin) <= 0x20) ++begin;
+    while (end > begin && unit(end - 1) <= 0x20) --end;
+    char key[16];
+    if (end - begin > sizeof key) return -1;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (unit(i) >= 0x80) return -1;
+        key[i - begin] = static_cast<char>(unit(i));
+    }
+    for (int slot = 0; slot < SlotCount; ++slot)
+        if (EqualsUpperAscii(std::string_view(key, end - begin), DescriptorNames[slot]))
+            return slot;
+    return -1;
 }
 
 void ReadExtendedContentDescription(HeaderReader& in, int64_t object, FileData& data) {
     in.At(object + 24);
     const uint16_t count = in.U16();
     for (uint16_t i = 0; i < count; ++i) {
-        const std::u16string name = in.Text(in.U16());
+        const int slot = SlotOfName(in.Text(in.U16()));
         const uint16_t type = in.U16();
         const uint16_t length = in.U16();
         if (type != 0) {
             in.Skip(length);
             continue;
         }
-        std::u16string value = in.Text(length);
-        const std::string key = UpperAscii(Utf16ToUtf8(TrimUnits(name)));
-        for (int slot = 0; slot < SlotCount; ++slot)
-            if (key == DescriptorNames[slot]) data.Tag[slot] = value;
+        if (slot >= 0)
+            data.Tag[slot] = in.TrimmedText(length);
+        else
+            in.Text(length);
     }
 }
 
@@ -170,10 +198,6 @@ bool PassesValidity(const FileData& d) {
            d.SampleRate >= 8000 && d.SampleRate <= 96000 && d.ByteRate > 0 && d.ByteRate < 40000;
 }
 
-std::string TagText(const FileData& d, int slot) {
-    return Utf16ToUtf8(TrimUnits(d.Tag[slot]));
-}
-
 }  // namespace
 
 void TWMAfile::Clear() {
@@ -208,12 +232,12 @@ bool TWMAfile::LoadFromFile(const std::string& FileName) {
     FSampleRate = data.SampleRate;
     FDuration = static_cast<double>(FFileSize) * 8 / data.MaxBitRate;
     FBitRate = data.ByteRate * 8 / 1000;
-    FTitle = TagText(data, SlotTitle);
-    FArtist = TagText(data, SlotArtist);
-    FAlbum = TagText(data, SlotAlbum);
-    FTrack = WholeNumberOrZero(TagText(data, SlotTrack));
-    FYear = TagText(data, SlotYear);
-    FGenre = TagText(data, SlotGenre);
-    FComment = TagText(data, SlotComment);
+    FTitle = std::move(data.Tag[SlotTitle]);
+    FArtist = std::move(data.Tag[SlotArtist]);
+    FAlbum = std::move(data.Tag[SlotAlbum]);
+    FTrack = WholeNumberOrZero(data.Tag[SlotTrack]);
+    FYear = std::move(data.Tag[SlotYear]);
+    FGenre = std::move(data.Tag[SlotGenre]);
+    FComment = std::move(data.Tag[SlotComment]);
     return true;
 }

@@ -5,7 +5,9 @@
 // interleaved rounds with our readers, with TagLib, and with the floor (open,
 // fstat, pread of the bytes our readers look at, close). Prints the median
 // files per second of each, the ratios, and a checksum of everything our
-// readers report, which must not change when the readers do.
+// readers report, which must not change when the readers do. sox runs in its
+// repeatable mode (no random dither), so every corpus made with the same
+// encoders is the same, and so is the checksum.
 //
 // KAV_BENCH_CORPUS=DIR keeps the corpus in DIR and uses it again next time.
 #include <fcntl.h>
@@ -101,9 +103,9 @@ std::vector<fs::path> Encode(const fs::path& dir) {
     for (int v = 0; v < 12; ++v) {
         const std::string n = std::to_string(v), seconds = std::to_string(2 + v * 3);
         const fs::path wav = base / ("tone" + n + ".wav");
-        Run("sox -n -r " + std::string(v % 3 ? "44100" : "22050") + " -c " + (v % 4 ? "2" : "1") +
-            " -b 16 " + Quote(wav) + " synth " + seconds + " sine " + std::to_string(200 + 40 * v) +
-            " vol 0.3");
+        Run("sox -R -n -r " + std::string(v % 3 ? "44100" : "22050") + " -c " +
+            (v % 4 ? "2" : "1") + " -b 16 " + Quote(wav) + " synth " + seconds + " sine " +
+            std::to_string(200 + 40 * v) + " vol 0.3");
         const std::string tags = " --tt 'Title " + n + "' --ta 'Artist " + n + "' --tl 'Album " +
                                  n + "' --ty " + std::to_string(1980 + v) + " --tn " +
                                  std::to_string(v + 1) + " --tg Rock --tc 'Comment " + n + "'";
@@ -137,7 +139,7 @@ std::vector<fs::path> Encode(const fs::path& dir) {
         add(riff, "ffmpeg -y -loglevel error -i " + Quote(wav) + " -metadata title='WAV " + n +
                       "' -metadata artist='Artist " + n + "' " + Quote(base / riff));
         const std::string soxWav = "s" + n + ".wav";
-        add(soxWav, "sox " + Quote(wav) + " --comment 'Sox comment " + n + "' " +
+        add(soxWav, "sox -R " + Quote(wav) + " --comment 'Sox comment " + n + "' " +
                         Quote(base / soxWav) + " trim 0 1");
     }
     return made;

@@ -306,3 +306,51 @@ TEST(ID3v2, EightBitFramesBecomeUtf8) {
     EXPECT_EQ(t.Title(), "Can\u00E7\u00E3o");
     EXPECT_EQ(t.Artist(), "J\u00FAlio");
 }
+
+// Frame texts are decoded where they lie in the reader's 4 KB read-ahead
+// block: texts that start just before, at and after its end, and texts after
+// a frame far longer than the block, come out whole, from a file and from memory.
+TEST(ID3v2, TextsAcrossTheReadBlockEdge) {
+    TempDir dir;
+    const std::u16string wide = u"Jo\u00E3o \u4E2D \U0001F3B5 end";
+    ByteWriter comment;
+    comment.U8(1).Raw("por").U8(0xFF).U8(0xFE).Utf16(u"d").LE16(0).U8(0xFF).U8(0xFE).Utf16(wide);
+    for (size_t contentStart : {4000u, 4085u, 4090u, 4095u, 4096u, 4097u, 4101u, 9000u}) {
+        // TXXX is not kept: it only moves TIT2's content to contentStart.
+        const size_t filler = contentStart - 10 - 10 - 10;
+        Bytes tag = Tag(3, {Frame("TXXX", Bytes(filler, 'f')), Frame("TIT2", Text16(wide)),
+                            Frame("TPE1", Text8("Band \xE7")), Frame("COMM", comment.bytes())});
+        const std::string expected = "Jo\xC3\xA3o \xE4\xB8\xAD \xF0\x9F\x8E\xB5 end";
+        TID3v2 t;
+        ASSERT_TRUE(t.LoadFromFile(WriteTagged(dir, tag))) << contentStart;
+        EXPECT_EQ(t.Title(), expected) << contentStart;
+        EXPECT_EQ(t.Artist(), "Band \xC3\xA7") << contentStart;
+        EXPECT_EQ(t.Comment(), expected) << contentStart;
+        TMP3TagInfo info;
+        ASSERT_TRUE(t.ReadFromMemory(tag.data(), static_cast<int32_t>(tag.size()), info));
+        EXPECT_EQ(info.Title, expected) << contentStart;
+        EXPECT_EQ(info.Comment, expected) << contentStart;
+    }
+}
+
+// The first 500 bytes of a frame are its text, whatever its length: an odd
+// 16-bit length keeps its last byte as a unit, and an 8-bit comment without a
+// separator in them is taken whole after its language.
+TEST(ID3v2, TextLimitsOfAFrame) {
+    TempDir dir;
+    TID3v2 t;
+    const Bytes odd = {1, 0xFF, 0xFE, 'A', 0, 'B'};
+    ByteWriter longComment;
+    longComment.U8(0).Raw("eng").Raw(std::string(600, 'c'));
+    ByteWriter lateSeparator;
+    lateSeparator.U8(0).Raw("eng").Raw(std::string(500, 'd')).U8(0).Raw("after");
+    ByteWriter wideLong;
+    wideLong.U8(1).U8(0xFF).U8(0xFE).Utf16(std::u16string(300, u'w'));
+    ASSERT_TRUE(t.LoadFromFile(WriteTagged(
+        dir, Tag(3, {Frame("TIT2", odd), Frame("COMM", longComment.bytes()),
+                     Frame("TALB", wideLong.bytes()), Frame("WXXX", lateSeparator.bytes())}))));
+    EXPECT_EQ(t.Title(), "AB");
+    EXPECT_EQ(t.Comment(), std::string(496, 'c'));
+    EXPECT_EQ(t.Album(), std::string(248, 'w'));  // the mark and 248 units fill the 500 bytes
+    EXPECT_EQ(t.Link(), "eng" + std::string(496, 'd'));
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 
 #include "OggVorbis.h"
 #include "TestFiles.h"
@@ -323,4 +324,29 @@ TEST(OggVorbis, HostileCommentCountEndsAtTheFileEnd) {
     ASSERT_TRUE(ogg.LoadFromFile(dir.Write("length.ogg", v.bytes())));
     EXPECT_EQ(ogg.Title(), "First");
     EXPECT_EQ(ogg.Genre(), "x");
+}
+
+// Comments are read where they lie in the reader's 4 KB read-ahead block: an
+// item that starts before its end and runs past it, or starts right at it,
+// comes out whole.
+TEST(OggVorbis, CommentsAcrossTheReadBlockEdge) {
+    TempDir dir;
+    TOggVorbis ogg;
+    const std::string title = "Can\xC3\xA7\xC3\xA3o \xE4\xB8\xAD " + std::string(200, 't') + " end";
+    std::set<bool> straddled;
+    for (size_t vendor = 3700; vendor < 3990; vendor += 7) {
+        OggSpec s;
+        s.fileSize = 20000;
+        s.vendor = std::string(vendor, 'v');
+        s.comments = {"TITLE=" + title, "ARTIST=After"};
+        const Bytes file = MakeOgg(s);
+        const std::string text(file.begin(), file.end());
+        const size_t item = text.find("TITLE=");
+        straddled.insert(item < 4096 && item + 6 + title.size() > 4096);
+        ASSERT_TRUE(ogg.LoadFromFile(dir.Write("edge.ogg", file))) << vendor;
+        EXPECT_EQ(ogg.Title(), title) << "item at " << item;
+        EXPECT_EQ(ogg.Artist(), "After") << "item at " << item;
+        EXPECT_EQ(ogg.Vendor(), s.vendor.substr(0, 250)) << "item at " << item;
+    }
+    EXPECT_EQ(straddled.size(), 2u);  // both across the edge and clear of it
 }

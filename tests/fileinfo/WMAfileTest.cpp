@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <set>
 
 #include "TestFiles.h"
 #include "WMAfile.h"
@@ -263,4 +264,33 @@ TEST(WMAfile, DurationOfAVeryLargeFile) {
     ASSERT_TRUE(wma.LoadFromFile(path));
     EXPECT_DOUBLE_EQ(wma.Duration(), 18750.0);
     EXPECT_EQ(wma.FileSize(), 300000000);
+}
+
+// Descriptor names and values are read where they lie in the reader's 4 KB
+// read-ahead block: those that start before its end and run past it come out
+// whole, odd value lengths dropping their last byte.
+TEST(WMAfile, TextsAcrossTheReadBlockEdge) {
+    TempDir dir;
+    TWMAfile wma;
+    const std::u16string title = u"T\u00EDtulo \u4E2D \U0001F3B5 " + std::u16string(100, u'x');
+    const std::string expected =
+        "T\xC3\xADtulo \xE4\xB8\xAD \xF0\x9F\x8E\xB5 " + std::string(100, 'x');
+    Bytes oddGenre = Wide(u"Rock");
+    oddGenre.resize(oddGenre.size() - 3);  // "Roc" and one byte of "k"
+    std::set<bool> straddled;
+    for (size_t filler = 3500; filler < 3900; filler += 9) {
+        const Bytes head = Asf(With(Audio(), Object(UnknownId, Bytes(filler, 0))));
+        const Bytes file = Asf(With(Audio(), Object(UnknownId, Bytes(filler, 0)),
+                                    ExtendedDescription({Text(u"WM/Title", title),
+                                                         {u"WM/Genre", 0, oddGenre},
+                                                         Text(u"WM/AlbumTitle", u"Album")})),
+                               20000);
+        const size_t start = head.size() + 24 + 2;  // the first descriptor
+        straddled.insert(start < 4096 && start + 2 * title.size() + 40 > 4096);
+        ASSERT_TRUE(wma.LoadFromFile(dir.Write("edge.wma", file))) << filler;
+        EXPECT_EQ(wma.Title(), expected) << "descriptors at " << start;
+        EXPECT_EQ(wma.Genre(), "Roc") << "descriptors at " << start;
+        EXPECT_EQ(wma.Album(), "Album") << "descriptors at " << start;
+    }
+    EXPECT_EQ(straddled.size(), 2u);  // both across the edge and clear of it
 }
