@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "MixGate.h"
+#include "MixKernels.h"
 
 namespace kavbass {
 
@@ -30,7 +31,7 @@ Channel::Channel(DWORD handle, const ChannelFormat& format, std::unique_ptr<Sour
       ring_(ringFramesFor(format) * format.chans),
       chunkFrames_(std::max<size_t>(1, chunkFramesFor(format))),
       tags_(std::move(tags)),
-      history_(kHistoryFrames * format.chans),
+      history_(format.chans),
       length_(format.lengthFrames) {
     worker_ = std::thread([this] { workerLoop(); });
 }
@@ -312,20 +313,7 @@ std::vector<Sync> Channel::takeUnfired(DWORD type) {
 }
 
 bool Channel::recentSamples(int16_t* out, size_t frames) const {
-    const uint64_t count = historyCount_.load(std::memory_order_acquire);
-    if (count == 0) return false;
-    frames = std::min(frames, kHistoryFrames);
-    const size_t ch = fmt_.chans;
-    for (size_t i = 0; i < frames; ++i) {
-        const int64_t idx = static_cast<int64_t>(count) - static_cast<int64_t>(frames - i);
-        for (size_t c = 0; c < ch; ++c) {
-            out[i * ch + c] =
-                idx < 0 ? 0
-                        : history_[(static_cast<uint64_t>(idx) % kHistoryFrames) * ch + c].load(
-                              std::memory_order_relaxed);
-        }
-    }
-    return true;
+    return history_.latest(out, frames);
 }
 
 Channel::Frame Channel::takeFrame(size_t index) {
@@ -333,31 +321,14 @@ Channel::Frame Channel::takeFrame(size_t index) {
     const SampleRing::Pieces p = ring_.peek(index * ch, ch);
     int16_t samples[2];
     size_t got = 0;
-    for (int k = 0; k < 2; ++k)
-        for (size_t i = 0; i < p.size[k]; ++i) {
-            if (got < 2) samples[got] = p.data[k][i];
-            const size_t slot = (historyWrite_ & (kHistoryFrames - 1)) * ch + got++;
-            history_[slot].store(p.data[k][i], std::memory_order_relaxed);
-        }
-    ++historyWrite_;
+    for (int k = 0; k < 2; ++k) {
+        history_.append(p.data[k], p.size[k]);
+        for (size_t i = 0; i < p.size[k] && got < 2; ++i) samples[got++] = p.data[k][i];
+    }
     Frame f;
     f.l = samples[0];
     f.r = ch >= 2 ? samples[1] : f.l;
     return f;
-}
-
-// Keeps whole frames as they are heard, a contiguous run at a time.
-void Channel::remember(const int16_t* samples, size_t frames) {
-    const size_t ch = fmt_.chans;
-    while (frames > 0) {
-        const size_t at = historyWrite_ & (kHistoryFrames - 1);
-        const size_t n = std::min(frames, kHistoryFrames - at);
-        std::atomic<int16_t>* to = history_.data() + at * ch;
-        for (size_t i = 0; i < n * ch; ++i) to[i].store(samples[i], std::memory_order_relaxed);
-        historyWrite_ += n;
-        samples += n * ch;
-        frames -= n;
-    }
 }
 
 bool Channel::fedFor(size_t frames, DWORD deviceRate) const {
@@ -439,13 +410,14 @@ bool Channel::mixSameRate(float* acc, size_t frames, float gl, float gr, Cursor&
     for (int k = 0; k < 2; ++k) {
         const int16_t* s = p.data[k];
         const size_t run = p.size[k] / ch;
-        remember(s, run);
-        const size_t right = ch >= 2 ? 1 : 0;
-        for (size_t i = 0; i < run; ++i, s += ch, ++out) {
-            acc[2 * out] += static_cast<float>(s[0]) * gl;
-            acc[2 * out + 1] += static_cast<float>(s[right]) * gr;
-        }
-        if (run) last = s - ch;
+        if (run == 0) continue;
+        history_.append(s, run * ch);
+        if (ch == 2)
+            mixk::addStereo(acc + 2 * out, s, run, gl, gr);
+        else
+            mixk::addFrames(acc + 2 * out, s, run, ch, gl, gr);
+        out += run;
+        last = s + (run - 1) * ch;
     }
     // Moved past the frame output before this pass and all but the last of these.
     c.heard += (haveA_ ? 1 : 0) + n - 1;
@@ -485,7 +457,7 @@ bool Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
         haveA_ = haveB_ = false;
         shift_ = 0;
     }
-    historyCount_.store(historyWrite_, std::memory_order_release);
+    history_.publish();
     heardFrames_.fetch_add(c.heard, std::memory_order_release);
     stalled_.store(dry && !eof, std::memory_order_relaxed);
     if (finished) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "MixGate.h"
+#include "MixKernels.h"
 
 namespace kavbass {
 
@@ -10,13 +11,6 @@ namespace {
 
 bool audible(DWORD state) {
     return state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED;
-}
-
-// Rounds to nearest, ties to even, as the default rounding mode does, for
-// values already within the 16-bit range.
-inline float roundInRange(float v) {
-    constexpr float kMagic = 12582912.0f;  // 1.5 * 2^23: leaves no fraction bits
-    return (v + kMagic) - kMagic;
 }
 
 }  // namespace
@@ -76,8 +70,7 @@ void Mixer::mixBlock(int16_t* out, size_t frames) {
             ended = true;
     }
     if (ended) endMixed_.store(true);
-    for (size_t i = 0; i < frames * 2; ++i)
-        out[i] = static_cast<int16_t>(roundInRange(std::clamp(acc_[i], -32768.0f, 32767.0f)));
+    mixk::toPcm16(acc_, out, frames * 2);
 }
 
 // Inside the gate like a mix pass: a channel being freed waits for it.
