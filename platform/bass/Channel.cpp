@@ -12,9 +12,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// User streams are pulled only a little ahead so their procedure's data is
-// heard soon after it is produced; decoded files and downloads keep a second.
+// Every ring holds a second. A user stream is kept only a fifth of a second
+// ahead in it, so that its procedure's data is heard soon after it is
+// produced, unless an output that runs ahead of real time waits for it: then
+// the ring is filled whole, in as few calls of the procedure as it takes.
 size_t ringFramesFor(const ChannelFormat& f) {
+    return f.freq;
+}
+size_t aheadFramesFor(const ChannelFormat& f) {
     return f.userStream ? f.freq / 5 : f.freq;
 }
 size_t chunkFramesFor(const ChannelFormat& f) {
@@ -29,6 +34,7 @@ Channel::Channel(DWORD handle, const ChannelFormat& format, std::unique_ptr<Sour
       fmt_(format),
       source_(std::move(source)),
       ring_(ringFramesFor(format) * format.chans),
+      aheadFrames_(std::max<size_t>(1, aheadFramesFor(format))),
       chunkFrames_(std::max<size_t>(1, chunkFramesFor(format))),
       tags_(std::move(tags)),
       history_(format.chans),
@@ -61,7 +67,17 @@ bool Channel::wantsData() const {
     if (seekPending_) return true;
     if (sourceEnded_) return false;
     if (!source_->readsAhead() && state_.load() != kPlaying) return false;
-    return ring_.writable() >= chunkFrames_ * fmt_.chans;
+    return roomFrames() >= chunkFrames_;
+}
+
+// The frames the worker may add now: up to the ring's capacity while an
+// output waits for this channel.
+size_t Channel::roomFrames() const {
+    const size_t ch = fmt_.chans;
+    const size_t ahead =
+        hurried_.load(std::memory_order_relaxed) ? ring_.capacity() / ch : aheadFrames_;
+    const size_t held = (ring_.capacity() - ring_.writable()) / ch;
+    return held >= ahead ? 0 : ahead - held;
 }
 
 // How long the worker may rest before the ring has room for a chunk at the
@@ -69,8 +85,7 @@ bool Channel::wantsData() const {
 // shutdown, an output that runs ahead of real time) wakes it sooner.
 std::chrono::microseconds Channel::restFor() const {
     if (state_.load() != kPlaying || sourceEnded_) return 1s;
-    const size_t ch = fmt_.chans;
-    const size_t room = ring_.writable() / ch;
+    const size_t room = roomFrames();
     if (room >= chunkFrames_) return 0us;
     const int f = freq_.load();
     const double rate = f ? f : fmt_.freq;
@@ -87,7 +102,7 @@ void Channel::wakeWorker() {
 }
 
 void Channel::workerLoop() {
-    std::vector<int16_t> tmp(chunkFrames_ * fmt_.chans);
+    std::vector<int16_t> tmp(ring_.capacity());
     std::unique_lock<std::mutex> lk(mtx_);
     while (!quit_) {
         if (!wantsData()) {
@@ -116,9 +131,11 @@ void Channel::workerLoop() {
 // it unless the ring was emptied meanwhile.
 void Channel::fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& tmp) {
     const uint64_t gen = generation_;
+    // A user stream's procedure is asked for all there is room for at once.
+    const size_t frames = fmt_.userStream ? roomFrames() : chunkFrames_;
     lk.unlock();
     bool eof = false;
-    const size_t n = source_->read(tmp.data(), chunkFrames_, eof);
+    const size_t n = source_->read(tmp.data(), frames, eof);
     lk.lock();
     if (gen != generation_) return;
     ring_.write(tmp.data(), n * fmt_.chans);

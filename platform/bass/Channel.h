@@ -113,6 +113,7 @@ class Channel final : public Mixable {
 
     void workerLoop();
     bool wantsData() const;
+    size_t roomFrames() const;
     std::chrono::microseconds restFor() const;
     void wakeWorker();
     void fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& tmp);
@@ -137,6 +138,7 @@ class Channel final : public Mixable {
     const ChannelFormat fmt_;
     std::unique_ptr<Source> source_;
     SampleRing ring_;
+    const size_t aheadFrames_;  // how far the worker reads ahead of the mixer
     const size_t chunkFrames_;
     std::shared_ptr<TagStore> tags_;
 
