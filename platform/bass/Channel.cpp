@@ -23,7 +23,7 @@ size_t aheadFramesFor(const ChannelFormat& f) {
     return f.userStream ? f.freq / 5 : f.freq;
 }
 size_t chunkFramesFor(const ChannelFormat& f) {
-    return f.userStream ? f.freq / 25 : f.freq / 20;
+    return f.userStream ? f.freq / 10 : f.freq / 20;
 }
 
 }  // namespace
