@@ -12,12 +12,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Every ring holds a second. A user stream is kept only a fifth of a second
-// ahead in it, so that its procedure's data is heard soon after it is
-// produced, unless an output that runs ahead of real time waits for it: then
-// the ring is filled whole, in as few calls of the procedure as it takes.
+// A file's or a download's ring holds a second, read ahead whole. A user
+// stream is kept only a fifth of a second ahead, so that its procedure's data
+// is heard soon after it is produced, unless an output that runs ahead of
+// real time waits for it: then its ring of two seconds is filled whole, in as
+// few calls of the procedure as it takes.
 size_t ringFramesFor(const ChannelFormat& f) {
-    return f.freq;
+    return f.userStream ? 2 * f.freq : f.freq;
 }
 size_t aheadFramesFor(const ChannelFormat& f) {
     return f.userStream ? f.freq / 5 : f.freq;
@@ -132,13 +133,26 @@ void Channel::workerLoop() {
 void Channel::fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& tmp) {
     const uint64_t gen = generation_;
     // A user stream's procedure is asked for all there is room for at once.
-    const size_t frames = fmt_.userStream ? roomFrames() : chunkFrames_;
+    size_t frames = fmt_.userStream ? roomFrames() : chunkFrames_;
+    // Read into the ring where the frames fit before its end (committed only
+    // if the ring was not emptied meanwhile), else through tmp.
+    const size_t ch = fmt_.chans;
+    size_t contiguous = 0;
+    int16_t* to = ring_.space(contiguous);
+    if (contiguous / ch == 0) {
+        to = tmp.data();
+    } else {
+        frames = std::min(frames, contiguous / ch);
+    }
     lk.unlock();
     bool eof = false;
-    const size_t n = source_->read(tmp.data(), frames, eof);
+    const size_t n = source_->read(to, frames, eof);
     lk.lock();
     if (gen != generation_) return;
-    ring_.write(tmp.data(), n * fmt_.chans);
+    if (to == tmp.data())
+        ring_.write(tmp.data(), n * ch);
+    else
+        ring_.commit(n * ch);
     if (eof) {
         sourceEnded_ = true;
         eof_.store(true, std::memory_order_release);
