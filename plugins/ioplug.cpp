@@ -29,9 +29,11 @@ constexpr uint32_t kStartFreeBytes = 8192;
 // The longest the library's worker waits inside the stream procedure for the
 // plug-in's next blocks before it hands on what there is.
 constexpr auto kReaderWait = std::chrono::milliseconds(20);
-// What it waits for at most: most of the ring, so a reader faster than the
-// plug-in is woken once per many of its blocks, not for each.
-constexpr uint32_t kReaderBatchBytes = kav::PcmRing::Size * 3 / 4;
+// What it waits for at most: the ring but for room for two of a plug-in's
+// largest blocks (576 stereo frames, doubled by a DSP), which it always
+// reaches; so a reader faster than the plug-in is woken once per many of its
+// blocks, not for each.
+constexpr uint32_t kReaderBatchBytes = kav::PcmRing::Size - 4 * 576 * 4;
 constexpr int kPanMax = 100;
 
 // The hidden window of the emulator and what arrives there.
