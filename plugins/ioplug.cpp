@@ -29,9 +29,11 @@ constexpr uint32_t kStartFreeBytes = 8192;
 // The longest the library's worker waits inside the stream procedure for the
 // plug-in's next blocks before it hands on what there is.
 constexpr auto kReaderWait = std::chrono::milliseconds(20);
-// What it waits for: a good share of the ring, so a reader faster than the
-// plug-in is woken once per many of its blocks, not for each.
-constexpr uint32_t kReaderBatchBytes = kav::PcmRing::Size / 4;
+// What it waits for at most: the ring but for room for two of a plug-in's
+// largest blocks (576 stereo frames, doubled by a DSP), which it always
+// reaches; so a reader faster than the plug-in is woken once per many of its
+// blocks, not for each.
+constexpr uint32_t kReaderBatchBytes = kav::PcmRing::Size - 4 * 576 * 4;
 constexpr int kPanMax = 100;
 
 // The hidden window of the emulator and what arrives there.
@@ -154,7 +156,9 @@ bool AllWritten() {
 void WakeReader(bool end = false) {
     const uint32_t wanted = emu->readerWants.load();
     if (wanted == 0 || (!end && emu->ring.used() < wanted)) return;
-    std::lock_guard<std::mutex> lock(emu->dataMutex);
+    // Through the lock, so a reader between its check and its wait is woken;
+    // notified after it, so the woken reader does not wait for the lock.
+    { std::lock_guard<std::mutex> lock(emu->dataMutex); }
     emu->dataArrived.notify_one();
 }
 
@@ -173,7 +177,7 @@ void WaitForData(uint32_t wanted) {
 // plug-in has written everything, or is closing, and the ring is drained.
 DWORD StreamProc(HSTREAM, void* buffer, DWORD length, void*) {
     if (emu->ring.used() < length && !AllWritten())
-        WaitForData(std::max<uint32_t>(length, kReaderBatchBytes));
+        WaitForData(std::min<uint32_t>(length, kReaderBatchBytes));
     // Read before the ring: every write came before the flag was raised.
     const bool last = AllWritten();
     emu->readerBusy.store(true);

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "MixGate.h"
+#include "MixKernels.h"
 
 namespace kavbass {
 
@@ -11,13 +12,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// User streams are pulled only a little ahead so their procedure's data is
-// heard soon after it is produced; decoded files and downloads keep a second.
+// A file's or a download's ring holds a second, read ahead whole. A user
+// stream is kept only a fifth of a second ahead, so that its procedure's data
+// is heard soon after it is produced, unless an output that runs ahead of
+// real time waits for it: then its ring of two seconds is filled whole, in as
+// few calls of the procedure as it takes.
 size_t ringFramesFor(const ChannelFormat& f) {
+    return f.userStream ? 2 * f.freq : f.freq;
+}
+size_t aheadFramesFor(const ChannelFormat& f) {
     return f.userStream ? f.freq / 5 : f.freq;
 }
 size_t chunkFramesFor(const ChannelFormat& f) {
-    return f.userStream ? f.freq / 25 : f.freq / 20;
+    return f.userStream ? f.freq / 10 : f.freq / 20;
 }
 
 }  // namespace
@@ -28,9 +35,10 @@ Channel::Channel(DWORD handle, const ChannelFormat& format, std::unique_ptr<Sour
       fmt_(format),
       source_(std::move(source)),
       ring_(ringFramesFor(format) * format.chans),
+      aheadFrames_(std::max<size_t>(1, aheadFramesFor(format))),
       chunkFrames_(std::max<size_t>(1, chunkFramesFor(format))),
       tags_(std::move(tags)),
-      history_(kHistoryFrames * format.chans),
+      history_(format.chans),
       length_(format.lengthFrames) {
     worker_ = std::thread([this] { workerLoop(); });
 }
@@ -60,7 +68,17 @@ bool Channel::wantsData() const {
     if (seekPending_) return true;
     if (sourceEnded_) return false;
     if (!source_->readsAhead() && state_.load() != kPlaying) return false;
-    return ring_.writable() >= chunkFrames_ * fmt_.chans;
+    return roomFrames() >= chunkFrames_;
+}
+
+// The frames the worker may add now: up to the ring's capacity while an
+// output waits for this channel.
+size_t Channel::roomFrames() const {
+    const size_t ch = fmt_.chans;
+    const size_t ahead =
+        hurried_.load(std::memory_order_relaxed) ? ring_.capacity() / ch : aheadFrames_;
+    const size_t held = (ring_.capacity() - ring_.writable()) / ch;
+    return held >= ahead ? 0 : ahead - held;
 }
 
 // How long the worker may rest before the ring has room for a chunk at the
@@ -68,8 +86,7 @@ bool Channel::wantsData() const {
 // shutdown, an output that runs ahead of real time) wakes it sooner.
 std::chrono::microseconds Channel::restFor() const {
     if (state_.load() != kPlaying || sourceEnded_) return 1s;
-    const size_t ch = fmt_.chans;
-    const size_t room = ring_.writable() / ch;
+    const size_t room = roomFrames();
     if (room >= chunkFrames_) return 0us;
     const int f = freq_.load();
     const double rate = f ? f : fmt_.freq;
@@ -86,7 +103,7 @@ void Channel::wakeWorker() {
 }
 
 void Channel::workerLoop() {
-    std::vector<int16_t> tmp(chunkFrames_ * fmt_.chans);
+    std::vector<int16_t> tmp(ring_.capacity());
     std::unique_lock<std::mutex> lk(mtx_);
     while (!quit_) {
         if (!wantsData()) {
@@ -115,12 +132,27 @@ void Channel::workerLoop() {
 // it unless the ring was emptied meanwhile.
 void Channel::fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& tmp) {
     const uint64_t gen = generation_;
+    // A user stream's procedure is asked for all there is room for at once.
+    size_t frames = fmt_.userStream ? roomFrames() : chunkFrames_;
+    // Read into the ring where the frames fit before its end (committed only
+    // if the ring was not emptied meanwhile), else through tmp.
+    const size_t ch = fmt_.chans;
+    size_t contiguous = 0;
+    int16_t* to = ring_.space(contiguous);
+    if (contiguous / ch == 0) {
+        to = tmp.data();
+    } else {
+        frames = std::min(frames, contiguous / ch);
+    }
     lk.unlock();
     bool eof = false;
-    const size_t n = source_->read(tmp.data(), chunkFrames_, eof);
+    const size_t n = source_->read(to, frames, eof);
     lk.lock();
     if (gen != generation_) return;
-    ring_.write(tmp.data(), n * fmt_.chans);
+    if (to == tmp.data())
+        ring_.write(tmp.data(), n * ch);
+    else
+        ring_.commit(n * ch);
     if (eof) {
         sourceEnded_ = true;
         eof_.store(true, std::memory_order_release);
@@ -312,20 +344,7 @@ std::vector<Sync> Channel::takeUnfired(DWORD type) {
 }
 
 bool Channel::recentSamples(int16_t* out, size_t frames) const {
-    const uint64_t count = historyCount_.load(std::memory_order_acquire);
-    if (count == 0) return false;
-    frames = std::min(frames, kHistoryFrames);
-    const size_t ch = fmt_.chans;
-    for (size_t i = 0; i < frames; ++i) {
-        const int64_t idx = static_cast<int64_t>(count) - static_cast<int64_t>(frames - i);
-        for (size_t c = 0; c < ch; ++c) {
-            out[i * ch + c] =
-                idx < 0 ? 0
-                        : history_[(static_cast<uint64_t>(idx) % kHistoryFrames) * ch + c].load(
-                              std::memory_order_relaxed);
-        }
-    }
-    return true;
+    return history_.latest(out, frames);
 }
 
 Channel::Frame Channel::takeFrame(size_t index) {
@@ -333,31 +352,14 @@ Channel::Frame Channel::takeFrame(size_t index) {
     const SampleRing::Pieces p = ring_.peek(index * ch, ch);
     int16_t samples[2];
     size_t got = 0;
-    for (int k = 0; k < 2; ++k)
-        for (size_t i = 0; i < p.size[k]; ++i) {
-            if (got < 2) samples[got] = p.data[k][i];
-            const size_t slot = (historyWrite_ & (kHistoryFrames - 1)) * ch + got++;
-            history_[slot].store(p.data[k][i], std::memory_order_relaxed);
-        }
-    ++historyWrite_;
+    for (int k = 0; k < 2; ++k) {
+        history_.append(p.data[k], p.size[k]);
+        for (size_t i = 0; i < p.size[k] && got < 2; ++i) samples[got++] = p.data[k][i];
+    }
     Frame f;
     f.l = samples[0];
     f.r = ch >= 2 ? samples[1] : f.l;
     return f;
-}
-
-// Keeps whole frames as they are heard, a contiguous run at a time.
-void Channel::remember(const int16_t* samples, size_t frames) {
-    const size_t ch = fmt_.chans;
-    while (frames > 0) {
-        const size_t at = historyWrite_ & (kHistoryFrames - 1);
-        const size_t n = std::min(frames, kHistoryFrames - at);
-        std::atomic<int16_t>* to = history_.data() + at * ch;
-        for (size_t i = 0; i < n * ch; ++i) to[i].store(samples[i], std::memory_order_relaxed);
-        historyWrite_ += n;
-        samples += n * ch;
-        frames -= n;
-    }
 }
 
 bool Channel::fedFor(size_t frames, DWORD deviceRate) const {
@@ -439,13 +441,14 @@ bool Channel::mixSameRate(float* acc, size_t frames, float gl, float gr, Cursor&
     for (int k = 0; k < 2; ++k) {
         const int16_t* s = p.data[k];
         const size_t run = p.size[k] / ch;
-        remember(s, run);
-        const size_t right = ch >= 2 ? 1 : 0;
-        for (size_t i = 0; i < run; ++i, s += ch, ++out) {
-            acc[2 * out] += static_cast<float>(s[0]) * gl;
-            acc[2 * out + 1] += static_cast<float>(s[right]) * gr;
-        }
-        if (run) last = s - ch;
+        if (run == 0) continue;
+        history_.append(s, run * ch);
+        if (ch == 2)
+            mixk::addStereo(acc + 2 * out, s, run, gl, gr);
+        else
+            mixk::addFrames(acc + 2 * out, s, run, ch, gl, gr);
+        out += run;
+        last = s + (run - 1) * ch;
     }
     // Moved past the frame output before this pass and all but the last of these.
     c.heard += (haveA_ ? 1 : 0) + n - 1;
@@ -485,7 +488,7 @@ bool Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
         haveA_ = haveB_ = false;
         shift_ = 0;
     }
-    historyCount_.store(historyWrite_, std::memory_order_release);
+    history_.publish();
     heardFrames_.fetch_add(c.heard, std::memory_order_release);
     stalled_.store(dry && !eof, std::memory_order_relaxed);
     if (finished) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Mixable.h"
+#include "SampleHistory.h"
 #include "SampleRing.h"
 #include "Source.h"
 #include "TagStore.h"
@@ -112,6 +113,7 @@ class Channel final : public Mixable {
 
     void workerLoop();
     bool wantsData() const;
+    size_t roomFrames() const;
     std::chrono::microseconds restFor() const;
     void wakeWorker();
     void fillOnce(std::unique_lock<std::mutex>& lk, std::vector<int16_t>& tmp);
@@ -131,12 +133,12 @@ class Channel final : public Mixable {
     // The channel's rate is the device's: whole runs of frames, no interpolation.
     bool sameRateReady() const;
     bool mixSameRate(float* acc, size_t frames, float gl, float gr, Cursor& c);
-    void remember(const int16_t* samples, size_t frames);
 
     const DWORD handle_;
     const ChannelFormat fmt_;
     std::unique_ptr<Source> source_;
     SampleRing ring_;
+    const size_t aheadFrames_;  // how far the worker reads ahead of the mixer
     const size_t chunkFrames_;
     std::shared_ptr<TagStore> tags_;
 
@@ -173,12 +175,9 @@ class Channel final : public Mixable {
     bool haveA_ = false, haveB_ = false;
     double frac_ = 0.0;
     size_t shift_ = 0;  // input frames to move past before the next output
-    uint64_t historyWrite_ = 0;
 
     // What was heard, for BASS_ChannelGetData.
-    static constexpr size_t kHistoryFrames = 4096;
-    std::vector<std::atomic<int16_t>> history_;
-    std::atomic<uint64_t> historyCount_{0};
+    SampleHistory history_;
 
     std::atomic<int64_t> length_;
     std::atomic<bool> lengthChecked_{false};

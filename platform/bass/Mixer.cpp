@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "MixGate.h"
+#include "MixKernels.h"
 
 namespace kavbass {
 
@@ -10,13 +11,6 @@ namespace {
 
 bool audible(DWORD state) {
     return state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED;
-}
-
-// Rounds to nearest, ties to even, as the default rounding mode does, for
-// values already within the 16-bit range.
-inline float roundInRange(float v) {
-    constexpr float kMagic = 12582912.0f;  // 1.5 * 2^23: leaves no fraction bits
-    return (v + kMagic) - kMagic;
 }
 
 }  // namespace
@@ -28,9 +22,12 @@ Mixer& Mixer::instance() {
 }
 
 bool Mixer::attach(Mixable* c) {
-    for (auto& s : slots_) {
+    for (size_t i = 0; i < kSlots; ++i) {
         Mixable* expected = nullptr;
-        if (s.compare_exchange_strong(expected, c)) return true;
+        if (!slots_[i].compare_exchange_strong(expected, c)) continue;
+        size_t inUse = inUse_.load();
+        while (inUse < i + 1 && !inUse_.compare_exchange_weak(inUse, i + 1)) continue;
+        return true;
     }
     return false;
 }
@@ -70,14 +67,14 @@ void Mixer::mixBlock(int16_t* out, size_t frames) {
     const float streamGain = std::min(1.0f, static_cast<float>(streamVolume.load()) / maxVol);
     const float musicGain = std::min(1.0f, static_cast<float>(musicVolume.load()) / maxVol);
     bool ended = false;
-    for (auto& s : slots_) {
-        Mixable* c = s.load(std::memory_order_acquire);
+    const size_t inUse = inUse_.load(std::memory_order_acquire);
+    for (size_t i = 0; i < inUse; ++i) {
+        Mixable* c = slots_[i].load(std::memory_order_acquire);
         if (c && c->mixInto(acc_, frames, devRate, c->isMusic() ? musicGain : streamGain, pass_))
             ended = true;
     }
     if (ended) endMixed_.store(true);
-    for (size_t i = 0; i < frames * 2; ++i)
-        out[i] = static_cast<int16_t>(roundInRange(std::clamp(acc_[i], -32768.0f, 32767.0f)));
+    mixk::toPcm16(acc_, out, frames * 2);
 }
 
 // Inside the gate like a mix pass: a channel being freed waits for it.
@@ -85,8 +82,9 @@ bool Mixer::idle() const {
     MixGate& gate = MixGate::instance();
     gate.enter();
     bool idle = true;
-    for (const auto& s : slots_) {
-        const Mixable* c = s.load(std::memory_order_acquire);
+    const size_t inUse = inUse_.load(std::memory_order_acquire);
+    for (size_t i = 0; i < inUse; ++i) {
+        const Mixable* c = slots_[i].load(std::memory_order_acquire);
         if (c && audible(c->active())) {
             idle = false;
             break;
@@ -100,8 +98,9 @@ bool Mixer::readyToMix(size_t frames) {
     MixGate& gate = MixGate::instance();
     gate.enter();
     bool playing = false, fed = true;
-    for (auto& s : slots_) {
-        Mixable* c = s.load(std::memory_order_acquire);
+    const size_t inUse = inUse_.load(std::memory_order_acquire);
+    for (size_t i = 0; i < inUse; ++i) {
+        Mixable* c = slots_[i].load(std::memory_order_acquire);
         if (!c || !audible(c->active())) continue;
         playing = true;
         if (!c->fedFor(frames, rate())) {

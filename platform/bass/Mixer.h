@@ -42,6 +42,8 @@ class Mixer {
     static constexpr size_t kBlock = 1024;
     void mixBlock(int16_t* out, size_t frames);
     std::atomic<Mixable*> slots_[kSlots] = {};
+    // One past the highest slot ever taken: the passes look no further.
+    std::atomic<size_t> inUse_{0};
     std::atomic<uint64_t> mixPasses_{0};  // mixed blocks
     std::atomic<uint64_t> delivered_{0};
     std::atomic<bool> endMixed_{false};  // a channel ended in the last block

@@ -44,6 +44,17 @@ class SampleRing {
         write_.store(w + n, std::memory_order_release);
         return n;
     }
+    // Or in place: the writable samples up to the storage's end, filled by
+    // the caller, then committed (count at most what was given).
+    int16_t* space(size_t& count) {
+        const size_t w = write_.load(std::memory_order_relaxed);
+        const size_t at = w & mask_;
+        count = std::min(writable(), buf_.size() - at);
+        return buf_.data() + at;
+    }
+    void commit(size_t count) {
+        write_.store(write_.load(std::memory_order_relaxed) + count, std::memory_order_release);
+    }
 
     // Consumer side: look at readable samples from offset on, then consume.
     size_t readable() const {

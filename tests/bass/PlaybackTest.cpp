@@ -2,7 +2,9 @@
 // the captured sound.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -585,4 +587,74 @@ TEST(Playback, RateAttributeChangesPitchAndSpeed) {
     ASSERT_EQ(segs.size(), 1u);
     EXPECT_NEAR(c.seconds(segs[0].length()), 0.4, 0.02);
     EXPECT_NEAR(toneFrequency(c.left, segs[0].begin, segs[0].end, c.rate), 660, 4);
+}
+
+namespace {
+
+// A user stream's procedure hands back a counted sequence in amounts of every
+// kind: nothing, part of a frame, a few frames, all that is asked for.
+struct CountedProc {
+    size_t totalFrames;
+    size_t sentBytes = 0;
+    size_t call = 0;
+
+    // Frame i is (1 + i % 32000, its negation): no frame is silent.
+    static int16_t left(size_t frame) { return static_cast<int16_t>(1 + frame % 32000); }
+    uint8_t byteAt(size_t at) const {
+        const size_t frame = at / 4;
+        const int16_t s = at % 4 < 2 ? left(frame) : static_cast<int16_t>(-left(frame));
+        uint8_t b[2];
+        std::memcpy(b, &s, 2);
+        return b[at % 2];
+    }
+
+    static DWORD proc(HSTREAM, void* buffer, DWORD length, void* user) {
+        auto* t = static_cast<CountedProc*>(user);
+        static const size_t kAmounts[] = {0, 1, 3, 4, 2002, 0, 99999999, 4410 * 4 + 1, 7, 513};
+        const size_t total = t->totalFrames * 4;
+        const size_t n = std::min(
+            {size_t{length}, kAmounts[t->call++ % std::size(kAmounts)], total - t->sentBytes});
+        for (size_t i = 0; i < n; ++i) static_cast<uint8_t*>(buffer)[i] = t->byteAt(t->sentBytes++);
+        return t->sentBytes == total ? static_cast<DWORD>(n) | BASS_STREAMPROC_END
+                                     : static_cast<DWORD>(n);
+    }
+};
+
+}  // namespace
+
+// Every frame of a user stream is heard once and in order, whether the output
+// keeps real time or runs ahead of it and waits for the procedure.
+TEST(Playback, UserStreamFramesAreHeardOnceInOrder) {
+    struct Case {
+        const char* name;
+        bool paced;
+        size_t frames;
+    };
+    for (const Case& c : {Case{"paced", true, 44100}, Case{"unpaced", false, 3 * 44100}}) {
+        SCOPED_TRACE(c.name);
+        if (!c.paced) ::setenv("KAV_NULL_PACE", "0", 1);
+        Session s(std::string("counted-") + c.name);
+        ::unsetenv("KAV_NULL_PACE");
+        ASSERT_TRUE(s.ok());
+        CountedProc counted{c.frames};
+        DWORD h = BASS_StreamCreate(44100, 2, 0, CountedProc::proc, &counted);
+        ASSERT_NE(h, 0u);
+        SyncCounter end;
+        playToEnd(h, end, 10000ms);
+        EXPECT_EQ(BASS_ChannelGetPosition(h), c.frames * 4);
+        BASS_StreamFree(h);
+        Capture heard = loadCapture(s);
+        size_t start = 0;
+        while (start < heard.frames() && heard.left[start] == 0) ++start;
+        ASSERT_GE(heard.frames(), start + c.frames);
+        size_t wrong = c.frames;
+        for (size_t i = 0; i < c.frames && wrong == c.frames; ++i) {
+            const int16_t l = CountedProc::left(i);
+            if (heard.left[start + i] != l || heard.right[start + i] != -l) wrong = i;
+        }
+        EXPECT_EQ(wrong, c.frames) << "first wrong frame";
+        if (heard.frames() > start + c.frames) {
+            EXPECT_EQ(heard.left[start + c.frames], 0);
+        }
+    }
 }

@@ -75,37 +75,51 @@ TEST(Ring, WriteStopsAtCapacityAndResetEmpties) {
 }
 
 // A writer and a reader thread, each in chunks of changing size; the reader
-// sees every number once, in order.
+// sees every number once, in order, whether the writer copies its chunks in
+// or fills the ring's space in place.
 TEST(Ring, ThreadsMoveACountedSequence) {
-    constexpr size_t kTotal = 400000;
-    SampleRing ring(1000);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    auto late = [&] { return std::chrono::steady_clock::now() > deadline; };
-    std::thread writer([&] {
-        std::vector<int16_t> chunk(997);
-        size_t sent = 0, step = 0;
-        while (sent < kTotal && !late()) {
-            const size_t want = std::min(kTotal - sent, 1 + (step++ * 37) % chunk.size());
-            for (size_t i = 0; i < want; ++i) chunk[i] = static_cast<int16_t>(sent + i);
-            const size_t n = ring.write(chunk.data(), want);
-            sent += n;
-            if (n == 0) std::this_thread::yield();
+    for (const bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "in place" : "copied in");
+        constexpr size_t kTotal = 400000;
+        SampleRing ring(1000);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        auto late = [&] { return std::chrono::steady_clock::now() > deadline; };
+        std::thread writer([&] {
+            std::vector<int16_t> chunk(997);
+            size_t sent = 0, step = 0;
+            while (sent < kTotal && !late()) {
+                const size_t want = std::min(kTotal - sent, 1 + (step++ * 37) % chunk.size());
+                size_t n = 0;
+                if (inPlace) {
+                    size_t room = 0;
+                    int16_t* to = ring.space(room);
+                    n = std::min(want, room);
+                    for (size_t i = 0; i < n; ++i) to[i] = static_cast<int16_t>(sent + i);
+                    ring.commit(n);
+                } else {
+                    for (size_t i = 0; i < want; ++i) chunk[i] = static_cast<int16_t>(sent + i);
+                    n = ring.write(chunk.data(), want);
+                }
+                sent += n;
+                if (n == 0) std::this_thread::yield();
+            }
+        });
+        size_t received = 0, wrong = 0, step = 0;
+        while (received < kTotal && !late()) {
+            const size_t n = std::min(ring.readable(), 1 + (step++ * 53) % 1200);
+            if (n == 0) {
+                std::this_thread::yield();
+                continue;
+            }
+            for (int16_t v : flatten(ring.peek(0, n)))
+                wrong += v != static_cast<int16_t>(received++);
+            ring.consume(n);
         }
-    });
-    size_t received = 0, wrong = 0, step = 0;
-    while (received < kTotal && !late()) {
-        const size_t n = std::min(ring.readable(), 1 + (step++ * 53) % 1200);
-        if (n == 0) {
-            std::this_thread::yield();
-            continue;
-        }
-        for (int16_t v : flatten(ring.peek(0, n))) wrong += v != static_cast<int16_t>(received++);
-        ring.consume(n);
+        writer.join();
+        EXPECT_EQ(received, kTotal);
+        EXPECT_EQ(wrong, 0u);
+        EXPECT_EQ(ring.readable(), 0u);
     }
-    writer.join();
-    EXPECT_EQ(received, kTotal);
-    EXPECT_EQ(wrong, 0u);
-    EXPECT_EQ(ring.readable(), 0u);
 }
 
 }  // namespace

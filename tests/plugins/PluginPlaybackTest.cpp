@@ -6,10 +6,13 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "PluginHost.h"
 #include "engine/Dynamic_BASS.h"
+#include "plugins/ioplug.h"
 #include "tests/bass/Capture.h"
 #define KAV_WINAMP_HOST
 #include "platform/winamp/In_Module.h"
@@ -141,6 +144,89 @@ TEST_F(PluginPlaybackTest, EndPostedBeforeTheRingDrainedStillHeardWhole) {
     ASSERT_EQ(sounds.size(), 1u);
     EXPECT_NEAR(Ms(sounds[0].length()), 1000, 50);
     EXPECT_GE(framesAtEnd, sounds[0].end);
+}
+
+// Frame i of the counted sequence: (1 + i % 32000, its negation), never silent.
+int16_t Counted(size_t frame) {
+    return static_cast<int16_t>(1 + frame % 32000);
+}
+
+// Writes frames of the counted sequence through the output module as a
+// plug-in does (blocks of uneven sizes, each once CanWrite has room for it),
+// then asks IsPlaying until the end has been heard. False when that takes
+// longer than limit.
+bool WriteCounted(Out_Module* out, size_t frames, std::chrono::seconds limit) {
+    static const size_t kBlocks[] = {576, 1, 1152, 37, 2000, 576, 4410};
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::vector<int16_t> block;
+    size_t done = 0;
+    for (size_t k = 0; done < frames;) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        const size_t n = std::min(kBlocks[k % std::size(kBlocks)], frames - done);
+        if (out->CanWrite() < static_cast<int>(n * 4)) {
+            std::this_thread::sleep_for(2ms);
+            continue;
+        }
+        block.clear();
+        for (size_t i = done; i < done + n; ++i) {
+            block.push_back(Counted(i));
+            block.push_back(static_cast<int16_t>(-Counted(i)));
+        }
+        if (out->Write(reinterpret_cast<char*>(block.data()), static_cast<int>(n * 4)) != 0)
+            return false;
+        done += n;
+        ++k;
+    }
+    while (out->IsPlaying()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// Every frame written to the output module is heard once and in order, and
+// the end drains it whole, whether the output keeps real time or runs ahead
+// of it and waits for the plug-in.
+TEST_F(PluginPlaybackTest, EveryWrittenFrameIsHeardOnceInOrder) {
+    struct Case {
+        const char* name;
+        bool paced;
+        size_t frames;
+    };
+    for (const Case& c : {Case{"paced", true, 44100}, Case{"unpaced", false, 3 * 44100}}) {
+        SCOPED_TRACE(c.name);
+        if (!c.paced) ::setenv("KAV_NULL_PACE", "0", 1);
+        Start(std::string("counted-") + c.name);
+        ::unsetenv("KAV_NULL_PACE");
+        // The engine is not told: no plug-in of its own plays.
+        const win::HWND quiet = win::CreateMessageWindow([](const win::Message&) { return 0; });
+        ioplug::SetNotifyWindow(quiet);
+        auto* out = static_cast<Out_Module*>(ioplug::OutModule());
+        ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+        out->SetVolume(255);
+        std::atomic<int> result{-1};
+        std::thread writer([&] { result = WriteCounted(out, c.frames, 15s) ? 1 : 0; });
+        EXPECT_TRUE(PumpUntil([&] { return result.load() >= 0; }, 20s));
+        writer.join();
+        EXPECT_EQ(result.load(), 1) << "not heard to its end in time";
+        out->Close();
+        player.reset();
+        win::DestroyMessageWindow(quiet);
+
+        const Capture heard = Heard();
+        size_t start = 0;
+        while (start < heard.frames() && heard.left[start] == 0) ++start;
+        ASSERT_GE(heard.frames(), start + c.frames);
+        size_t wrong = c.frames;
+        for (size_t i = 0; i < c.frames && wrong == c.frames; ++i) {
+            if (heard.left[start + i] != Counted(i) || heard.right[start + i] != -Counted(i))
+                wrong = i;
+        }
+        EXPECT_EQ(wrong, c.frames) << "first wrong frame";
+        if (heard.frames() > start + c.frames) {
+            EXPECT_EQ(heard.left[start + c.frames], 0);
+        }
+    }
 }
 
 // A plug-in that writes a little slower than its blocks play is heard whole

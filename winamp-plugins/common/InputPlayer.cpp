@@ -14,7 +14,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPoll = std::chrono::milliseconds(10);
 // Waits for room in the output: long enough for a few blocks to fit, so the
 // decoding thread wakes a few times per output buffer, not once per block.
-constexpr int kRoomBlocks = 6;
+constexpr int kRoomBlocks = 12;
 constexpr auto kShortestWait = std::chrono::milliseconds(2);
 constexpr auto kLongestWait = std::chrono::milliseconds(100);
 // Stop waits this long for the decoding thread, which never sleeps longer
