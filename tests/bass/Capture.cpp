@@ -88,4 +88,22 @@ double rms(const std::vector<int16_t>& x, size_t begin, size_t end) {
     return end > begin ? std::sqrt(sum / double(end - begin)) : 0.0;
 }
 
+int16_t countedSample(size_t frame) {
+    return static_cast<int16_t>(1 + frame % 32000);
+}
+
+std::string checkCounted(const Capture& heard, size_t frames) {
+    size_t next = 0;
+    for (size_t at = 0; at < heard.frames(); ++at) {
+        const int16_t l = heard.left[at], r = heard.right[at];
+        if (l == 0 && r == 0) continue;
+        if (next == frames) return "sound after the last frame, at " + std::to_string(at);
+        if (l != countedSample(next) || r != -countedSample(next))
+            return "frame " + std::to_string(next) + " wrong: " + std::to_string(l) + ", " +
+                   std::to_string(r) + " at " + std::to_string(at);
+        ++next;
+    }
+    return next == frames ? "" : "only " + std::to_string(next) + " frames heard";
+}
+
 }  // namespace bass_test

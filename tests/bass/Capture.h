@@ -32,4 +32,12 @@ double toneLevel(const std::vector<int16_t>& x, size_t begin, size_t end, uint32
 // Root mean square over [begin, end).
 double rms(const std::vector<int16_t>& x, size_t begin, size_t end);
 
+// Frame i of a counted sequence is (countedSample(i), its negation): never silent.
+int16_t countedSample(size_t frame);
+// Empty when the capture holds frames of the counted sequence once each, in
+// order, and nothing else that is not silent; else what is wrong. Silence
+// between them is passed over: a source that is late makes the output play a
+// gap (heard, but nothing lost or repeated).
+std::string checkCounted(const Capture& heard, size_t frames);
+
 }  // namespace bass_test

@@ -21,6 +21,8 @@ using namespace enginetest;
 using namespace plugintest;
 using namespace std::chrono_literals;
 using bass_test::Capture;
+using bass_test::checkCounted;
+using bass_test::countedSample;
 using bass_test::Segment;
 
 namespace {
@@ -146,11 +148,6 @@ TEST_F(PluginPlaybackTest, EndPostedBeforeTheRingDrainedStillHeardWhole) {
     EXPECT_GE(framesAtEnd, sounds[0].end);
 }
 
-// Frame i of the counted sequence: (1 + i % 32000, its negation), never silent.
-int16_t Counted(size_t frame) {
-    return static_cast<int16_t>(1 + frame % 32000);
-}
-
 // Writes frames of the counted sequence through the output module as a
 // plug-in does (blocks of uneven sizes, each once CanWrite has room for it),
 // then asks IsPlaying until the end has been heard. False when that takes
@@ -169,8 +166,8 @@ bool WriteCounted(Out_Module* out, size_t frames, std::chrono::seconds limit) {
         }
         block.clear();
         for (size_t i = done; i < done + n; ++i) {
-            block.push_back(Counted(i));
-            block.push_back(static_cast<int16_t>(-Counted(i)));
+            block.push_back(countedSample(i));
+            block.push_back(static_cast<int16_t>(-countedSample(i)));
         }
         if (out->Write(reinterpret_cast<char*>(block.data()), static_cast<int>(n * 4)) != 0)
             return false;
@@ -213,19 +210,7 @@ TEST_F(PluginPlaybackTest, EveryWrittenFrameIsHeardOnceInOrder) {
         player.reset();
         win::DestroyMessageWindow(quiet);
 
-        const Capture heard = Heard();
-        size_t start = 0;
-        while (start < heard.frames() && heard.left[start] == 0) ++start;
-        ASSERT_GE(heard.frames(), start + c.frames);
-        size_t wrong = c.frames;
-        for (size_t i = 0; i < c.frames && wrong == c.frames; ++i) {
-            if (heard.left[start + i] != Counted(i) || heard.right[start + i] != -Counted(i))
-                wrong = i;
-        }
-        EXPECT_EQ(wrong, c.frames) << "first wrong frame";
-        if (heard.frames() > start + c.frames) {
-            EXPECT_EQ(heard.left[start + c.frames], 0);
-        }
+        EXPECT_EQ(checkCounted(Heard(), c.frames), "");
     }
 }
 
