@@ -32,8 +32,8 @@ class Signal {
   private:
     static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
     void futex(int op, uint32_t value) const {
-        syscall(SYS_futex, reinterpret_cast<const uint32_t*>(&count_), op, value, nullptr,
-                nullptr, 0);
+        syscall(SYS_futex, reinterpret_cast<const uint32_t*>(&count_), op, value, nullptr, nullptr,
+                0);
     }
 
     std::atomic<uint32_t> count_{0};
