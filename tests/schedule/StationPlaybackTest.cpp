@@ -1,0 +1,105 @@
+// What a station left alone asks of playback control, on the real engine:
+// each item is on record after it opened and before the engine starts it,
+// dead air moves the playlist on exactly as a failed open does, and a resume
+// starts a row from a position without the moment before being heard.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "AutomationFixture.h"
+#include "app/lists/Markers.h"
+#include "app/lists/Paths.h"
+
+namespace {
+
+using namespace schedtest;
+using Strings = std::vector<std::string>;
+
+class StationPlaybackTest : public AutomationTest {
+  protected:
+    void SetUp() override {
+        AutomationTest::SetUp();
+        itemStarting = [this](const StartingItem& item) {
+            // Opened, not started: the engine holds the file and is ready.
+            records.push_back(
+                (item.fromProgramme ? "programa " : "playlist ") + std::to_string(item.row) + " " +
+                paths::ExtractFileName(item.path) +
+                (engine->PlayState() == PLAYSTATE_READY && engine->CurrentFile() == item.path
+                     ? " ready"
+                     : " not ready"));
+        };
+        itemFailed = [this](const std::string& path) {
+            records.push_back("failed " + paths::ExtractFileName(path));
+        };
+    }
+    Strings records;
+};
+
+TEST_F(StationPlaybackTest, EachItemIsToldAfterItsOpenAndBeforeItsStart) {
+    AddTrack(Tone("a.wav", 5));
+    AddTrack(Missing("b.wav"));
+    AddTrack(Tone("c.wav", 5));
+    AddEntry("--:--:--", Tone("p.wav", 5));
+    automation->PlaylistRowCommand(1);
+    automation->PlayCommand();  // b is missing: c
+    automation->ProgrammeRowCommand(1);
+    EXPECT_EQ(records, (Strings{"playlist 1 a.wav ready", "failed missing-b.wav",
+                                "playlist 3 c.wav ready", "programa 1 p.wav ready"}));
+    EXPECT_TRUE(port->Playing());
+}
+
+// The same rows, the same order, the same end of the list as after a failed
+// open: the row after the dead one, over missing files, wrapping or not.
+TEST_F(StationPlaybackTest, DeadAirMovesOnExactlyAsAFailedOpen) {
+    AddTrack(Tone("a.wav", 5));
+    AddTrack(Tone("b.wav", 5));
+    AddTrack(Missing("c.wav"));
+    AddTrack(Tone("d.wav", 5));
+    repeat = false;
+    automation->PlaylistRowCommand(2);
+    port->opened.clear();
+    automation->SkipDeadItem();
+    EXPECT_EQ(port->opened, (Strings{"missing-c.wav", "d.wav"}));
+    EXPECT_EQ(run().CurrentPlaylistRow, 4u);
+    EXPECT_TRUE(port->Playing());
+    automation->SkipDeadItem();  // the last row, no repeat: nothing more
+    EXPECT_FALSE(port->Playing());
+    EXPECT_EQ(playlist.Cell(0, 4), kRowMarker);
+
+    repeat = true;
+    automation->PlaylistRowCommand(4);
+    port->opened.clear();
+    automation->SkipDeadItem();
+    EXPECT_EQ(port->opened, Strings{"a.wav"});
+    // From a programme item, the playlist goes on after its current row.
+    AddEntry("--:--:--", Tone("p.wav", 5));
+    automation->ProgrammeRowCommand(1);
+    port->opened.clear();
+    automation->SkipDeadItem();
+    EXPECT_EQ(port->opened, Strings{"b.wav"});
+    EXPECT_FALSE(run().PlayingFromProgramme);
+}
+
+TEST_F(StationPlaybackTest, AResumeStartsFromThePositionMutedUntilItIsThere) {
+    AddTrack(Tone("long.wav", 12));
+    AddTrack(Missing("gone.wav"));
+    AddTrack(Tone("next.wav", 5));
+    volumeValue = 200;
+    automation->ResumePlaylistRow(1, 6000);
+    EXPECT_EQ(port->started, Strings{"long.wav"});
+    EXPECT_EQ(run().CurrentPlaylistRow, 1u);
+    EXPECT_GE(port->PositionMs(), 6000u);
+    EXPECT_LT(port->PositionMs(), 8000u);
+    EXPECT_EQ(port->log.front(), "volume 0");
+    EXPECT_EQ(port->log.back(), "volume 200");
+
+    // A row that does not open is skipped as any other, the volume back.
+    port->log.clear();
+    automation->ResumePlaylistRow(2, 6000);
+    EXPECT_EQ(port->started.back(), "next.wav");
+    EXPECT_EQ(run().CurrentPlaylistRow, 3u);
+    EXPECT_EQ(port->volumes.back(), 200u);
+    EXPECT_LT(port->PositionMs(), 3000u) << "the next row from its start";
+}
+
+}  // namespace
