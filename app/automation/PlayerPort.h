@@ -18,7 +18,9 @@ class PlayerPort {
     virtual bool Playing() const = 0;
     virtual void SetOutputVolume(std::uint32_t volume) = 0;
     virtual std::uint32_t PositionMs() = 0;
-    virtual void SetPositionMs(std::uint32_t ms) = 0;
+    // Moves the item that plays (a resumed start); a player that cannot move
+    // leaves it where it is.
+    virtual void SetPositionMs(std::uint32_t /*ms*/) {}
     virtual const TStreamInfo& StreamInfo() const = 0;
 };
 

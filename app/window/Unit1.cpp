@@ -17,7 +17,7 @@
 #include "ListFiles.h"
 #include "Markers.h"
 #include "OutputDevices.h"
-#include "Unit1Station.h"
+#include "StationParts.h"
 #include "engine/BASSPlayer.h"
 #include "platform/win/Clock.h"
 #include "platform/win/DataDir.h"

@@ -188,6 +188,7 @@ class TForm1 : public QMainWindow {
 
     // Unit1Station.cpp
     void startStation();
+    void startStationWatches();
     void stationStarted();
     void resumePlaylist();
     void stationTick();
@@ -197,7 +198,7 @@ class TForm1 : public QMainWindow {
     void tellStatus(const std::string& status);
     void stationClosing();
     void endStation();
-    std::vector<win::IniValue> stationValues() const;
+    std::vector<win::IniValue> stationValues();
     std::unique_ptr<TStationParts> Station;
     bool playAtStart_ = false;
 

@@ -6,14 +6,12 @@
 
 #include <cstdio>
 
-#include "Markers.h"
 #include "Playback.h"
 #include "Resume.h"
 #include "StartRules.h"
+#include "StationParts.h"
 #include "Unit1.h"
-#include "Unit1Station.h"
 #include "engine/BASSPlayer.h"
-#include "platform/win/DataDir.h"
 #include "platform/win/ProgramDir.h"
 #include "platform/win/ServiceManager.h"
 
@@ -64,6 +62,8 @@ void TForm1::startStation() {
     autoplay->setChecked(st.settings.autoplay);
     st.playlistFile = st.settings.file;
     st.playlistPositionMs = st.settings.positionMs;
+    for (const char* key : {"autoplay", "posicao", "ficheiro"})
+        st.keepSection = st.keepSection || Settings->ValueExists(station::kSection, key);
     std::string error;
     st.lastRun = st.state.Begin(&error);
     reportOnce(st.stateReported, error);
@@ -72,6 +72,12 @@ void TForm1::startStation() {
                          "a execução anterior não terminou em ordem" +
                              (st.lastRun.item.file.empty() ? std::string()
                                                            : "; tocava " + st.lastRun.item.file));
+    startStationWatches();
+}
+
+// The dead-air watch and the service manager's keep-alives, on a tick of their own.
+void TForm1::startStationWatches() {
+    TStationParts& st = *Station;
     st.deadAir = std::make_unique<station::DeadAirDetector>(
         st.level, station::DeadAirSettings{.silenceSeconds = st.settings.silenceSeconds,
                                            .silenceDb = st.settings.silenceDb});
@@ -187,8 +193,11 @@ void TForm1::endStation() {
     if (!Station->state.EndInOrder(&error)) reportOnce(Station->stateReported, error);
 }
 
-std::vector<win::IniValue> TForm1::stationValues() const {
+std::vector<win::IniValue> TForm1::stationValues() {
     if (!Station) return {};
-    return station::KeptValues(autoplay->isChecked(), Station->playlistPositionMs,
-                               Station->playlistFile);
+    TStationParts& st = *Station;
+    st.keepSection =
+        st.keepSection || autoplay->isChecked() != st.settings.autoplay || !st.playlistFile.empty();
+    if (!st.keepSection) return {};
+    return station::KeptValues(autoplay->isChecked(), st.playlistPositionMs, st.playlistFile);
 }

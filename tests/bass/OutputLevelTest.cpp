@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "Fixtures.h"
@@ -51,6 +53,32 @@ TEST(OutputLevel, WhatTheOutputTookAfterTheVolume) {
     EXPECT_NEAR(low.loudest, -9.0 + 20 * std::log10(26.0 / 255.0), 0.5);
     BASS_ChannelStop(h);
     BASS_StreamFree(h);
+}
+
+}  // namespace
+
+namespace {
+
+// The output closed and opened again in the same process goes on writing the
+// capture it began: nothing heard before the reopen is lost from it.
+TEST(OutputLevel, ACaptureGoesOnOverAReopen) {
+    ASSERT_TRUE(bindLibraries());
+    const std::string capture = workDir() + "/reopened.wav";
+    const std::string wav = makeToneWav("reopen.wav", 0.5, 440);
+    ::setenv("KAV_CAPTURE_WAV", capture.c_str(), 1);
+    std::uintmax_t before = 0;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(BASS_Init(nullDevice(), 44100, 0, nullptr, nullptr));
+        const DWORD h = BASS_StreamCreateFile(FALSE, wav.c_str(), 0, 0, 0);
+        ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
+        ASSERT_TRUE(
+            waitFor([&] { return BASS_ChannelIsActive(h) != BASS_ACTIVE_PLAYING; }, 5000ms));
+        BASS_Free();
+        const std::uintmax_t size = std::filesystem::file_size(capture);
+        EXPECT_GT(size, before + 4 * 22050) << "round " << round;
+        before = size;
+    }
+    ::unsetenv("KAV_CAPTURE_WAV");
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "AutomationFixture.h"
 #include "app/lists/Markers.h"
 #include "app/lists/Paths.h"
+#include "engine/Dynamic_BASS.h"
 
 namespace {
 
@@ -100,6 +103,32 @@ TEST_F(StationPlaybackTest, AResumeStartsFromThePositionMutedUntilItIsThere) {
     EXPECT_EQ(run().CurrentPlaylistRow, 3u);
     EXPECT_EQ(port->volumes.back(), 200u);
     EXPECT_LT(port->PositionMs(), 3000u) << "the next row from its start";
+}
+
+}  // namespace
+
+namespace {
+
+// After three skips in a row the program opens the output again: what played
+// is closed, the same device comes back, and the playlist plays on through it.
+TEST_F(StationPlaybackTest, TheOutputOpensAgainAndThePlaylistPlaysOnThroughIt) {
+    AddTrack(Tone("a.wav", 5));
+    AddTrack(Tone("b.wav", 5));
+    automation->PlaylistRowCommand(1);
+    const DWORD device = BASS_GetDevice();
+    ASSERT_TRUE(engine->ReopenOutput());
+    EXPECT_FALSE(port->Playing());
+    EXPECT_TRUE(engine->PlayerReady());
+    EXPECT_EQ(BASS_GetDevice(), device);
+    automation->SkipDeadItem();
+    EXPECT_EQ(port->started.back(), "b.wav");
+    ASSERT_TRUE(port->Playing());
+    BASS_OUTPUTLEVEL level{};
+    ASSERT_TRUE(engine->ReadOutputLevel(level));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(engine->ReadOutputLevel(level));
+    EXPECT_GT(level.frames, 0u);
+    EXPECT_GT(level.loudest, -20.0f) << "the tone at -6 dBFS is heard through the new output";
 }
 
 }  // namespace

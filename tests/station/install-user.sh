@@ -90,7 +90,7 @@ grep -q "pasta de dados $data" "$home/kav.err" || fail "the data folder is not t
 grep -q "^chave=valor" "$data/kav.ini" || fail "kav.ini was not seeded from the program directory"
 grep -q "^ficheiro=$prefix/b.wav" "$data/kav.ini" || fail "[estacao] ficheiro is not kept"
 grep -q "^autoplay=0" "$data/kav.ini" || fail "[estacao] autoplay is not kept"
-[ "$(head -c 9 "$data/pl.m3u")" = $'#EXTM3U\r\n' ] || fail "pl.m3u was not written"
+[ "$(head -n 1 "$data/pl.m3u")" = $'#EXTM3U\r' ] || fail "pl.m3u was not written"
 grep -q "$prefix/b.wav" "$data/pl.m3u" || fail "pl.m3u lost its rows"
 grep -q "^#KAVINF:--:--:--" "$data/prgm.m3u" || fail "prgm.m3u was not written"
 [ -f "$data/estado.ini" ] || fail "no state in the data folder"

@@ -1,8 +1,8 @@
 // What the main window keeps for a station left alone, beyond the Parts: the
 // [estacao] settings, the events and their alarm, the run's state on disk,
 // the dead-air watch over the engine's output level and the service
-// manager's watchdog. Owned by TForm1, GUI thread only (the command runner
-// has a thread of its own).
+// manager's watchdog. Owned by TForm1 and used by Unit1Station.cpp, GUI
+// thread only (the command runner has a thread of its own).
 #pragma once
 
 #include <cstdint>
@@ -51,4 +51,7 @@ struct TStationParts {
     bool stateReported = false;  // a failed write of the state file was reported
     bool answering = false;      // dead air is being answered
     bool started = false;        // the start-up is over: the manager hears from here on
+    // [estacao] is written once it holds anything: until an option is set or
+    // a file has played, kav.ini stays as the operator's settings alone make it.
+    bool keepSection = false;
 };
