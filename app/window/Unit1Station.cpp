@@ -28,7 +28,7 @@ std::string seconds(std::uint32_t ms) {
 void reportOnce(bool& reported, const std::string& error) {
     if (reported || error.empty()) return;
     reported = true;
-    std::fprintf(stderr, "[KAV] %s\n", error.c_str());
+    std::fprintf(stderr, "kav: %s\n", error.c_str());
     std::fflush(stderr);
 }
 

@@ -1,11 +1,12 @@
 // level_bench [ROUNDS]: what measuring the output's level costs.
 //  1. The meter alone: feeding it a minute of 44.1 kHz stereo in the blocks
 //     the outputs use (10 ms for the null output, 1024 frames for a device).
-//  2. The same playback with it and without it: a 60 s MP3 through bass.dll
+//  2. The same playback with it and without it: a 5-minute MP3 through bass.dll
 //     to the null output running as fast as it is fed (KAV_NULL_PACE=0),
 //     each in a process of its own, the meter armed (read every 100 ms of
 //     audio, as the program does) or never armed; the CPU time of the whole
-//     process, alternated over ROUNDS rounds (7 by default), medians shown.
+//     process, in a rotating order over ROUNDS rounds (9 by default), with a
+//     second run without the meter as the measure of the noise; medians.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,7 +104,7 @@ double playInChild(const std::string& self, const std::string& dir, const std::s
 int main(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "--play")
         return playOnce(argv[2], argv[3], std::string(argv[4]) == "1");
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     const std::string bin = fs::path(self).parent_path().string();
 
@@ -115,31 +116,43 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     const std::string wav = (dir / "tone.wav").string(), mp3 = (dir / "tone.mp3").string();
     const std::string make = "sox -n -r 44100 -c 2 -b 16 '" + wav +
-                             "' synth 60 sine 220-880 vol 0.5 >/dev/null 2>&1 && "
+                             "' synth 300 sine 220-880 vol 0.5 >/dev/null 2>&1 && "
                              "lame --quiet -b 128 '" +
                              wav + "' '" + mp3 + "'";
     if (std::system(make.c_str()) != 0) {
         std::fprintf(stderr, "cannot make the MP3 (sox, lame)\n");
         return 1;
     }
-    std::vector<double> plain, metered;
+    // Each round plays it three times, in a rotating order: without the
+    // meter, with it, and without it again, whose difference from the first
+    // shows how much the machine's own noise moves such a measurement.
+    std::vector<double> plain, metered, added, noise;
     for (int r = 0; r < rounds; ++r) {
-        plain.push_back(playInChild(self, bin, mp3, false));
-        metered.push_back(playInChild(self, bin, mp3, true));
+        double t[3];
+        for (int k = 0; k < 3; ++k) {
+            const int which = (k + r) % 3;
+            t[which] = playInChild(self, bin, mp3, which == 1);
+        }
+        if (std::min({t[0], t[1], t[2]}) < 0) {
+            std::fprintf(stderr, "a playback failed\n");
+            return 1;
+        }
+        plain.push_back(t[0]);
+        metered.push_back(t[1]);
+        added.push_back(t[1] - t[0]);
+        noise.push_back(t[2] - t[0]);
     }
     fs::remove_all(dir);
-    if (*std::min_element(plain.begin(), plain.end()) < 0 ||
-        *std::min_element(metered.begin(), metered.end()) < 0) {
-        std::fprintf(stderr, "a playback failed\n");
-        return 1;
-    }
-    const double a = median(plain), b = median(metered);
+    const double minutes = 5;
     std::printf(
-        "A minute of MP3 through bass.dll to the null output, whole process, "
-        "median of %d:\n",
+        "5 minutes of MP3 through bass.dll to the null output, whole process, "
+        "per minute of audio, median of %d rounds:\n",
         rounds);
-    std::printf("  without the meter: %7.1f ms CPU\n", 1000 * a);
-    std::printf("  with the meter:    %7.1f ms CPU  (%+.1f ms, %+.2f %%)\n", 1000 * b,
-                1000 * (b - a), 100 * (b - a) / a);
+    std::printf("  without the meter:       %7.1f ms CPU\n", 1000 * median(plain) / minutes);
+    std::printf("  with the meter:          %7.1f ms CPU\n", 1000 * median(metered) / minutes);
+    std::printf("  with it less without it: %+7.1f ms CPU (%+.2f %%)\n",
+                1000 * median(added) / minutes, 100 * median(added) / median(plain));
+    std::printf("  without it, twice:       %+7.1f ms CPU (the noise of this measurement)\n",
+                1000 * median(noise) / minutes);
     return 0;
 }

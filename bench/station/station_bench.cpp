@@ -10,6 +10,7 @@
 //     flushed), beside the same write flushed to disk, and kav.ini written
 //     when only the position changed (not flushed) and otherwise (flushed),
 //     in a folder beside this program (on the build's disk).
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -96,4 +96,21 @@ grep -q "^#KAVINF:--:--:--" "$data/prgm.m3u" || fail "prgm.m3u was not written"
 [ -f "$data/estado.ini" ] || fail "no state in the data folder"
 after="$(cd "$program" && ls -la --time-style=full-iso && md5sum kav.ini pl.m3u prgm.m3u)"
 [ "$before" = "$after" ] || fail "the program directory changed"
+
+# A data folder that cannot be made (its parent is a file) is reported once,
+# in a box that does not wait, and the program runs on.
+: >"$home/file"
+(cd / && exec env -i PATH="$PATH" HOME="$home" XDG_CONFIG_HOME="$home/file/cfg" \
+    QT_QPA_PLATFORM=offscreen "${run[@]}" "$prefix/bin/kav") 2>"$home/kav.err" &
+kav_pid=$!
+for _ in $(seq 100); do
+    grep -qs '^\[KAV\]' "$home/kav.err" && break
+    sleep 0.1
+done
+sleep 1.5  # the checks of the files that follow
+kill -0 "$kav_pid" 2>/dev/null || fail "kav ended by itself"
+[ "$(grep -c '^\[KAV\]' "$home/kav.err")" -eq 1 ] || fail "not reported once"
+kill -TERM "$kav_pid"
+wait "$kav_pid" || true
+kav_pid=""
 echo "PASS"
