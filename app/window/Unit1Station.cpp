@@ -125,9 +125,11 @@ void TForm1::stationTick() {
     TStationParts& st = *Station;
     const bool playing = EnginePlaying();
     const std::uint32_t position = playing ? player_->PositionMs() : 0;
-    if (playing && !Run().PlayingFromProgramme) st.playlistPositionMs = position;
-    // A stop, a fade, a pause or an engine busy starting or seeking is not dead air.
+    // A stop, a fade, a pause or an engine busy starting or seeking is not dead
+    // air; while it seeks, the position read is not yet the one it goes to.
     const bool onAir = playing && !Automation->Fading() && !BASSPlayer1->Busy();
+    if (playing && !BASSPlayer1->Busy() && !Run().PlayingFromProgramme)
+        st.playlistPositionMs = position;
     const station::DeadAirVerdict verdict = st.deadAir->Check(onAir, position);
     if (verdict.kind != station::DeadAirKind::None) answerDeadAir(verdict);
     if (!st.started) return;
