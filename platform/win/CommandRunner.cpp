@@ -49,6 +49,10 @@ void CommandRunner::Run(const std::string& command, std::vector<std::string> arg
     {
         std::lock_guard lock(mutex_);
         if (stopping_) return;
+        if (queue_.size() >= kMaxQueued) {
+            ++counts_.dropped;
+            return;
+        }
         queue_.push_back({command, std::move(args)});
         if (!thread_.joinable()) thread_ = std::thread([this] { loop(); });
     }
@@ -69,13 +73,18 @@ void CommandRunner::loop() {
     Clock::time_point endBy{};
     std::unique_lock lock(mutex_);
     for (;;) {
-        auto ready = [this] { return stopping_ || !queue_.empty(); };
+        auto ready = [this] {
+            return stopping_ || (!queue_.empty() && children_.size() < kMaxRunning);
+        };
         if (children_.empty())
             wake_.wait(lock, ready);
         else
             wake_.wait_for(lock, kReapPoll, ready);
         std::deque<Job> jobs;
-        jobs.swap(queue_);
+        while (!stopping_ && !queue_.empty() && children_.size() + jobs.size() < kMaxRunning) {
+            jobs.push_back(std::move(queue_.front()));
+            queue_.pop_front();
+        }
         busy_ = true;
         if (stopping_ && endBy == Clock::time_point{}) endBy = Clock::now() + grace_;
         lock.unlock();
@@ -87,7 +96,11 @@ void CommandRunner::loop() {
         lock.lock();
         busy_ = !children_.empty();
         wake_.notify_all();  // WaitIdle
-        if (stopping_ && children_.empty()) return;
+        if (stopping_ && children_.empty()) {
+            counts_.dropped += unsigned(queue_.size());  // not started at the end
+            queue_.clear();
+            return;
+        }
     }
 }
 

@@ -5,6 +5,10 @@
 // /dev/null and the program's standard output and error, reaps it, and kills
 // its whole group once it has run for the time limit.
 //
+// At most kMaxRunning commands run at once; the others wait in the queue,
+// which holds at most kMaxQueued (a command beyond that is dropped and
+// counted): a burst of events never becomes a burst of processes.
+//
 // Threads: Run() may be called from any thread; it only queues (a short lock,
 // no system call, no wait). Starting, reaping and killing happen on the
 // runner's thread, which exists from the first Run() on. The destructor gives
@@ -31,6 +35,9 @@ class CommandRunner {
     CommandRunner(const CommandRunner&) = delete;
     CommandRunner& operator=(const CommandRunner&) = delete;
 
+    static constexpr std::size_t kMaxRunning = 4;
+    static constexpr std::size_t kMaxQueued = 64;
+
     // Queues `command` (a shell command line; empty: nothing) to run with args.
     void Run(const std::string& command, std::vector<std::string> args = {});
 
@@ -39,6 +46,7 @@ class CommandRunner {
         unsigned finished = 0;  // ended by themselves
         unsigned killed = 0;    // killed at the time limit or at the end
         unsigned failed = 0;    // could not be started
+        unsigned dropped = 0;   // not run: the queue was full
     };
     Counts counts() const;
     // Blocks until nothing is queued or running, at most `limit`; false when

@@ -149,6 +149,30 @@ TEST(CommandRunnerTest, ACommandPastItsLimitIsKilledWithWhatItStarted) {
     EXPECT_TRUE(gone);
 }
 
+// A burst of events is not a burst of processes: a few run at once, a
+// bounded queue waits, and what does not fit is dropped and counted.
+TEST(CommandRunnerTest, AFewRunAtOnceAndTheQueueIsBounded) {
+    TempDir dir;
+    const std::string marks = dir.File("marks.txt");
+    win::CommandRunner runner;
+    constexpr unsigned kBurst = 100;
+    for (unsigned i = 0; i < kBurst; ++i)
+        runner.Run("printf + >>'" + marks + "'; sleep 0.05; printf - >>'" + marks + "'");
+    ASSERT_TRUE(runner.WaitIdle(60s));
+    const win::CommandRunner::Counts counts = runner.counts();
+    EXPECT_EQ(counts.started + counts.dropped, kBurst);
+    EXPECT_GE(counts.started, win::CommandRunner::kMaxQueued);
+    EXPECT_GT(counts.dropped, 0u);
+    int running = 0, most = 0;
+    for (char c : TempDir::Read(marks)) {
+        running += c == '+' ? 1 : -1;
+        most = std::max(most, running);
+    }
+    EXPECT_EQ(running, 0);
+    EXPECT_LE(most, int(win::CommandRunner::kMaxRunning));
+    EXPECT_GT(most, 1) << "they do run side by side";
+}
+
 TEST(CommandRunnerTest, TheEndKillsWhatStillRunsAfterAShortGrace) {
     const auto before = std::chrono::steady_clock::now();
     {
