@@ -18,6 +18,8 @@ namespace {
 using namespace schedtest;
 using Strings = std::vector<std::string>;
 
+// The tones are named "st-...": Tone() keeps a file per name for the whole
+// run, and other tests make files of the same names with other lengths.
 class StationPlaybackTest : public AutomationTest {
   protected:
     void SetUp() override {
@@ -39,30 +41,30 @@ class StationPlaybackTest : public AutomationTest {
 };
 
 TEST_F(StationPlaybackTest, EachItemIsToldAfterItsOpenAndBeforeItsStart) {
-    AddTrack(Tone("a.wav", 5));
-    AddTrack(Missing("b.wav"));
-    AddTrack(Tone("c.wav", 5));
-    AddEntry("--:--:--", Tone("p.wav", 5));
+    AddTrack(Tone("st-a.wav", 5));
+    AddTrack(Missing("st-b.wav"));
+    AddTrack(Tone("st-c.wav", 5));
+    AddEntry("--:--:--", Tone("st-p.wav", 5));
     automation->PlaylistRowCommand(1);
     automation->PlayCommand();  // b is missing: c
     automation->ProgrammeRowCommand(1);
-    EXPECT_EQ(records, (Strings{"playlist 1 a.wav ready", "failed missing-b.wav",
-                                "playlist 3 c.wav ready", "programa 1 p.wav ready"}));
+    EXPECT_EQ(records, (Strings{"playlist 1 st-a.wav ready", "failed missing-st-b.wav",
+                                "playlist 3 st-c.wav ready", "programa 1 st-p.wav ready"}));
     EXPECT_TRUE(port->Playing());
 }
 
 // The same rows, the same order, the same end of the list as after a failed
 // open: the row after the dead one, over missing files, wrapping or not.
 TEST_F(StationPlaybackTest, DeadAirMovesOnExactlyAsAFailedOpen) {
-    AddTrack(Tone("a.wav", 5));
-    AddTrack(Tone("b.wav", 5));
-    AddTrack(Missing("c.wav"));
-    AddTrack(Tone("d.wav", 5));
+    AddTrack(Tone("st-a.wav", 5));
+    AddTrack(Tone("st-b.wav", 5));
+    AddTrack(Missing("st-c.wav"));
+    AddTrack(Tone("st-d.wav", 5));
     repeat = false;
     automation->PlaylistRowCommand(2);
     port->opened.clear();
     automation->SkipDeadItem();
-    EXPECT_EQ(port->opened, (Strings{"missing-c.wav", "d.wav"}));
+    EXPECT_EQ(port->opened, (Strings{"missing-st-c.wav", "st-d.wav"}));
     EXPECT_EQ(run().CurrentPlaylistRow, 4u);
     EXPECT_TRUE(port->Playing());
     automation->SkipDeadItem();  // the last row, no repeat: nothing more
@@ -73,23 +75,23 @@ TEST_F(StationPlaybackTest, DeadAirMovesOnExactlyAsAFailedOpen) {
     automation->PlaylistRowCommand(4);
     port->opened.clear();
     automation->SkipDeadItem();
-    EXPECT_EQ(port->opened, Strings{"a.wav"});
+    EXPECT_EQ(port->opened, Strings{"st-a.wav"});
     // From a programme item, the playlist goes on after its current row.
-    AddEntry("--:--:--", Tone("p.wav", 5));
+    AddEntry("--:--:--", Tone("st-p.wav", 5));
     automation->ProgrammeRowCommand(1);
     port->opened.clear();
     automation->SkipDeadItem();
-    EXPECT_EQ(port->opened, Strings{"b.wav"});
+    EXPECT_EQ(port->opened, Strings{"st-b.wav"});
     EXPECT_FALSE(run().PlayingFromProgramme);
 }
 
 TEST_F(StationPlaybackTest, AResumeStartsFromThePositionMutedUntilItIsThere) {
-    AddTrack(Tone("long.wav", 12));
-    AddTrack(Missing("gone.wav"));
-    AddTrack(Tone("next.wav", 5));
+    AddTrack(Tone("st-long.wav", 12));
+    AddTrack(Missing("st-gone.wav"));
+    AddTrack(Tone("st-next.wav", 5));
     volumeValue = 200;
     automation->ResumePlaylistRow(1, 6000);
-    EXPECT_EQ(port->started, Strings{"long.wav"});
+    EXPECT_EQ(port->started, Strings{"st-long.wav"});
     EXPECT_EQ(run().CurrentPlaylistRow, 1u);
     EXPECT_GE(port->PositionMs(), 6000u);
     EXPECT_LT(port->PositionMs(), 8000u);
@@ -99,7 +101,7 @@ TEST_F(StationPlaybackTest, AResumeStartsFromThePositionMutedUntilItIsThere) {
     // A row that does not open is skipped as any other, the volume back.
     port->log.clear();
     automation->ResumePlaylistRow(2, 6000);
-    EXPECT_EQ(port->started.back(), "next.wav");
+    EXPECT_EQ(port->started.back(), "st-next.wav");
     EXPECT_EQ(run().CurrentPlaylistRow, 3u);
     EXPECT_EQ(port->volumes.back(), 200u);
     EXPECT_LT(port->PositionMs(), 3000u) << "the next row from its start";
@@ -112,8 +114,8 @@ namespace {
 // After three skips in a row the program opens the output again: what played
 // is closed, the same device comes back, and the playlist plays on through it.
 TEST_F(StationPlaybackTest, TheOutputOpensAgainAndThePlaylistPlaysOnThroughIt) {
-    AddTrack(Tone("a.wav", 5));
-    AddTrack(Tone("b.wav", 5));
+    AddTrack(Tone("st-a.wav", 5));
+    AddTrack(Tone("st-b.wav", 5));
     automation->PlaylistRowCommand(1);
     const DWORD device = BASS_GetDevice();
     ASSERT_TRUE(engine->ReopenOutput());
@@ -121,7 +123,7 @@ TEST_F(StationPlaybackTest, TheOutputOpensAgainAndThePlaylistPlaysOnThroughIt) {
     EXPECT_TRUE(engine->PlayerReady());
     EXPECT_EQ(BASS_GetDevice(), device);
     automation->SkipDeadItem();
-    EXPECT_EQ(port->started.back(), "b.wav");
+    EXPECT_EQ(port->started.back(), "st-b.wav");
     ASSERT_TRUE(port->Playing());
     BASS_OUTPUTLEVEL level{};
     ASSERT_TRUE(engine->ReadOutputLevel(level));
