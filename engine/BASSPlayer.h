@@ -143,6 +143,14 @@ class TBASSPlayer {
     void UnloadDSPPlugin();
     void ShowBASSError(const std::string& message);
 
+    // Beyond the player component (StationOutput.cpp). The level of what the
+    // output took since the previous call (the first call starts measuring
+    // and reads nothing); false when no device is open.
+    bool ReadOutputLevel(BASS_OUTPUTLEVEL& level);
+    // Closes what plays and the output device, and opens the device again;
+    // false (reported) when it cannot be opened.
+    bool ReopenOutput();
+
   private:
     void CreateLibraryObjects();
     bool StartChannel(bool showError);

@@ -17,6 +17,7 @@
     X(BOOL, BASS_GetInfo, (BASS_INFO * info))                                            \
     X(const char*, BASS_GetDeviceDescription, (int device))                              \
     X(DWORD, BASS_GetDevice, ())                                                         \
+    X(BOOL, BASS_GetOutputLevel, (BASS_OUTPUTLEVEL * level))                             \
     X(HSTREAM, BASS_StreamCreateFile,                                                    \
       (BOOL mem, const void* file, DWORD offset, DWORD length, DWORD flags))             \
     X(HSTREAM, BASS_StreamCreateURL,                                                     \

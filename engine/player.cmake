@@ -7,6 +7,7 @@ add_library(kav_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DSPPlugin.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlayerWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StreamOpen.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StationOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StreamText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BandLevels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VisLink.cpp)

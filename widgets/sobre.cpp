@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "platform/win/DataDir.h"
+#include "platform/win/ProgramDir.h"
 #include "widgets/LnkLabel.h"
 #include "widgets/ProgramIcon.h"
 #include "widgets/filever.h"
@@ -71,6 +73,22 @@ Tfsobre::Tfsobre(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint) {
 void Tfsobre::FormCreate() {
     const QString version = ShortVersionText() + "   (" + FileVersionText() + ")";
     Label4->setText(Label4->text().replace("%s", version));
+    showDataFolder();
+}
+
+// Where the settings and lists are: in the tip of the version always, and on
+// a line of its own when they are not beside the program.
+void Tfsobre::showDataFolder() {
+    const QString dir = QString::fromStdString(win::DataDir());
+    Label4->setToolTip(QString::fromUtf8("Pasta de dados: ") + dir);
+    if (win::DataDir() == win::ProgramDir()) return;
+    setFixedSize(width(), height() + 18);
+    Shape1->setGeometry(rect());
+    DataLabel = new QLabel(this);
+    DataLabel->setGeometry(8, 106, 255, 16);
+    DataLabel->setToolTip(dir);
+    DataLabel->setText(DataLabel->fontMetrics().elidedText(QString::fromUtf8("Dados: ") + dir,
+                                                           Qt::ElideMiddle, DataLabel->width()));
 }
 
 bool Tfsobre::eventFilter(QObject* watched, QEvent* event) {

@@ -21,6 +21,9 @@ class Tfsobre : public QDialog {
     QLabel* Label5 = nullptr;   // the notice
     TLnkLabel* LnkLabel1 = nullptr;
     TLnkLabel* LnkLabel2 = nullptr;
+    // Beyond the Parts: the data folder, on a line below the box's own when
+    // it is not the program directory (then the Parts' box is as it was).
+    QLabel* DataLabel = nullptr;
     QPushButton* Button1 = nullptr;  // "&OK"
 
     void FormCreate();
@@ -30,6 +33,7 @@ class Tfsobre : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void showDataFolder();
     void Shape1MouseDown(QMouseEvent* event);
     void Shape1MouseMove(QMouseEvent* event);
     void Shape1MouseUp(QMouseEvent* event);

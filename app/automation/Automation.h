@@ -29,6 +29,11 @@ class TAutomation {
     void PlaylistRowCommand(unsigned row) { playback_.PlaylistRowCommand(row); }
     void ProgrammeRowCommand(unsigned row) { playback_.ProgrammeRowCommand(row); }
     void ShufflePlaylist() { playback_.ShufflePlaylist(); }  // "&Baralhar"
+    // Beyond the Parts: a start that plays by itself, and dead air.
+    void ResumePlaylistRow(unsigned row, std::uint32_t fromMs) {
+        playback_.ResumePlaylistRow(row, fromMs);
+    }
+    void SkipDeadItem() { playback_.MoveOnFromDeadItem(); }
 
     // The engine's end of a track, and the window's timer tick.
     void TrackEnded() { scheduler_.TrackEnded(); }

@@ -1,5 +1,6 @@
 #include "Playback.h"
 
+#include <algorithm>
 #include <bit>
 #include <vector>
 
@@ -104,6 +105,10 @@ std::string RowPath(const StringGrid& grid, int row, int dirCol, int nameCol) {
     return paths::JoinEntry(grid.Cell(dirCol, row), grid.Cell(nameCol, row));
 }
 
+std::string PlaylistRowPath(const StringGrid& playlist, int row) {
+    return RowPath(playlist, row, kPlaylistDirCol, kPlaylistNameCol);
+}
+
 TPlayback::TPlayback(RunState& run, StringGrid& playlist, StringGrid& prgmlist, PlayerPort& player,
                      const AutomationHost& host, TFade& fade)
     : run_(run),
@@ -116,13 +121,20 @@ TPlayback::TPlayback(RunState& run, StringGrid& playlist, StringGrid& prgmlist, 
 bool TPlayback::OpenAndStart(const std::string& path) {
     player_.StopPlayback();
     if (!player_.OpenStream(path)) return false;
+    if (host_.ItemStarting) {
+        const unsigned row =
+            run_.PlayingFromProgramme ? run_.CurrentProgrammeRow : run_.CurrentPlaylistRow;
+        host_.ItemStarting({run_.PlayingFromProgramme, row, path});
+    }
     player_.StartPlayback();
     if (host_.ShowNowPlaying) host_.ShowNowPlaying(DescribeStream(player_.StreamInfo()));
     return true;
 }
 
 void TPlayback::PlayFile(const std::string& path) {
-    if (!OpenAndStart(path)) MoveOnAfterFailedOpen();
+    if (OpenAndStart(path)) return;
+    if (host_.ItemFailed) host_.ItemFailed(path);
+    MoveOnAfterFailedOpen();
 }
 
 // A failed open moves on to the next playlist track. The moving on is a loop
@@ -195,6 +207,29 @@ void TPlayback::PlayProgrammeRow(unsigned row) {
 
 void TPlayback::ShufflePlaylist() {
     ShuffleRows(playlist_, ShuffleSeed());
+}
+
+// The engine moves a plug-in's file only once it plays: the moment before
+// the move is not heard.
+void TPlayback::ResumePlaylistRow(unsigned row, std::uint32_t fromMs) {
+    if (fromMs == 0 || row == 0 || row > unsigned(playlist_.DataRows()))
+        return PlayPlaylistRow(row);
+    MarkPlaylistRow(row);
+    run_.PlayingFromProgramme = false;
+    const std::string path = PlaylistRowPath(playlist_, int(row));
+    const int volume = host_.VolumeValue ? std::clamp(host_.VolumeValue(), 0, 255) : 255;
+    player_.SetOutputVolume(0);
+    const bool started = OpenAndStart(path);
+    if (started) player_.SetPositionMs(fromMs);
+    player_.SetOutputVolume(std::uint32_t(volume));
+    if (started) return;
+    if (host_.ItemFailed) host_.ItemFailed(path);
+    MoveOnAfterFailedOpen();
+}
+
+void TPlayback::MoveOnFromDeadItem() {
+    player_.StopPlayback();
+    MoveOnAfterFailedOpen();
 }
 
 // The marker is still on the track that just ended: if the reshuffle put it

@@ -33,6 +33,8 @@ std::uint32_t ShuffleSeed();
 
 // A row's full path: directory cell, separator, file-name cell.
 std::string RowPath(const StringGrid& grid, int row, int dirCol, int nameCol);
+// The full path of a playlist row.
+std::string PlaylistRowPath(const StringGrid& playlist, int row);
 
 class TPlayback {
   public:
@@ -46,6 +48,12 @@ class TPlayback {
     void PlayNextPlaylistRow();
     void PlayProgrammeRow(unsigned row);
     void ShufflePlaylist();
+    // Beyond the Parts. Plays playlist row r from fromMs on (muted until it
+    // has moved there); a row that cannot be opened is skipped as any other.
+    void ResumePlaylistRow(unsigned row, std::uint32_t fromMs);
+    // Dead air: what plays is stopped and the playlist moves on exactly as
+    // after a failed open.
+    void MoveOnFromDeadItem();
 
     // The transport commands; each first fades out what plays.
     void PlayCommand();                      // "Pla&y"

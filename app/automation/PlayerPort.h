@@ -18,6 +18,9 @@ class PlayerPort {
     virtual bool Playing() const = 0;
     virtual void SetOutputVolume(std::uint32_t volume) = 0;
     virtual std::uint32_t PositionMs() = 0;
+    // Moves the item that plays (a resumed start); a player that cannot move
+    // leaves it where it is.
+    virtual void SetPositionMs(std::uint32_t /*ms*/) {}
     virtual const TStreamInfo& StreamInfo() const = 0;
 };
 
@@ -33,6 +36,7 @@ class EnginePort : public PlayerPort {
     bool Playing() const override { return engine_.PlayState() == kPlaying; }
     void SetOutputVolume(std::uint32_t volume) override { engine_.SetOutputVolume(volume); }
     std::uint32_t PositionMs() override { return engine_.PositionMs(); }
+    void SetPositionMs(std::uint32_t ms) override { engine_.SetPositionMs(ms); }
     const TStreamInfo& StreamInfo() const override { return engine_.StreamInfo(); }
 
   private:

@@ -28,6 +28,13 @@ struct NowPlayingTexts {
     std::string params;    // Lparam
 };
 
+// An item about to start: opened, not yet started by the engine.
+struct StartingItem {
+    bool fromProgramme = false;
+    unsigned row = 0;  // its row in its list (0 for a file played by path alone)
+    std::string path;
+};
+
 // The window's controls as the automation sees them. Built by name; any left
 // empty counts as off (the two options), full volume, or nothing to show.
 struct AutomationHost {
@@ -38,4 +45,9 @@ struct AutomationHost {
     std::function<void()> BeginFade{};  // centre and show "Fading...", disable input
     std::function<void()> EndFade{};    // hide it, enable input again
     std::function<void(bool)> SetTimerEnabled{};
+    // Beyond the Parts: told of each item after it opened and before the
+    // engine starts it (a crash inside the start must find it on record), and
+    // of each item that could not be opened.
+    std::function<void(const StartingItem&)> ItemStarting{};
+    std::function<void(const std::string& path)> ItemFailed{};
 };

@@ -11,13 +11,16 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 
 #include "ListFiles.h"
 #include "Markers.h"
 #include "OutputDevices.h"
+#include "StationParts.h"
 #include "engine/BASSPlayer.h"
 #include "platform/win/Clock.h"
+#include "platform/win/DataDir.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
 #include "plugins/DSPHost.h"
@@ -32,7 +35,7 @@ constexpr int kVkReturn = 13;
 constexpr int kVkDelete = 46;
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+TForm1::TForm1(QWidget* parent, bool playAtStart) : QMainWindow(parent), playAtStart_(playAtStart) {
     Form1 = this;
     createControls();
     createPlayback();
@@ -41,6 +44,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
 TForm1::~TForm1() {
     FormDestroy();
+    Station.reset();  // its timer and its commands go before the engine
     // Playback control goes before the engine: no end of track reaches it then.
     if (BASSPlayer1) BASSPlayer1->OnPlayEnd = nullptr;
     // The views show the grids' cells: they go first.
@@ -63,6 +67,11 @@ void TForm1::FormCreate() {
     setWindowState(windowState() | Qt::WindowMaximized);
     setAcceptDrops(true);
     AppDir = win::ProgramDir();
+    // Where everything is written: made at first start, seeded from the
+    // program directory. A folder that cannot be made is reported below, as
+    // every file that cannot be written is.
+    DataDir = win::DataDir();
+    win::PrepareDataDir({"kav.ini", "pl.m3u", "prgm.m3u"});
 
     playlistCells.SetCell(1, 0, "Nome do Ficheiro");
     playlistCells.SetCell(2, 0, "Directoria");
@@ -72,7 +81,9 @@ void TForm1::FormCreate() {
     removeLeftoverTemporaries();
     loadListFiles();
 
-    Settings = std::make_unique<win::IniFile>(AppDir + win::PathDelim + "kav.ini");
+    // Read where it lies now; written in the data folder (the same file,
+    // unless the starting copy could not be copied there).
+    Settings = std::make_unique<win::IniFile>(win::DataFileToRead("kav.ini"));
     StartupDevice = std::uint8_t(Settings->ReadInteger(kVarios, "dev", 1));
     ::StartupDevice = StartupDevice;
     BASSPlayer1 = std::make_unique<TBASSPlayer>();
@@ -89,16 +100,21 @@ void TForm1::FormCreate() {
     if (compressor->isChecked()) compressorClick();
     BuildDeviceMenu();
     readSettings();
+    startStation();
+    if (Settings->FileName() != win::DataFile("kav.ini"))
+        Settings = std::make_unique<win::IniFile>(win::DataFile("kav.ini"));
     startKeepingFiles();
     Timer1.SetEnabled(true);
     Timer1Timer();
+    // The end of start-up: once the event loop turns.
+    QTimer::singleShot(0, this, [this] { stationStarted(); });
 }
 
 // A list that cannot be read at start is reported without waiting: the
 // program may be starting on its own, with nobody at the desk.
 void TForm1::loadListFiles() {
-    const std::string pl = AppDir + win::PathDelim + "pl.m3u";
-    const std::string prgm = AppDir + win::PathDelim + "prgm.m3u";
+    const std::string pl = win::DataFileToRead("pl.m3u");
+    const std::string prgm = win::DataFileToRead("prgm.m3u");
     if (win::FileExists(pl))
         addReportingListErrors([&] { ::AddToPlaylist(playlistCells, pl); }, false);
     if (win::FileExists(prgm))
@@ -122,6 +138,7 @@ void TForm1::readSettings() {
 }
 
 void TForm1::FormClose() {
+    stationClosing();
     if (EnginePlaying()) FadeOutAndStop();
     UnloadDSPModules();
 }
@@ -140,6 +157,7 @@ void TForm1::FormDestroy() {
     Timer1.SetEnabled(false);
     SaveTimer.SetEnabled(false);
     saveAllAtExit();
+    endStation();
     Settings.reset();
 }
 

@@ -1,5 +1,6 @@
 // The main window: both lists, the now-playing display, the menus, the
-// settings in kav.ini and the list files beside the executable.
+// settings in kav.ini and the list files in the data folder (beside the
+// executable unless it cannot write there).
 #pragma once
 
 #include <QMainWindow>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "Automation.h"
+#include "DeadAir.h"
 #include "GridView.h"
 #include "OpenDialog.h"
 #include "StringGrid.h"
@@ -28,13 +30,15 @@ class TBASSPlayer;
 class TCoolTrayIcon;
 class TRxClock;
 class TRxSlider;
+struct TStationParts;
 
 enum class TDropTarget { Playlist, ProgrammeList };
 
 class TForm1 : public QMainWindow {
   public:
-    // Builds the controls, then runs FormCreate.
-    explicit TForm1(QWidget* parent = nullptr);
+    // Builds the controls, then runs FormCreate. playAtStart: this start plays
+    // by itself whatever [estacao] autoplay says (kav --play).
+    explicit TForm1(QWidget* parent = nullptr, bool playAtStart = false);
     // Runs FormDestroy.
     ~TForm1() override;
 
@@ -75,11 +79,13 @@ class TForm1 : public QMainWindow {
     QAction* compressor = nullptr;
     QAction* repetepl = nullptr;
     QAction* autobaralhar = nullptr;
+    QAction* autoplay = nullptr;  // "Tocar ao iniciar", [estacao] autoplay
     QAction* Sobre1 = nullptr;
     QActionGroup* mplacaGroup = nullptr;
 
     // --- State ----------------------------------------------------------------
     std::string AppDir;
+    std::string DataDir;  // where the settings, the lists and the state are written
     std::unique_ptr<win::IniFile> Settings;  // open from FormCreate to FormDestroy
     std::uint8_t StartupDevice = 1;          // the device the engine initialises
     // The engine, from FormCreate on.
@@ -139,6 +145,11 @@ class TForm1 : public QMainWindow {
     const RunState& Run() const { return Automation->Run(); }
     std::unique_ptr<TAutomation> Automation;
 
+    // --- Beyond the Parts: a station left alone (Unit1Station.cpp) ----------
+    // The playlist's file that plays or played last, and its position.
+    const std::string& ResumeFile() const;
+    std::uint32_t ResumePositionMs() const;
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -175,11 +186,28 @@ class TForm1 : public QMainWindow {
     void endFade();
     std::unique_ptr<PlayerPort> player_;
 
+    // Unit1Station.cpp
+    void startStation();
+    void startStationWatches();
+    void stationStarted();
+    void resumePlaylist();
+    void stationTick();
+    void answerDeadAir(const station::DeadAirVerdict& verdict);
+    void itemStarting(const StartingItem& item);
+    void itemFailed(const std::string& path);
+    void tellStatus(const std::string& status);
+    void stationClosing();
+    void endStation();
+    std::vector<win::IniValue> stationValues();
+    std::unique_ptr<TStationParts> Station;
+    bool playAtStart_ = false;
+
     // Unit1Save.cpp: kav.ini and both lists are written within two seconds
     // of a change, not only at exit, so that a kill or a power cut loses little.
     struct KeptFile {
         std::string name;                 // beside the program: "kav.ini", ...
         std::size_t savedDigest = 0;      // of what was last written, or as read at start
+        std::size_t savedPosition = 0;    // kav.ini: of the playing position last written
         unsigned long long revision = 0;  // the grid's revision when last looked at
         bool failing = false;             // the last write failed and was reported
         int checksToSkip = 0;             // after a failure: wait before writing again

@@ -182,6 +182,10 @@ void TForm1::createMenus() {
     repetepl = Opcoes1->addAction("Repetir playlist ao chegar ao fim");
     autobaralhar = Opcoes1->addAction("Baralhar playlist automaticamente ao chegar ao fim");
     for (QAction* item : {compressor, repetepl, autobaralhar}) item->setCheckable(true);
+    // Beyond the Parts: the station's own options, apart from the three above.
+    Opcoes1->addSeparator();
+    autoplay = Opcoes1->addAction("Tocar ao iniciar");
+    autoplay->setCheckable(true);
 
     mplaca = menuBar()->addMenu("Placa");
     mplacaGroup = new QActionGroup(this);

@@ -38,6 +38,9 @@ class FormPlayer : public PlayerPort {
     bool Playing() const override { return engine() && engine()->PlayState() == PLAYSTATE_PLAYING; }
     void SetOutputVolume(std::uint32_t volume) override { form_.SetOutputVolume(int(volume)); }
     std::uint32_t PositionMs() override { return engine() ? engine()->PositionMs() : 0; }
+    void SetPositionMs(std::uint32_t ms) override {
+        if (engine()) engine()->SetPositionMs(ms);
+    }
     const TStreamInfo& StreamInfo() const override {
         static const TStreamInfo none;
         return engine() ? engine()->StreamInfo() : none;
@@ -62,6 +65,8 @@ void TForm1::createPlayback() {
             .BeginFade = [this] { beginFade(); },
             .EndFade = [this] { endFade(); },
             .SetTimerEnabled = [this](bool on) { Timer1.SetEnabled(on); },
+            .ItemStarting = [this](const StartingItem& item) { itemStarting(item); },
+            .ItemFailed = [this](const std::string& path) { itemFailed(path); },
         });
 }
 
@@ -80,6 +85,7 @@ void TForm1::showNowPlaying(const NowPlayingTexts& texts) {
     Lparam->setText(QString::fromStdString(texts.params));
     Lartist->setText(QString::fromStdString(texts.artist));
     Ltitle->setText(QString::fromStdString(texts.title));
+    tellStatus("A tocar: " + texts.artist + " - " + texts.title);
 }
 
 // "Fading..." in the middle of the client area; no input meanwhile.

@@ -6,6 +6,8 @@
 #include <QMenu>
 
 #include "ListFiles.h"
+#include "StationSettings.h"
+#include "StationState.h"
 #include "Unit1.h"
 #include "platform/win/AtomicFile.h"
 #include "platform/win/ProgramDir.h"
@@ -22,12 +24,27 @@ std::size_t combine(std::size_t seed, std::size_t value) {
     return seed ^ (value + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2));
 }
 
+// The playing position changes all the time while something plays: it is
+// kept out of the digest of the settings and written without waiting for the
+// disk when it is all that changed (it outlives a crash of the program).
+bool isPosition(const win::IniValue& v) {
+    return v.key == "posicao" && v.section == station::kSection;
+}
+
 std::size_t digestOf(const std::vector<win::IniValue>& values) {
     std::size_t digest = values.size();
-    for (const win::IniValue& v : values)
+    for (const win::IniValue& v : values) {
+        if (isPosition(v)) continue;
         for (const std::string* s : {&v.section, &v.key, &v.value})
             digest = combine(digest, std::hash<std::string>{}(*s));
+    }
     return digest;
+}
+
+std::size_t positionOf(const std::vector<win::IniValue>& values) {
+    for (const win::IniValue& v : values)
+        if (isPosition(v)) return std::hash<std::string>{}(v.value);
+    return 0;
 }
 
 // Of every cell a list file is made from: all but the marker column. Much
@@ -50,12 +67,13 @@ bool due(int& checksToSkip) {
 }  // namespace
 
 std::string TForm1::keptPath(const KeptFile& file) const {
-    return AppDir + win::PathDelim + file.name;
+    return DataDir + win::PathDelim + file.name;
 }
 
 void TForm1::removeLeftoverTemporaries() {
     for (const KeptFile* file : {&keptIni_, &keptPlaylist_, &keptProgramme_})
         win::RemoveLeftoverTemporaries(keptPath(*file));
+    win::RemoveLeftoverTemporaries(DataDir + win::PathDelim + station::kStateFileName);
 }
 
 std::vector<win::IniValue> TForm1::settingsValues() {
@@ -79,16 +97,19 @@ std::vector<win::IniValue> TForm1::settingsValues() {
         add(kTamanhos, "plc" + std::to_string(c), playlistCells.ColWidth(c));
     for (int c = 1; c < prgmlistCells.ColCount(); ++c)
         add(kTamanhos, "prgmlc" + std::to_string(c), prgmlistCells.ColWidth(c));
+    for (win::IniValue& v : stationValues()) values.push_back(std::move(v));
     return values;
 }
 
 // Every key in one replace of the file; other lines stay as they are.
 bool TForm1::saveSettings(bool force, std::string* error) {
     const std::vector<win::IniValue> values = settingsValues();
-    const std::size_t digest = digestOf(values);
-    if (!force && digest == keptIni_.savedDigest) return true;
-    if (!Settings->WriteValues(values, error)) return false;
+    const std::size_t digest = digestOf(values), position = positionOf(values);
+    const bool settingsChanged = force || digest != keptIni_.savedDigest;
+    if (!settingsChanged && position == keptIni_.savedPosition) return true;
+    if (!Settings->WriteValues(values, error, settingsChanged)) return false;
     keptIni_.savedDigest = digest;
+    keptIni_.savedPosition = position;
     return true;
 }
 
@@ -111,6 +132,7 @@ bool TForm1::saveList(KeptFile& file, const StringGrid& grid,
 // now is reported here, once, and not again by the checks that follow.
 void TForm1::startKeepingFiles() {
     keptIni_.savedDigest = digestOf(settingsValues());
+    keptIni_.savedPosition = positionOf(settingsValues());
     keptPlaylist_.revision = playlistCells.Revision();
     keptPlaylist_.savedDigest = digestOf(playlistCells);
     keptProgramme_.revision = prgmlistCells.Revision();

@@ -154,6 +154,18 @@ BASS_API DWORD BASS_GetDevice() {
     return static_cast<DWORD>(lib().device());
 }
 
+// The first call arms the measurement (nothing is measured before) and
+// reports nothing; one thread reads it.
+BASS_API BOOL BASS_GetOutputLevel(BASS_OUTPUTLEVEL* level) {
+    if (!level) return fail(BASS_ERROR_ILLPARAM, FALSE);
+    if (!lib().initialized()) return fail(BASS_ERROR_INIT, FALSE);
+    const LevelMeter::Reading r = lib().outputMeter().read();
+    level->frames = r.frames;
+    level->loudest = r.loudestDb;
+    level->reserved = 0;
+    return ok();
+}
+
 BASS_API HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, DWORD offset, DWORD length,
                                        DWORD /*flags*/) {
     if (!file) return fail(BASS_ERROR_FILEOPEN, 0u);

@@ -40,6 +40,9 @@ class Library {
     DWORD outputRate() const;
     DWORD latencyMs() const;
     DWORD initFlags() const { return initFlags_; }
+    // The level of what the output takes; its reader is the caller of
+    // BASS_GetOutputLevel (one thread).
+    LevelMeter& outputMeter() { return output_.meter(); }
 
     DWORD newHandle() { return nextHandle_.fetch_add(1); }
     HSYNC newSyncHandle() { return nextSync_.fetch_add(1); }

@@ -39,13 +39,16 @@ std::vector<std::string> sdlDevices() {
     return names;
 }
 
-void sdlCallback(void* /*user*/, Uint8* stream, int len) {
+}  // namespace
+
+void sdlCallback(void* user, Uint8* stream, int len) {
     Mixer& m = Mixer::instance();
-    m.mix(reinterpret_cast<int16_t*>(stream), static_cast<size_t>(len) / 4);
+    auto* frames = reinterpret_cast<int16_t*>(stream);
+    const size_t count = static_cast<size_t>(len) / 4;
+    m.mix(frames, count);
+    static_cast<Output*>(user)->receive(frames, count);
     m.delivered();
 }
-
-}  // namespace
 
 Output::Output() = default;
 Output::~Output() {
@@ -85,6 +88,7 @@ bool Output::openSdl(int device, int& error) {
     want.channels = 2;
     want.samples = 1024;
     want.callback = sdlCallback;
+    want.userdata = this;
     // Device 1 is the system default; the others are opened by name.
     const char* name = device == 1 ? nullptr : deviceNames()[device - 1].c_str();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return error = BASS_ERROR_DEVICE, false;
@@ -100,7 +104,11 @@ bool Output::openSdl(int device, int& error) {
 
 void Output::openNull() {
     const char* capture = std::getenv("KAV_CAPTURE_WAV");
-    if (capture && *capture) capture_ = std::make_unique<WavCapture>(capture, rate_);
+    // An output reopened with the same capture goes on writing it.
+    if (!capture || !*capture)
+        capture_.reset();
+    else if (!capture_ || capture_->path() != capture || capture_->rate() != rate_)
+        capture_ = std::make_unique<WavCapture>(capture, rate_);
     const char* pace = std::getenv("KAV_NULL_PACE");
     paced_ = !(pace && std::strcmp(pace, "0") == 0);
     latencyMs_ = 10;
@@ -136,6 +144,7 @@ void Output::nullLoop() {
             continue;
         }
         mixer.mix(buf.data(), period);
+        receive(buf.data(), period);
         if (capture_) capture_->append(buf.data(), period);
         mixer.delivered();
     }
@@ -152,7 +161,6 @@ void Output::close() {
         MixGate::instance().playing.raise();
         nullThread_.join();
     }
-    capture_.reset();
     device_ = 0;
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "LevelMeter.h"
 #include "bass_types.h"
 
 namespace kavbass {
@@ -29,6 +30,11 @@ class Output {
     int device() const { return device_; }
     DWORD rate() const { return rate_; }
     DWORD latencyMs() const { return latencyMs_; }
+    // The level of what the output took (read by one reader thread).
+    LevelMeter& meter() { return meter_; }
+    // The one point after the final mix where the output receives the audio:
+    // it is measured here. Output thread only.
+    void receive(const int16_t* frames, size_t frameCount) { meter_.feed(frames, frameCount); }
 
   private:
     bool openSdl(int device, int& error);
@@ -41,7 +47,8 @@ class Output {
     uint32_t sdlDevice_ = 0;
     std::thread nullThread_;
     std::atomic<bool> stopNull_{false};
-    std::unique_ptr<WavCapture> capture_;
+    std::unique_ptr<WavCapture> capture_;  // kept over a reopen: one capture per run
+    LevelMeter meter_;
     bool paced_ = true;
 };
 

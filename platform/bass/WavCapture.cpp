@@ -19,7 +19,7 @@ void put16(unsigned char* p, uint16_t v) {
 
 }  // namespace
 
-WavCapture::WavCapture(const std::string& path, uint32_t rate) : rate_(rate) {
+WavCapture::WavCapture(const std::string& path, uint32_t rate) : path_(path), rate_(rate) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ >= 0) writeHeader();
 }

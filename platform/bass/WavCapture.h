@@ -16,11 +16,14 @@ class WavCapture {
     WavCapture& operator=(const WavCapture&) = delete;
 
     bool ok() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+    uint32_t rate() const { return rate_; }
     void append(const int16_t* frames, size_t frameCount);
 
   private:
     void writeHeader();
     int fd_ = -1;
+    std::string path_;
     uint32_t rate_;
     uint64_t dataBytes_ = 0;
 };

@@ -49,6 +49,14 @@ struct BASS_CHANNELINFO {
     DWORD ctype;  // BASS_CTYPE_*
 };
 
+// BASS_GetOutputLevel: what the output took since the previous call.
+struct BASS_OUTPUTLEVEL {
+    QWORD frames;    // frames the output device (or the null output) took
+    float loudest;   // the loudest block's RMS in dB relative to full scale; -200: silence or none
+    DWORD reserved;  // 0
+};
+static_assert(sizeof(BASS_OUTPUTLEVEL) == 16, "BASS_OUTPUTLEVEL must be 16 bytes");
+
 typedef DWORD(STREAMPROC)(HSTREAM handle, void* buffer, DWORD length, void* user);
 // For the metadata sync, data is the address of the NUL-terminated text (or of
 // the NUL-separated comment list), valid during the call.

@@ -83,9 +83,7 @@ void syncDirectory(const std::string& target) {
     ::close(fd);
 }
 
-}  // namespace
-
-bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* error) {
+bool writeAtomic(const std::string& path, std::string_view data, std::string* error, bool flush) {
     const std::string target = resolveTarget(path);
     const std::string temp = temporaryName(target);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -96,7 +94,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, std::string
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
 
-    bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, data) && (!flush || ::fsync(fd) == 0);
     int err = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -111,8 +109,18 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, std::string
         setError(error, "cannot write " + path, err);
         return false;
     }
-    syncDirectory(target);
+    if (flush) syncDirectory(target);
     return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* error) {
+    return writeAtomic(path, data, error, true);
+}
+
+bool ReplaceFileUnflushed(const std::string& path, std::string_view data, std::string* error) {
+    return writeAtomic(path, data, error, false);
 }
 
 bool CanReplaceFile(const std::string& path, std::string* error) {

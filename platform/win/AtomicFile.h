@@ -12,6 +12,12 @@ namespace win {
 // is untouched, the temporary file is removed and error (when given) explains.
 bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* error = nullptr);
 
+// The same replacement without waiting for the disk: the file is whole or
+// the previous one after a crash or kill of the program, but a power cut may
+// lose the write. For small files written often on the GUI thread.
+bool ReplaceFileUnflushed(const std::string& path, std::string_view data,
+                          std::string* error = nullptr);
+
 // Whether WriteFileAtomic could replace the file at path now: its temporary
 // file can be made beside it, and the target, if it exists, is a regular file.
 // False (with error) otherwise. Nothing is left behind.

@@ -213,11 +213,12 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
     return WriteValues({{std::string(section), std::string(key), std::string(value)}}, error);
 }
 
-bool IniFile::WriteValues(const std::vector<IniValue>& values, std::string* error) {
+bool IniFile::WriteValues(const std::vector<IniValue>& values, std::string* error, bool flush) {
     std::string text;
     if (!readForWriting(text, error)) return false;
     for (const IniValue& v : values) text = ini::SetValue(text, v.section, v.key, v.value);
-    return WriteFileAtomic(fileName_, text, error);
+    return flush ? WriteFileAtomic(fileName_, text, error)
+                 : ReplaceFileUnflushed(fileName_, text, error);
 }
 
 bool IniFile::WriteInteger(std::string_view section, std::string_view key, int value,

@@ -40,8 +40,10 @@ class IniFile {
     // Stored as "1" or "0".
     bool WriteBool(std::string_view section, std::string_view key, bool value,
                    std::string* error = nullptr);
-    // Sets every value given in one replace of the file.
-    bool WriteValues(const std::vector<IniValue>& values, std::string* error = nullptr);
+    // Sets every value given in one replace of the file; flush false does not
+    // wait for the disk (AtomicFile.h, ReplaceFileUnflushed).
+    bool WriteValues(const std::vector<IniValue>& values, std::string* error = nullptr,
+                     bool flush = true);
 
   private:
     // The file's text, or empty when there is none; false when it exists but

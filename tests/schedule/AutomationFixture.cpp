@@ -142,6 +142,14 @@ void AutomationTest::SetUp() {
                            [this](bool on) {
                                timerEnabled = on;
                                timerSwitches.push_back(on);
+                           },
+                       .ItemStarting =
+                           [this](const StartingItem& item) {
+                               if (itemStarting) itemStarting(item);
+                           },
+                       .ItemFailed =
+                           [this](const std::string& path) {
+                               if (itemFailed) itemFailed(path);
                            }});
     engine->OnPlayEnd = [this](TBASSPlayer*) { automation->TrackEnded(); };
 }

@@ -37,6 +37,7 @@ class RecordingPort : public PlayerPort {
     bool Playing() const override { return port_.Playing(); }
     void SetOutputVolume(std::uint32_t volume) override;
     std::uint32_t PositionMs() override { return port_.PositionMs(); }
+    void SetPositionMs(std::uint32_t ms) override { port_.SetPositionMs(ms); }
     const TStreamInfo& StreamInfo() const override { return port_.StreamInfo(); }
 
     std::vector<std::string> opened;     // file names of every open asked for
@@ -72,6 +73,8 @@ class AutomationTest : public testing::Test {
     bool timerEnabled = true;
     std::function<void()> onBox;  // runs while a box is up
     int fadesBegun = 0, fadesEnded = 0;
+    std::function<void(const StartingItem&)> itemStarting;  // the station's hooks
+    std::function<void(const std::string&)> itemFailed;
 
     StringGrid playlist{{25, 403, 342}};
     StringGrid prgmlist{{25, 68, 163, 249}};

@@ -1,13 +1,16 @@
 #include "ProgramRun.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "engine/Dynamic_BASS.h"
@@ -87,22 +90,57 @@ int ProgramRun::NullDevice() const {
 }
 
 bool ProgramRun::Start() {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string var = *e;
-        if (!var.starts_with("QT_QPA_PLATFORM=") && !var.starts_with("KAV_CAPTURE_WAV="))
-            env.push_back(var);
-    }
-    env.push_back("QT_QPA_PLATFORM=offscreen");
-    env.push_back("KAV_CAPTURE_WAV=" + Capture());
+    return Start(Launch{});
+}
+
+bool ProgramRun::Start(const Launch& launch) {
+    capture_ = launch.capture;
+    stderr_ = launch.stderrFile;
+    samples_.clear();
+    // The launch's own variables win over the defaults, which win over ours.
+    std::vector<std::string> env = launch.env;
+    auto given = [&env](const std::string& var) {
+        const std::string name = var.substr(0, var.find('=') + 1);
+        return std::any_of(env.begin(), env.end(),
+                           [&](const std::string& e) { return e.starts_with(name); });
+    };
+    const std::vector<std::string> defaults = {"QT_QPA_PLATFORM=offscreen",
+                                               "KAV_CAPTURE_WAV=" + Capture()};
+    for (const std::string& var : defaults)
+        if (!given(var)) env.push_back(var);
+    for (char** e = environ; *e; ++e)
+        if (!given(*e)) env.push_back(*e);
     std::vector<char*> envp;
     for (std::string& var : env) envp.push_back(var.data());
     envp.push_back(nullptr);
     std::string program = (dir_ / "kav").string();
-    char* argv[] = {program.data(), nullptr};
+    std::vector<std::string> args = {program};
+    args.insert(args.end(), launch.args.begin(), launch.args.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 2, (dir_ / stderr_).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     started_ = std::chrono::steady_clock::now();
     startTimeOfDay_ = LocalTimeOfDayMs();
-    return posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()) == 0;
+    const bool ok =
+        posix_spawn(&pid_, program.c_str(), &files, nullptr, argv.data(), envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&files);
+    return ok;
+}
+
+std::string ProgramRun::Stderr() const {
+    std::ifstream in(dir_ / stderr_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void ProgramRun::Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
 }
 
 bool ProgramRun::Running() {

@@ -22,7 +22,10 @@ class ProgramRun {
     ~ProgramRun();  // ends the program if it still runs, removes the directory
 
     const std::filesystem::path& Dir() const { return dir_; }
-    std::string Capture() const { return (dir_ / "capture.wav").string(); }
+    // The capture of the latest start.
+    std::string Capture() const { return (dir_ / capture_).string(); }
+    // What the latest start wrote on standard error.
+    std::string Stderr() const;
     // A sine tone file in the directory (sox).
     std::string Tone(const std::string& name, double seconds, int frequency);
     // Writes a file beside the program, lines ended by CR LF.
@@ -31,11 +34,23 @@ class ProgramRun {
     int NullDevice() const;
 
     bool Start();
+    // With arguments, more environment ("NAME=value"), and a capture file
+    // and standard error of its own for this start (names in Dir()).
+    struct Launch {
+        std::vector<std::string> args{};
+        std::vector<std::string> env{};
+        std::string capture = "capture.wav";
+        std::string stderrFile = "stderr.txt";
+    };
+    bool Start(const Launch& launch);
+    pid_t Pid() const { return pid_; }
     // The local time of day at Start, in ms.
     std::uint32_t StartTimeOfDay() const { return startTimeOfDay_; }
     bool Running();
     // SIGTERM, then waits; false when it did not end within the limit.
     bool Terminate(std::chrono::milliseconds limit, int& status);
+    // SIGKILL, and waits for the end.
+    void Kill();
     // Samples of (time since Start, captured bytes) taken by WaitFor.
     struct Sample {
         double wall;
@@ -49,6 +64,8 @@ class ProgramRun {
 
   private:
     std::filesystem::path dir_;
+    std::string capture_ = "capture.wav";
+    std::string stderr_ = "stderr.txt";
     pid_t pid_ = -1;
     std::chrono::steady_clock::time_point started_;
     std::uint32_t startTimeOfDay_ = 0;

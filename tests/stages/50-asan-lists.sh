@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The settings file and the list files under AddressSanitizer and UBSan: the
-# INI reader and writer, atomic writes, and the M3U loading and writing rules.
+# INI reader and writer, atomic writes, the M3U loading and writing rules, and
+# the station's state file, settings and data folder.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build-lists-asan
@@ -8,10 +9,10 @@ generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 cmake -S . -B "$build" "${generator[@]}" -DKAV_SANITIZE=address,undefined -DKAV_BUILD_QT=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target ini_tests app_lists_tests
+cmake --build "$build" -j2 --target ini_tests app_lists_tests station_tests
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-for t in ini_tests app_lists_tests; do
+for t in ini_tests app_lists_tests station_tests; do
   "$build/tests/$t" --gtest_brief=1
 done

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win/DataDir.h"
+#include "platform/win/ProgramDir.h"
 #include "tests/widgets/MouseEvents.h"
 #include "widgets/LnkLabel.h"
 #include "widgets/filever.h"
@@ -53,6 +55,28 @@ TEST(AboutBoxTest, ShowsTheVersionInItsFrameOfOwn) {
     EXPECT_EQ(box.palette().color(QPalette::Window), QColor(237, 236, 227));
     EXPECT_FALSE(box.Image2->pixmap().isNull());
     EXPECT_TRUE(box.LnkLabel2->Link.startsWith("mailto:" + box.LnkLabel2->text()));
+}
+
+// The data folder is in the version's tip; a line of its own is added below
+// the box's own only when it is not the program directory.
+TEST(AboutBoxTest, ShowsTheDataFolderWhereItIsNotTheProgramDirectory) {
+    win::SetProgramDir("/tmp");  // writable: the data folder itself
+    {
+        Tfsobre box;
+        EXPECT_EQ(box.size(), QSize(271, 109));
+        EXPECT_EQ(box.DataLabel, nullptr);
+        EXPECT_TRUE(box.Label4->toolTip().endsWith("/tmp"));
+    }
+    win::SetDataDir("/home/ana/.config/kav");
+    {
+        Tfsobre box;
+        EXPECT_EQ(box.size(), QSize(271, 127));
+        ASSERT_NE(box.DataLabel, nullptr);
+        EXPECT_EQ(box.DataLabel->text(), "Dados: /home/ana/.config/kav");
+        EXPECT_LE(box.DataLabel->geometry().bottom(), box.height());
+    }
+    win::SetDataDir("");
+    win::SetProgramDir("");
 }
 
 TEST(AboutBoxTest, DraggedByBackgroundAndIconWithTheLeftButtonOnly) {

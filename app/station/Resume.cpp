@@ -1,0 +1,20 @@
+#include "Resume.h"
+
+namespace station {
+
+ResumePlan PlanResume(unsigned savedRow, const std::string& rowFile, const std::string& savedFile,
+                      std::uint32_t savedPositionMs, const LastRun& last) {
+    ResumePlan plan;
+    if (savedRow == 0) return plan;  // nothing marked: the first row, as Play would
+    plan.row = savedRow;
+    if (!last.ended && last.uncleanEnds >= kCrashesBeforeSkip && rowFile == last.item.file) {
+        plan.row = savedRow + 1;
+        plan.skipped = true;
+        return plan;
+    }
+    if (!rowFile.empty() && rowFile == savedFile && savedPositionMs > kResumeLeadMs)
+        plan.fromMs = savedPositionMs - kResumeLeadMs;
+    return plan;
+}
+
+}  // namespace station
