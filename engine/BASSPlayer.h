@@ -73,6 +73,7 @@ extern uint8_t StartupDevice;
 class TBASSPlayer {
   public:
     // applicationWindow owns the engine's error boxes and is handed to the library.
+    // 0: the process's application window (win::ApplicationWindow).
     explicit TBASSPlayer(win::HWND applicationWindow = 0);
     ~TBASSPlayer();
     TBASSPlayer(const TBASSPlayer&) = delete;
@@ -132,7 +133,11 @@ class TBASSPlayer {
     bool GetStreamInfo(const std::string& path, TStreamInfo& info, int32_t& pluginIndex,
                        TPlayableBy& playableBy);
 
-    void StartPlayback();
+    // False when a start was tried and failed (a plug-in that does not start,
+    // or does not answer), or there is nothing to start: a failed open for
+    // the caller. True while something plays, and for a request ignored while
+    // a start or seek is under way (Busy), whose outcome is that start's.
+    bool StartPlayback();
     void RestartPlayback();
     void StopPlayback();
     uint32_t PositionMs();
@@ -147,6 +152,9 @@ class TBASSPlayer {
     void CreateLibraryObjects();
     bool StartChannel(bool showError);
     bool StartPlugin(bool showError);
+    bool WaitForPluginOutput();
+    void StopPluginChannel();
+    void ReleaseActivePlugin();
     void EndHeldDuringStart();
     void RegisterEndSync();
     void CloseChannel();
@@ -172,7 +180,9 @@ class TBASSPlayer {
     void HandlePluginStart(PChannelInfo info);
     void HandleChannelInfo(PChannelInfo info);
     void HandleChannelEnd(DWORD channel);
-    void HandlePluginEOF();
+    void HandlePluginEOF(DWORD stream);
+    bool SamePluginPlay(uint64_t play, DWORD channel) const;
+    bool PluginOutputExpected() const;
     void HandleMeta(DWORD channel, const std::string& title);
     void PlayerTimerTick();
 
@@ -212,6 +222,7 @@ class TBASSPlayer {
     bool FOutputStarted = false;
     bool FPluginStarting = false;  // inside StartPlugin's wait
     bool FEndDuringStart = false;  // the plug-in's end came within that wait
+    uint64_t FPluginPlays = 0;     // plug-in starts so far: which play an end belongs to
 
     bool FBassBound = false;
     bool FPlayerReady = false;

@@ -233,7 +233,7 @@ void TBASSPlayer::CloseChannel() {
             BASS_MusicFree(FChannelHandle);
             break;
         case CHANNEL_PLUGIN:
-            if (FChannelHandle != 0) PluginStop(FActivePlugin);
+            StopPluginChannel();
             break;
         default:
             break;

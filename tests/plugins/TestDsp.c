@@ -3,9 +3,11 @@
  * test_dsp_configure (the test keeps the library loaded, so the settings
  * survive the host's loads): how many modules, what Init returns, what
  * ModifySamples returns. Each module quarters the samples it is given, so a
- * capture shows what passed it. */
+ * capture shows what passed it. Built with BLOCK_IN_INIT, Init does not return
+ * until test_dsp_release() or 60 s, as a DSP that hangs. */
 #include <stdatomic.h>
 #include <stddef.h>
+#include <unistd.h>
 
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
@@ -34,10 +36,13 @@ enum { RESULT_SAME, RESULT_ZERO, RESULT_NEGATIVE, RESULT_TRIPLE };
 
 static int moduleCount = 1, initResult = 0, resultMode = RESULT_SAME;
 static int highestAsked = -1, inits = 0, quits = 0;
-static atomic_int calls;
+static atomic_int calls, released;
 
 static int init(winampDSPModule* m) {
     (void)m;
+#ifdef BLOCK_IN_INIT
+    for (int i = 0; i < 6000 && !atomic_load(&released); ++i) usleep(10000);
+#endif
     ++inits;
     return initResult;
 }
@@ -101,4 +106,8 @@ EXPORT void test_dsp_counts(int* initCount, int* quitCount, int* callCount, int*
     *quitCount = quits;
     *callCount = atomic_load(&calls);
     *asked = highestAsked;
+}
+
+EXPORT void test_dsp_release(void) {
+    atomic_store(&released, 1);
 }
