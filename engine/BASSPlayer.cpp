@@ -171,7 +171,10 @@ bool TBASSPlayer::StartChannel(bool showError) {
 // the plug-in has produced more than 200 ms. A plug-in whose Play answers
 // that it cannot play, or does not answer in time (it is retired then, and
 // reported as such), has not started. One that did not start is stopped at
-// once, so that nothing of it goes on and it may be unloaded.
+// once, so that nothing of it goes on and it may be unloaded. A start whose
+// stream is replaced by an open made from the messages its wait dispatches
+// (a programme time, the operator) gives way to it: it has not started, and
+// leaves the new stream alone.
 bool TBASSPlayer::StartPlugin(bool showError) {
     if (!PluginUsable(FActivePlugin)) return false;  // unloaded or retired since the open
     SelectInputPlugin(FPluginIndex);
@@ -180,10 +183,12 @@ bool TBASSPlayer::StartPlugin(bool showError) {
     FEndDuringStart = false;
     FPluginStarting = true;
     FChannelHandle = 1;
-    ++FPluginPlays;
+    const uint64_t serial = ++FStreamSerial;
     const bool playing = PluginPlay(FActivePlugin, FCurrentFile) == 0;
-    const bool started = playing && WaitForPluginOutput();
+    const StartWait wait = playing ? WaitForPluginOutput(serial) : StartWait::Failed;
     FPluginStarting = false;
+    if (wait == StartWait::Superseded) return false;
+    const bool started = wait == StartWait::Started;
     if (!started) {
         FEndDuringStart = false;
         if (!playing) FChannelHandle = 0;  // nothing of it plays: no Stop
@@ -198,18 +203,19 @@ bool TBASSPlayer::StartPlugin(bool showError) {
 
 // Messages are dispatched while waiting, so the emulator's notifications get
 // through. An end of the program gives up the wait.
-bool TBASSPlayer::WaitForPluginOutput() {
+TBASSPlayer::StartWait TBASSPlayer::WaitForPluginOutput(uint64_t serial) {
     for (int attempt = 0; attempt < kPluginStartAttempts; ++attempt) {
+        if (FStreamSerial != serial) return StartWait::Superseded;
         // A file shorter than the 200 ms asked for has started once it has
         // been heard to its end.
         if (GetPluginOutputTime(false) > kPluginStartMinOutputMs ||
             (FEndDuringStart && FOutputStarted))
-            return true;
-        if (win::QuitRequested() || !PluginUsable(FActivePlugin)) return false;
+            return StartWait::Started;
+        if (win::QuitRequested() || !PluginUsable(FActivePlugin)) return StartWait::Failed;
         win::ProcessMessages();
         SleepWhileOthersWork(kPluginStartSleepMs);
     }
-    return false;
+    return FStreamSerial != serial ? StartWait::Superseded : StartWait::Failed;
 }
 
 // The plug-in stops (when it plays) and is no longer the active one, so that

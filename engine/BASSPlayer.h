@@ -152,7 +152,8 @@ class TBASSPlayer {
     void CreateLibraryObjects();
     bool StartChannel(bool showError);
     bool StartPlugin(bool showError);
-    bool WaitForPluginOutput();
+    enum class StartWait { Started, Failed, Superseded };
+    StartWait WaitForPluginOutput(uint64_t serial);
     void StopPluginChannel();
     void ReleaseActivePlugin();
     void EndHeldDuringStart();
@@ -181,7 +182,7 @@ class TBASSPlayer {
     void HandleChannelInfo(PChannelInfo info);
     void HandleChannelEnd(DWORD channel);
     void HandlePluginEOF(DWORD stream);
-    bool SamePluginPlay(uint64_t play, DWORD channel) const;
+    bool SamePluginPlay(uint64_t serial, DWORD channel) const;
     bool PluginOutputExpected() const;
     void HandleMeta(DWORD channel, const std::string& title);
     void PlayerTimerTick();
@@ -222,7 +223,9 @@ class TBASSPlayer {
     bool FOutputStarted = false;
     bool FPluginStarting = false;  // inside StartPlugin's wait
     bool FEndDuringStart = false;  // the plug-in's end came within that wait
-    uint64_t FPluginPlays = 0;     // plug-in starts so far: which play an end belongs to
+    // Goes up with every open and every plug-in start: a wait whose stream has
+    // been replaced or started again (from messages it dispatched) gives up.
+    uint64_t FStreamSerial = 0;
 
     bool FBassBound = false;
     bool FPlayerReady = false;

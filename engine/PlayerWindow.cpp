@@ -104,11 +104,12 @@ void TBASSPlayer::HandleChannelEnd(DWORD channel) {
     if (OnPlayEnd) OnPlayEnd(this);
 }
 
-// The end carries the stream it belongs to (0: the plug-in had no output
-// open when it posted it). The end of a stream closed since is stale and
-// ends nothing.
+// The end carries the stream it belongs to; 0 when the plug-in had no output
+// open as it posted it, which is this play's end only while no stream has
+// been opened for it (the handle is 1 then). The end of a stream closed
+// since is stale and ends nothing.
 void TBASSPlayer::HandlePluginEOF(DWORD stream) {
-    if (stream != 0 && stream != FChannelHandle) return;
+    if (stream != FChannelHandle && !(stream == 0 && FChannelHandle == 1)) return;
     if (FPluginStarting) {
         FEndDuringStart = true;  // handled once the start is over
         return;
@@ -119,23 +120,23 @@ void TBASSPlayer::HandlePluginEOF(DWORD stream) {
     // rest of it); wait until it is heard. Whatever is started or stopped
     // meanwhile (messages are dispatched) ends the wait, and this end with
     // it; so does the end of the program.
-    const uint64_t play = FPluginPlays;
+    const uint64_t serial = FStreamSerial;
     const DWORD channel = FChannelHandle;
     if (FOutputStarted)
         for (int attempt = 0, limit = DrainAttempts();
-             attempt < limit && SamePluginPlay(play, channel) && StillSounding(channel);
+             attempt < limit && SamePluginPlay(serial, channel) && StillSounding(channel);
              ++attempt) {
             if (win::QuitRequested()) return;
             win::ProcessMessages();
             SleepWhileOthersWork(kDrainSleepMs);
         }
-    if (!SamePluginPlay(play, channel)) return;
+    if (!SamePluginPlay(serial, channel)) return;
     StopPlayback();
     if (OnPlayEnd) OnPlayEnd(this);
 }
 
-bool TBASSPlayer::SamePluginPlay(uint64_t play, DWORD channel) const {
-    return FPluginPlays == play && FChannelHandle == channel && channel != 0 &&
+bool TBASSPlayer::SamePluginPlay(uint64_t serial, DWORD channel) const {
+    return FStreamSerial == serial && FChannelHandle == channel && channel != 0 &&
            FChannelKind == CHANNEL_PLUGIN && FPlayState == PLAYSTATE_PLAYING;
 }
 

@@ -59,8 +59,12 @@ bool isBroken(win::HMODULE handle) {
 void markBroken(const char* what) {
     LibrarySlot& slot = library();
     if (!isBroken(slot.handle)) brokenLibraries().push_back(slot.handle);
-    std::fprintf(stderr, "kav: DSP plug-in %s retired: %s did not return within %lld s\n",
-                 slot.path.c_str(), what, static_cast<long long>(kCallLimit.count() / 1000));
+    if (win::QuitRequested())
+        std::fprintf(stderr, "kav: DSP plug-in %s retired: %s did not return before the end\n",
+                     slot.path.c_str(), what);
+    else
+        std::fprintf(stderr, "kav: DSP plug-in %s retired: %s did not return within %lld s\n",
+                     slot.path.c_str(), what, static_cast<long long>(kCallLimit.count() / 1000));
     std::fflush(stderr);
 }
 

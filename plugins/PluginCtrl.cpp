@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/win/Application.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
 #include "platform/winamp/In_Module.h"
@@ -78,8 +79,10 @@ int slotOf(const In_Module* module) {
     return -1;
 }
 
-std::string limitText(std::chrono::milliseconds limit) {
-    return std::to_string(limit.count() / 1000) + " s";
+// Why a call that overran retires its plug-in.
+std::string overrun(const std::string& what, std::chrono::milliseconds limit) {
+    if (win::QuitRequested()) return what + " did not return before the program ended";
+    return what + " did not return within " + std::to_string(limit.count() / 1000) + " s";
 }
 
 // Once per retirement: a box that does not wait, and a line on stderr.
@@ -119,7 +122,7 @@ template <class Fn>
 bool callSlot(int slot, const char* what, std::chrono::milliseconds limit, Fn fn) {
     In_Module* module = state().slots[slot];
     if (foreign::Call([module, fn] { fn(module); }, limit)) return true;
-    retireSlot(slot, std::string(what) + " did not return within " + limitText(limit));
+    retireSlot(slot, overrun(what, limit));
     return false;
 }
 
@@ -169,8 +172,7 @@ int openModule(const std::string& name, win::HMODULE& library, In_Module*& modul
     bool overran = false;
     module = askModule(library, overran);
     if (overran) {
-        retireLibrary(name, library,
-                      "winampGetInModule2 did not return within " + limitText(kPluginCallLimit));
+        retireLibrary(name, library, overrun("winampGetInModule2", kPluginCallLimit));
         return PLUGIN_RETIRED;
     }
     if (!module || !hasRequiredFunctions(*module)) {

@@ -4,7 +4,7 @@
  * survive the host's loads): how many modules, what Init returns, what
  * ModifySamples returns. Each module quarters the samples it is given, so a
  * capture shows what passed it. Built with BLOCK_IN_INIT, Init does not return
- * until test_dsp_release() or 60 s, as a DSP that hangs. */
+ * until the next test_dsp_release() or 60 s, as a DSP that hangs. */
 #include <stdatomic.h>
 #include <stddef.h>
 #include <unistd.h>
@@ -36,12 +36,13 @@ enum { RESULT_SAME, RESULT_ZERO, RESULT_NEGATIVE, RESULT_TRIPLE };
 
 static int moduleCount = 1, initResult = 0, resultMode = RESULT_SAME;
 static int highestAsked = -1, inits = 0, quits = 0;
-static atomic_int calls, released;
+static atomic_int calls, releases;
 
 static int init(winampDSPModule* m) {
     (void)m;
 #ifdef BLOCK_IN_INIT
-    for (int i = 0; i < 6000 && !atomic_load(&released); ++i) usleep(10000);
+    const int seen = atomic_load(&releases);
+    for (int i = 0; i < 6000 && atomic_load(&releases) == seen; ++i) usleep(10000);
 #endif
     ++inits;
     return initResult;
@@ -108,6 +109,7 @@ EXPORT void test_dsp_counts(int* initCount, int* quitCount, int* callCount, int*
     *asked = highestAsked;
 }
 
+/* Lets an Init blocked now return (not one that blocks later). */
 EXPORT void test_dsp_release(void) {
-    atomic_store(&released, 1);
+    atomic_fetch_add(&releases, 1);
 }

@@ -16,7 +16,7 @@
  *   NEVER_WRITES        opens its output but never writes to it
  *   ENDS_EARLY          posts its end as soon as it starts, then plays on
  *   BLOCK_IN_<F>        the function F (PLAY, INIT, STOP, QUIT, GETFILEINFO)
- *                       does not return until test_release() or 60 s
+ *                       does not return until the next test_release() or 60 s
  *   NULL_<F>            the record has no F (INIT, QUIT, PLAY, STOP)
  *   QUIT_CALLS_OUTPUT   Quit calls every function of the output module
  * test_calls() counts the calls made into the record's functions. */
@@ -108,19 +108,21 @@ typedef struct {
 
 extern In_Module mod;
 
-static atomic_int calls, released;
+static atomic_int calls, releases;
 #define ENTER() atomic_fetch_add(&calls, 1)
 
 EXPORT int test_calls(void) {
     return atomic_load(&calls);
 }
 
+/* Lets every call blocked now return (not the ones that block later). */
 EXPORT void test_release(void) {
-    atomic_store(&released, 1);
+    atomic_fetch_add(&releases, 1);
 }
 
 __attribute__((unused)) static void blockUntilReleased(void) {
-    for (int i = 0; i < 6000 && !atomic_load(&released); ++i) usleep(10000);
+    const int seen = atomic_load(&releases);
+    for (int i = 0; i < 6000 && atomic_load(&releases) == seen; ++i) usleep(10000);
 }
 
 #ifdef BLOCK_IN_PLAY
