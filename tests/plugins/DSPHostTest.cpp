@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -207,8 +208,11 @@ TEST_F(DSPHostTest, AnInitThatNeverReturnsFailsWithinItsBound) {
     auto counts = reinterpret_cast<void (*)(int*, int*, int*, int*)>(
         win::GetProcAddress(own, "test_dsp_counts"));
     ASSERT_TRUE(release && counts);
-    std::thread watchdog([release] {
-        std::this_thread::sleep_for(15s);  // a host without a bound fails, not hangs
+    // Released when the test is done, or after 15 s: a host without a bound
+    // fails rather than hangs.
+    std::promise<void> done;
+    std::thread watchdog([release, finished = done.get_future()] {
+        finished.wait_for(15s);
         release();
     });
     auto player = plugintest::StartPlayer();
@@ -225,7 +229,7 @@ TEST_F(DSPHostTest, AnInitThatNeverReturnsFailsWithinItsBound) {
     // Loaded again, it is refused without a call.
     EXPECT_FALSE(player->LoadDSPPlugin(path, 0, kParent));
     player.reset();
-    release();
+    done.set_value();
     watchdog.join();
     std::this_thread::sleep_for(50ms);  // the released call leaves the library
     int inits = 0, quits = 0, calls = 0, asked = 0;
