@@ -522,30 +522,13 @@ bool LetGoOfLibrary() {
     return emu->libraryUsers.load() == 0;
 }
 
-// The state of a new run: no stream, an empty ring, the library held.
-void StartAfresh(std::function<void()> clearActive) {
-    emu->clearActive = std::move(clearActive);
-    emu->stream = 0;
-    emu->closing = false;
-    ResetRing();
-    emu->waitingToStart = false;
-    emu->sampleRate = emu->bitsPerSample = emu->channels = 0;
-    emu->threshold = 0;
-    emu->timeOffset = 0;
-    emu->libraryHeld = true;
-}
-
-}  // namespace
-
-bool Setup(std::function<void()> clearActive, win::HWND applicationWindow) {
-    if (!emu) emu = new (std::nothrow) Emulator;
-    if (!emu) return false;
-    StartAfresh(std::move(clearActive));
+// The record plug-ins are handed, filled once: a plug-in's thread of an
+// earlier run may still read it.
+void FillRecord() {
     Out_Module& o = emu->out;
     o.version = OUT_VER;
     o.description = const_cast<char*>("BASS Winamp output plug-in emulator");
     o.id = 65537;
-    o.hMainWindow = reinterpret_cast<HWND>(applicationWindow);
     o.hDllInstance = nullptr;
     o.Config = Config;
     o.About = About;
@@ -562,7 +545,33 @@ bool Setup(std::function<void()> clearActive, win::HWND applicationWindow) {
     o.Flush = Flush;
     o.GetOutputTime = GetOutputTime;
     o.GetWrittenTime = GetWrittenTime;
-    o.Init();
+}
+
+// The state of a new run: no stream, an empty ring, the library held.
+void StartAfresh(std::function<void()> clearActive) {
+    emu->clearActive = std::move(clearActive);
+    emu->stream = 0;
+    emu->closing = false;
+    ResetRing();
+    emu->waitingToStart = false;
+    emu->sampleRate = emu->bitsPerSample = emu->channels = 0;
+    emu->threshold = 0;
+    emu->timeOffset = 0;
+    emu->libraryHeld = true;
+}
+
+}  // namespace
+
+bool Setup(std::function<void()> clearActive, win::HWND applicationWindow) {
+    const bool made = emu == nullptr;
+    if (made) emu = new (std::nothrow) Emulator;
+    if (!emu) return false;
+    if (made) FillRecord();
+    StartAfresh(std::move(clearActive));
+    // Written only when it changes: the record is the same for every run.
+    const auto window = reinterpret_cast<HWND>(applicationWindow);
+    if (emu->out.hMainWindow != window) emu->out.hMainWindow = window;
+    emu->out.Init();
     return true;
 }
 

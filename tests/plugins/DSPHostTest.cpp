@@ -14,6 +14,7 @@
 #define KAV_WINAMP_HOST
 #include "platform/winamp/DSP.h"
 #include "platform/winamp/In_Module.h"
+#include "plugins/ForeignCall.h"
 #include "plugins/ioplug.h"
 
 using namespace dsphosttest;
@@ -231,7 +232,8 @@ TEST_F(DSPHostTest, AnInitThatNeverReturnsFailsWithinItsBound) {
     player.reset();
     done.set_value();
     watchdog.join();
-    std::this_thread::sleep_for(50ms);  // the released call leaves the library
+    // The released call comes back.
+    ASSERT_TRUE(PumpUntil([] { return foreign::CallsStillInside() == 0; }, 5s));
     int inits = 0, quits = 0, calls = 0, asked = 0;
     counts(&inits, &quits, &calls, &asked);
     EXPECT_EQ(inits, 1);  // a second Init would have come back once released too

@@ -16,6 +16,7 @@
 #include "app/lists/ListFiles.h"
 #include "engine/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
+#include "plugins/ForeignCall.h"
 #include "plugins/ioplug.h"
 #define KAV_WINAMP_HOST
 #include "platform/winamp/In_Module.h"
@@ -79,8 +80,10 @@ class FaultyPlugin {
         }
         ended_.notify_all();
         watchdog_.join();
-        // A call released just now may still be on its way out of the library.
-        std::this_thread::sleep_for(50ms);
+        // The calls released just now come back before the next test begins.
+        const auto deadline = Clock::now() + 5s;
+        while (foreign::CallsStillInside() > 0 && Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
         if (handle_) dlclose(handle_);
     }
     bool Ready() const { return calls_ && release_; }

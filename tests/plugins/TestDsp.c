@@ -35,7 +35,8 @@ typedef struct {
 enum { RESULT_SAME, RESULT_ZERO, RESULT_NEGATIVE, RESULT_TRIPLE };
 
 static int moduleCount = 1, initResult = 0, resultMode = RESULT_SAME;
-static int highestAsked = -1, inits = 0, quits = 0;
+static int highestAsked = -1;
+static atomic_int inits, quits; /* Init may still be running once the host gave up on it */
 static atomic_int calls, releases;
 
 static int init(winampDSPModule* m) {
@@ -97,14 +98,15 @@ EXPORT void test_dsp_configure(int count, int init, int result) {
     initResult = init;
     resultMode = result;
     highestAsked = -1;
-    inits = quits = 0;
+    atomic_store(&inits, 0);
+    atomic_store(&quits, 0);
     atomic_store(&calls, 0);
 }
 
 /* inits, quits, ModifySamples calls, the highest module number asked for. */
 EXPORT void test_dsp_counts(int* initCount, int* quitCount, int* callCount, int* asked) {
-    *initCount = inits;
-    *quitCount = quits;
+    *initCount = atomic_load(&inits);
+    *quitCount = atomic_load(&quits);
     *callCount = atomic_load(&calls);
     *asked = highestAsked;
 }

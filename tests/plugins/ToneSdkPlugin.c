@@ -151,9 +151,10 @@ __attribute__((unused)) static void blockUntilReleased(void) {
 #define BLOCK_GETFILEINFO()
 #endif
 
-static volatile int killDecodeThread;
-static volatile int seekNeeded = -1;
-static volatile int paused;
+/* Shared between the host's calls and the decoding thread. */
+static atomic_int killDecodeThread;
+static atomic_int seekNeeded = -1;
+static atomic_int paused;
 static pthread_t decodeThread;
 static int threadRunning;
 static double toneHz;
