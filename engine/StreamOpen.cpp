@@ -233,7 +233,7 @@ void TBASSPlayer::CloseChannel() {
             BASS_MusicFree(FChannelHandle);
             break;
         case CHANNEL_PLUGIN:
-            if (FChannelHandle != 0) PluginStop(FActivePlugin);
+            StopPluginChannel();
             break;
         default:
             break;
@@ -242,6 +242,10 @@ void TBASSPlayer::CloseChannel() {
     FChannelKind = CHANNEL_NONE;
     FChannelHandle = 0;
     FEndSync = 0;  // the syncs went with the channel
+    // A start or seek under way (this open was made from the messages its
+    // wait dispatched) gives way: the new stream may be started.
+    ++FStreamSerial;
+    FBusy = false;
 }
 
 void TBASSPlayer::ActivatePlugin(int32_t index) {
