@@ -9,6 +9,7 @@ packages=(
   libsdl2-dev libmpg123-dev libgtest-dev libgmock-dev libtag1-dev
   lame sox vorbis-tools ffmpeg mpg123 xvfb xauth imagemagick
   xdotool openbox trayer x11-utils dbus desktop-file-utils
+  libgnutls28-dev openssl icecast2
 )
 
 missing=()

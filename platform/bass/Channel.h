@@ -28,7 +28,36 @@ struct ChannelFormat {
     bool music = false;
     bool userStream = false;  // flush and stop restart the procedure's data at 0
     bool seekable = true;
+    // A network stream with no known end: one that runs dry is silent until
+    // it has refilled, and one that keeps running dry ends (LiveWatch).
+    bool live = false;
     int64_t lengthFrames = -1;  // -1 when unknown
+};
+
+// How a live stream that runs dry is heard, counted in output frames: it is
+// silent until kRefillSeconds are buffered again (one clean pause instead of
+// a stutter), and it ends, as a dead stream does, on its kMaxDries-th run
+// dry within kDryWindowSeconds, or once it has waited more than
+// kMaxWaitSeconds of the last kWaitWindowSeconds. Only the mixer uses it.
+class LiveWatch {
+  public:
+    static constexpr double kRefillSeconds = 2.0;
+    static constexpr int kMaxDries = 3;
+    static constexpr uint32_t kDryWindowSeconds = 60;
+    static constexpr uint32_t kWaitWindowSeconds = 20;
+    static constexpr uint32_t kMaxWaitSeconds = 4;  // played less than 80 % of the window
+
+    // frames of output passed, waited of them silent; false: give up.
+    bool pass(size_t frames, size_t waited, DWORD rate);
+    // The stream ran dry now; false: give up.
+    bool ranDry(DWORD rate);
+
+  private:
+    uint64_t clock_ = 0;  // output frames passed while playing
+    uint64_t dries_[kMaxDries] = {};
+    int dryCount_ = 0;
+    uint64_t waited_[kWaitWindowSeconds] = {};  // silent frames by second of the clock
+    uint64_t second_ = 0;                       // the clock's current second
 };
 
 struct Sync {
@@ -169,6 +198,15 @@ class Channel final : public Mixable {
     std::atomic<int> freq_{0};          // 0: the channel's own rate
     std::atomic<bool> hurried_{false};  // an output waits for this channel's data
     std::atomic<bool> starved_{false};  // the source had nothing: the worker rests
+
+    // A live stream that ran dry: the mixer waits for a refill, the worker
+    // reads ahead that far. cutOff_: it gave up, the worker reads no more.
+    std::atomic<bool> refilling_{false};
+    std::atomic<bool> cutOff_{false};
+    LiveWatch watch_;  // mixer only
+    size_t refillFrames() const;
+    bool waitRefill(size_t frames, DWORD deviceRate, uint64_t pass, bool eof, bool& finished);
+    bool finish(uint64_t pass);
 
     // Mixer-only resampling state (reset with the mixer kept off).
     Frame a_, b_;
