@@ -94,7 +94,8 @@ TEST_F(EngineStreams, AnMp3StreamStartingAnywhereOpensWithinASecondAndPlays) {
         live.title = [](double) { return "Joined late"; };
         RadioServer server;
         server.route("/live", [&](Reply& r, const Request& q) { serveLive(r, q, live); });
-        Listening listening("mp3-at-" + std::to_string(c.offset) + c.type);
+        Listening listening("mp3-at-" + std::to_string(c.offset) + "-" +
+                            std::to_string(std::string(c.type).size()));
         double opened = 0;
         {
             TBASSPlayer player;

@@ -92,8 +92,11 @@ bool Icecast::startSource(const std::string& mount, bool ogg, int freq, const st
         "-ac",    "2"};
     const std::string rate = ogg ? "96" : "128";
     if (ogg)
-        argv.insert(argv.end(), {"-c:a", "libvorbis", "-b:a", "96k", "-metadata", "title=" + title,
-                                 "-content_type", "application/ogg", "-f", "ogg"});
+        // Managed at 96 kbit/s: a pure tone would otherwise take a tenth of
+        // that, and the server's burst would hold many seconds of it.
+        argv.insert(argv.end(), {"-c:a", "libvorbis", "-b:a", "96k", "-minrate", "96k", "-maxrate",
+                                 "96k", "-metadata", "title=" + title, "-content_type",
+                                 "application/ogg", "-f", "ogg"});
     else
         argv.insert(argv.end(), {"-c:a", "libmp3lame", "-b:a", "128k", "-content_type",
                                  "audio/mpeg", "-f", "mp3"});
@@ -106,8 +109,7 @@ bool Icecast::startSource(const std::string& mount, bool ogg, int freq, const st
     sources_[mount] =
         std::make_unique<Child>(argv, std::vector<std::string>{},
                                 dir_ + "/source" + fs::path(mount).stem().string() + ".out");
-    if (!waitFor([&] { return serves(mount); }, 10s)) return false;
-    return ogg || setTitle(mount, ogg, title);
+    return waitFor([&] { return serves(mount); }, 10s);
 }
 
 void Icecast::killSource(const std::string& mount) {
@@ -115,9 +117,9 @@ void Icecast::killSource(const std::string& mount) {
     if (it != sources_.end()) it->second->stop(SIGKILL, 2s);
 }
 
-bool Icecast::setTitle(const std::string& mount, bool ogg, const std::string& title) {
-    const std::string path = "/admin/metadata?mount=" + urlEncode(mount) + "&mode=updinfo&" +
-                             (ogg ? "title=" : "song=") + urlEncode(title);
+bool Icecast::setTitle(const std::string& mount, const std::string& title) {
+    const std::string path =
+        "/admin/metadata?mount=" + urlEncode(mount) + "&mode=updinfo&song=" + urlEncode(title);
     const HttpAnswer a = httpGet(port_, path, std::string("admin:") + kPassword);
     return a.code == 200 && a.body.find("<return>1</return>") != std::string::npos;
 }

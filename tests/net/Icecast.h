@@ -23,12 +23,13 @@ class Icecast {
     std::string url(const std::string& mount) const;
 
     // ffmpeg -re as the source of mount: a sine tone of freq Hz, MP3 at
-    // 128 kbit/s or Ogg Vorbis at 96 kbit/s, titled title. True once the
-    // server serves the mount.
+    // 128 kbit/s or Ogg Vorbis at 96 kbit/s (titled title in its comments).
+    // True once the server serves the mount.
     bool startSource(const std::string& mount, bool ogg, int freq, const std::string& title);
     void killSource(const std::string& mount);
-    // Through /admin/metadata: "song" for an MP3 mount, "title" for an Ogg one.
-    bool setTitle(const std::string& mount, bool ogg, const std::string& title);
+    // Through /admin/metadata (the "song": a title alone is not taken for an
+    // Ogg mount without an artist).
+    bool setTitle(const std::string& mount, const std::string& title);
     // Whether the server has a source on mount.
     bool serves(const std::string& mount) const;
     void stop();

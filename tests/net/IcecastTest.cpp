@@ -29,13 +29,24 @@ bool recorded(const KavProgram& kav, const std::string& part) {
                        [&](const std::string& r) { return r.find(part) != std::string::npos; });
 }
 
+// Sets a mount's title while the program plays it: the program tells its
+// visualiser (the record an open sends is overwritten by the state record
+// that follows, so titles are changed once the mount plays).
+bool retitled(KavProgram& kav, Icecast& ice, const std::string& mount, const std::string& title,
+              const std::string& kbps) {
+    return ice.setTitle(mount, title) &&
+           waitUntil(
+               [&] { return recorded(kav, "kbps=" + kbps + " channels=2 ms=0 title=" + title); },
+               15s);
+}
+
 }  // namespace
 
 TEST(Icecast, TheProgramPlaysBothMountsWithTitlesAndMovesOnWhenASourceOrTheServerGoes) {
     TempDir dir;
     Icecast ice(dir.Path().string());
     ASSERT_TRUE(ice.ok()) << ice.logs();
-    ASSERT_TRUE(ice.startSource("/live.mp3", false, kMp3Tone, "Mp3 one")) << ice.logs();
+    ASSERT_TRUE(ice.startSource("/live.mp3", false, kMp3Tone, "")) << ice.logs();
     ASSERT_TRUE(ice.startSource("/live.ogg", true, kOggTone, "Ogg one")) << ice.logs();
     KavProgram kav;
     kav.playInOrder({ice.url("/live.mp3"), ice.url("/live.ogg"), ice.url("/live.mp3"),
@@ -44,25 +55,24 @@ TEST(Icecast, TheProgramPlaysBothMountsWithTitlesAndMovesOnWhenASourceOrTheServe
     auto describeAll = [&] { return describe(kav.tones()) + "\n" + kav.errors() + ice.logs(); };
 
     // The MP3 mount, its title changed while it plays; then its source dies.
-    ASSERT_TRUE(waitUntil([&] { return playing(kav, kMp3Tone, 3); }, 30s)) << describeAll();
-    EXPECT_TRUE(recorded(kav, "kbps=128 channels=2 ms=0 title=Mp3 one"));
-    ASSERT_TRUE(ice.setTitle("/live.mp3", false, "Mp3 two"));
-    EXPECT_TRUE(waitUntil([&] { return recorded(kav, "title=Mp3 two"); }, 15s)) << describeAll();
+    ASSERT_TRUE(waitUntil([&] { return playing(kav, kMp3Tone, 2); }, 30s)) << describeAll();
+    EXPECT_TRUE(retitled(kav, ice, "/live.mp3", "Mp3 one", "128")) << describeAll();
+    EXPECT_TRUE(retitled(kav, ice, "/live.mp3", "Mp3 two", "128")) << describeAll();
     ice.killSource("/live.mp3");
 
     // The Ogg mount; the MP3 source comes back meanwhile; the Ogg one dies.
-    ASSERT_TRUE(waitUntil([&] { return playing(kav, kOggTone, 3); }, 15s)) << describeAll();
-    EXPECT_TRUE(recorded(kav, "kbps=96 channels=2 ms=0 title=Ogg one"));
-    ASSERT_TRUE(ice.setTitle("/live.ogg", true, "Ogg two"));
-    EXPECT_TRUE(waitUntil([&] { return recorded(kav, "title=Ogg two"); }, 15s)) << describeAll();
-    ASSERT_TRUE(ice.startSource("/live.mp3", false, kMp3Tone, "Mp3 three")) << ice.logs();
+    ASSERT_TRUE(waitUntil([&] { return playing(kav, kOggTone, 2); }, 30s)) << describeAll();
+    EXPECT_TRUE(retitled(kav, ice, "/live.ogg", "Ogg two", "96")) << describeAll();
+    EXPECT_TRUE(retitled(kav, ice, "/live.ogg", "Ogg three", "96")) << describeAll();
+    ASSERT_TRUE(ice.startSource("/live.mp3", false, kMp3Tone, "")) << ice.logs();
     ice.killSource("/live.ogg");
 
     // The restarted MP3 mount, then the server stops.
-    ASSERT_TRUE(waitUntil([&] { return playing(kav, kMp3Tone, 3); }, 15s)) << describeAll();
-    EXPECT_TRUE(recorded(kav, "title=Mp3 three"));
+    // What the server sent ahead is played first.
+    ASSERT_TRUE(waitUntil([&] { return playing(kav, kMp3Tone, 2); }, 30s)) << describeAll();
+    EXPECT_TRUE(retitled(kav, ice, "/live.mp3", "Mp3 three", "128")) << describeAll();
     ice.stop();
-    EXPECT_TRUE(waitUntil([&] { return playing(kav, kLastTone, 0.5); }, 15s)) << describeAll();
+    EXPECT_TRUE(waitUntil([&] { return playing(kav, kLastTone, 0.5); }, 30s)) << describeAll();
     EXPECT_EQ(kav.stop(), 0) << kav.errors();
 
     const auto tones = kav.tones();
