@@ -1,6 +1,7 @@
 #include "Icecast.h"
 
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,7 +63,9 @@ bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit)
 
 }  // namespace
 
-Icecast::Icecast(const std::string& dir) : dir_(dir) {
+Icecast::Icecast() {
+    std::string pattern = (fs::temp_directory_path() / "kav-icecast-XXXXXX").string();
+    dir_ = ::mkdtemp(pattern.data());
     // The server's user writes its logs here.
     fs::create_directories(dir_ + "/log");
     ::chmod(dir_.c_str(), 0755);
@@ -78,6 +81,8 @@ Icecast::Icecast(const std::string& dir) : dir_(dir) {
 Icecast::~Icecast() {
     for (auto& [mount, source] : sources_) source->stop(SIGKILL, 2s);
     stop();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
 }
 
 std::string Icecast::url(const std::string& mount) const {

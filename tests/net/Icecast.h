@@ -14,9 +14,10 @@ namespace nettest {
 
 class Icecast {
   public:
-    // Writes the configuration into dir and starts the server; ok() tells
+    // Writes the configuration into a folder of its own (open to the
+    // server's user, removed with it) and starts the server; ok() tells
     // whether it listens.
-    explicit Icecast(const std::string& dir);
+    Icecast();
     ~Icecast();
     bool ok() const { return ok_; }
     int port() const { return port_; }

@@ -43,8 +43,7 @@ bool retitled(KavProgram& kav, Icecast& ice, const std::string& mount, const std
 }  // namespace
 
 TEST(Icecast, TheProgramPlaysBothMountsWithTitlesAndMovesOnWhenASourceOrTheServerGoes) {
-    TempDir dir;
-    Icecast ice(dir.Path().string());
+    Icecast ice;
     ASSERT_TRUE(ice.ok()) << ice.logs();
     ASSERT_TRUE(ice.startSource("/live.mp3", false, kMp3Tone, "")) << ice.logs();
     ASSERT_TRUE(ice.startSource("/live.ogg", true, kOggTone, "Ogg one")) << ice.logs();

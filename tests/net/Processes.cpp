@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,9 +51,13 @@ int connectTo(int port) {
 
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              const std::string& outFile, const std::string& workDir) {
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ != 0) return;
     ::setpgid(0, 0);
+    // A test that dies takes its children with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(126);
     const int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     ::dup2(fd, 1);
     ::dup2(fd, 2);

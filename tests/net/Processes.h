@@ -13,7 +13,7 @@ namespace nettest {
 
 // A process started from argv with extra environment entries ("NAME=value"),
 // its standard output and error going to outFile (appended). Killed with its
-// object unless it was stopped before.
+// object unless it was stopped before, and when the test process dies.
 class Child {
   public:
     Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
