@@ -161,7 +161,7 @@ bool FfmpegSource::openInput(const OpenRequest& req, int& error) {
             // A live feed delivers at playback pace: decide on little data,
             // and probe (when the demuxer is not known) no further either.
             fmt_->probesize = kFeedProbeBytes;
-            fmt_->format_probesize = kFeedProbeBytes;
+            if (req.feedSize < 0) fmt_->format_probesize = kFeedProbeBytes;
             fmt_->max_analyze_duration = AV_TIME_BASE / 2;
         }
     }

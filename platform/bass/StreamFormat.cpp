@@ -78,6 +78,8 @@ bool hasMpegFrameRun(const uint8_t* bytes, size_t size) {
 std::string streamFormat(const std::string& contentType, const std::string& bodyStart) {
     if (bodyStart.compare(0, 4, "OggS") == 0) return "ogg";
     if (bodyStart.compare(0, 4, "RIFF") == 0) return {};
+    // An ID3v2 block (a cover picture may make it long) comes before MPEG audio.
+    if (bodyStart.compare(0, 3, "ID3") == 0) return "mp3";
     const std::string type = mediaType(contentType);
     if (oneOf(type, {"audio/mpeg", "audio/mp3", "audio/mpeg3", "audio/x-mpeg", "audio/x-mp3",
                      "audio/mpg", "audio/x-mpeg-3"}))

@@ -10,7 +10,9 @@
 
 namespace kavbass {
 
-// "mp3", "ogg", or empty when the bytes are to be probed.
+// "mp3", "ogg", or empty when the bytes are to be probed: by the first bytes
+// when they tell (an Ogg page, a RIFF header, an ID3v2 block), else by the
+// Content-Type, else by MPEG frames found in them.
 std::string streamFormat(const std::string& contentType, const std::string& bodyStart);
 
 // Whether bytes hold frames of MPEG audio one after another: at least

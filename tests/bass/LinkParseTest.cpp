@@ -205,9 +205,13 @@ TEST(Links, Mp3StreamsAreKnownFromAnyByteOnAndByTheirType) {
         std::string body;
         const char* format;
     } cases[] = {
-        {"audio/mpeg", "", "mp3"},          {"Audio/MPEG; charset=x", noise, "mp3"},
-        {"application/ogg", "", "ogg"},     {"audio/mpeg", "OggS\0\x02", "ogg"},
-        {"audio/mpeg", "RIFF....WAVE", ""}, {"", noise, ""},
+        {"audio/mpeg", "", "mp3"},
+        {"Audio/MPEG; charset=x", noise, "mp3"},
+        {"application/ogg", "", "ogg"},
+        {"audio/mpeg", "OggS\0\x02", "ogg"},
+        {"audio/mpeg", "RIFF....WAVE", ""},
+        {"application/octet-stream", "ID3\x04\x00", "mp3"},
+        {"", noise, ""},
         {"audio/aac", noise, ""},
     };
     for (const auto& c : cases) EXPECT_EQ(streamFormat(c.type, c.body), c.format) << c.type;
