@@ -55,57 +55,97 @@ testing::AssertionResult anyRecord(const std::vector<std::string>& records,
     return failure;
 }
 
-}  // namespace
-
-// MP3 streams that start 1, 417 and 1,000 bytes in, a relative redirect,
-// and the four kinds of playlist link (two of them with a dead first entry):
-// each plays in turn, the next opening soon after the last one ended.
-TEST(ProgramStreams, StreamsStartingAnywhereRedirectedOrLinkedPlayInTurn) {
-    RadioServer server;
-    const std::vector<std::pair<std::string, int>> streams = {
-        {"/mp3-1", 440},      {"/mp3-417", 550},    {"/mp3-1000", 660},     {"/moved/live", 770},
-        {"/pls-stream", 880}, {"/m3u-stream", 990}, {"/m3u8-stream", 1100}, {"/xspf-stream", 1210}};
-    std::vector<LiveStream> lives;
-    for (const auto& [path, freq] : streams) lives.push_back(toneStream(freq, 2.5));
-    for (size_t i = 0; i < 3; ++i) {
-        lives[i].status = "ICY 200 OK";
-        lives[i].offset = std::stoul(streams[i].first.substr(5));
-    }
-    for (size_t i = 0; i < streams.size(); ++i)
-        server.route(streams[i].first,
-                     [&, i](Reply& r, const Request& q) { serveLive(r, q, lives[i]); });
-    const std::string dead = "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone";
-    server.answer("/moved/here", "HTTP/1.0 302 Found\r\nLocation: live", "");
-    server.answer("/radio.pls", "HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls",
-                  "[playlist]\nFile1=" + dead + "\nFile2=/pls-stream\nTitle2=Linked PLS\n");
-    server.answer("/radio.m3u", "HTTP/1.0 200 OK\r\nContent-Type: audio/x-mpegurl",
-                  "#EXTM3U\n#EXTINF:-1,Linked M3U\n/m3u-stream\n");
-    server.answer("/radio.m3u8", "HTTP/1.0 200 OK\r\nContent-Type: text/plain",
-                  "\xEF\xBB\xBF#EXTM3U\r\n" + dead + "\r\n" + server.url("/m3u8-stream") + "\r\n");
-    server.answer("/radio.xspf", "HTTP/1.0 200 OK\r\nContent-Type: application/xspf+xml",
-                  "<?xml version=\"1.0\"?><playlist xmlns=\"http://xspf.org/ns/0/\"><trackList>"
-                  "<track><location>xspf-stream</location><title>Linked XSPF</title></track>"
-                  "</trackList></playlist>");
+// Plays rows (and a last local tone) and checks that the stream of each
+// played in turn, as the tone freqs[i], for over 2 s, each opening less than
+// 2 s after the one before ended.
+void expectPlayedInTurn(const std::vector<std::string>& rows, const std::vector<int>& freqs) {
     KavProgram kav;
-    std::vector<std::string> rows;
-    for (const char* path : {"/mp3-1", "/mp3-417", "/mp3-1000", "/moved/here", "/radio.pls",
-                             "/radio.m3u", "/radio.m3u8", "/radio.xspf"})
-        rows.push_back(server.url(path));
-    rows.push_back(toneWav(kav.file("last.wav"), 1, kLastTone));
-    kav.playInOrder(rows);
+    std::vector<std::string> all = rows;
+    all.push_back(toneWav(kav.file("last.wav"), 1, kLastTone));
+    kav.playInOrder(all);
     kav.start();
     EXPECT_TRUE(waitUntil([&] { return heardLast(kav); }, 90s)) << describe(kav.tones());
     EXPECT_EQ(kav.stop(), 0) << kav.errors();
-
     const auto tones = kav.tones();
     std::vector<int> expected = {KavProgram::kStartTone};
-    for (const auto& [path, freq] : streams) expected.push_back(freq);
+    expected.insert(expected.end(), freqs.begin(), freqs.end());
     expected.push_back(kLastTone);
     ASSERT_EQ(frequencies(tones), expected) << describe(tones) << kav.errors();
     for (size_t i = 1; i + 1 < tones.size(); ++i)
         EXPECT_GT(tones[i].end - tones[i].start, 2.0) << describe(tones);
     for (double gap : gaps(tones)) EXPECT_LT(gap, 2.0) << describe(tones);
     EXPECT_EQ(kav.errors().find("Can't play"), std::string::npos) << kav.errors();
+}
+
+// Serves a 2.5 s stream of a tone of its own at each path.
+void serveTones(RadioServer& server, std::vector<LiveStream>& lives,
+                const std::vector<std::pair<std::string, int>>& streams) {
+    lives.clear();
+    for (const auto& [path, freq] : streams) lives.push_back(toneStream(freq, 2.5));
+    for (size_t i = 0; i < streams.size(); ++i)
+        server.route(streams[i].first,
+                     [&lives, i](Reply& r, const Request& q) { serveLive(r, q, lives[i]); });
+}
+
+}  // namespace
+
+// MP3 streams that start 1, 417 and 1,000 bytes in (after a burst smaller
+// than a probe of such bytes would need), and a relative redirect.
+TEST(ProgramStreams, StreamsStartingAnywhereOrRedirectedPlayInTurn) {
+    RadioServer server;
+    std::vector<LiveStream> lives;
+    serveTones(server, lives,
+               {{"/mp3-1", 440}, {"/mp3-417", 550}, {"/mp3-1000", 660}, {"/moved/live", 770}});
+    const size_t offsets[] = {1, 417, 1000};
+    for (size_t i = 0; i < 3; ++i) {
+        lives[i].status = "ICY 200 OK";
+        lives[i].offset = offsets[i];
+        lives[i].metaint = 8192;
+    }
+    server.answer("/moved/here", "HTTP/1.0 302 Found\r\nLocation: live", "");
+    expectPlayedInTurn({server.url("/mp3-1"), server.url("/mp3-417"), server.url("/mp3-1000"),
+                        server.url("/moved/here")},
+                       {440, 550, 660, 770});
+}
+
+// Each kind of playlist link plays its first entry, or its second when the
+// first is dead (relative entries taken from the list's address).
+TEST(ProgramStreams, PlaylistLinksPlayTheirFirstLiveEntryOrTheNext) {
+    RadioServer server;
+    std::vector<LiveStream> lives;
+    const std::vector<std::pair<std::string, int>> streams = {
+        {"/s1", 440}, {"/s2", 500}, {"/s3", 560}, {"/s4", 620},
+        {"/s5", 680}, {"/s6", 740}, {"/s7", 800}, {"/s8", 860}};
+    serveTones(server, lives, streams);
+    const std::string dead = "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone";
+    auto pls = [](const std::string& a, const std::string& b) {
+        return "[playlist]\nNumberOfEntries=2\nFile1=" + a + "\nFile2=" + b + "\n";
+    };
+    auto m3u = [](const std::string& a, const std::string& b) {
+        return "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:-1,R\xC3\xA1"
+               "dio\r\n" +
+               a + "\r\n" + b + "\r\n";
+    };
+    auto xspf = [](const std::string& a, const std::string& b) {
+        return "<?xml version=\"1.0\"?><playlist xmlns=\"http://xspf.org/ns/0/\"><trackList>"
+               "<track><location>" +
+               a + "</location></track><track><location>" + b +
+               "</location></track></trackList></playlist>";
+    };
+    const std::string ok = "HTTP/1.0 200 OK\r\nContent-Type: ";
+    server.answer("/a.pls", ok + "audio/x-scpls", pls("s1", dead));
+    server.answer("/b.pls", ok + "text/plain", pls(dead, server.url("/s2")));
+    server.answer("/c.m3u", ok + "audio/x-mpegurl", m3u("/s3", dead));
+    server.answer("/d.m3u", ok + "audio/mpegurl", m3u(dead, "s4"));
+    server.answer("/e.m3u8", ok + "application/vnd.apple.mpegurl", m3u(server.url("/s5"), dead));
+    server.answer("/f.m3u8", ok + "text/plain", m3u(dead, "/s6"));
+    server.answer("/g.xspf", ok + "application/xspf+xml", xspf("s7", dead));
+    server.answer("/h.xspf", ok + "text/xml", xspf(dead, "s8"));
+    std::vector<std::string> rows;
+    for (const char* path :
+         {"/a.pls", "/b.pls", "/c.m3u", "/d.m3u", "/e.m3u8", "/f.m3u8", "/g.xspf", "/h.xspf"})
+        rows.push_back(server.url(path));
+    expectPlayedInTurn(rows, {440, 500, 560, 620, 680, 740, 800, 860});
 }
 
 // An https stream plays with its titles; one whose certificate nobody
