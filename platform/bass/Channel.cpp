@@ -30,27 +30,6 @@ size_t chunkFramesFor(const ChannelFormat& f) {
 
 }  // namespace
 
-bool LiveWatch::pass(size_t frames, size_t waited, DWORD rate) {
-    clock_ += frames;
-    const uint64_t second = clock_ / rate;
-    for (uint64_t s = second_ + 1; s <= second && s <= second_ + kWaitWindowSeconds; ++s)
-        waited_[s % kWaitWindowSeconds] = 0;
-    second_ = second;
-    waited_[second % kWaitWindowSeconds] += waited;
-    uint64_t total = 0;
-    for (uint64_t w : waited_) total += w;
-    return total <= uint64_t(kMaxWaitSeconds) * rate;
-}
-
-bool LiveWatch::ranDry(DWORD rate) {
-    dries_[dryCount_ % kMaxDries] = clock_;
-    ++dryCount_;
-    if (dryCount_ < kMaxDries) return true;
-    // The oldest of the last kMaxDries is the one to be overwritten next.
-    const uint64_t oldest = dries_[dryCount_ % kMaxDries];
-    return clock_ - oldest > uint64_t(kDryWindowSeconds) * rate;
-}
-
 Channel::Channel(DWORD handle, const ChannelFormat& format, std::unique_ptr<Source> source,
                  std::shared_ptr<TagStore> tags)
     : handle_(handle),

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "LiveWatch.h"
 #include "Mixable.h"
 #include "SampleHistory.h"
 #include "SampleRing.h"
@@ -32,32 +33,6 @@ struct ChannelFormat {
     // it has refilled, and one that keeps running dry ends (LiveWatch).
     bool live = false;
     int64_t lengthFrames = -1;  // -1 when unknown
-};
-
-// How a live stream that runs dry is heard, counted in output frames: it is
-// silent until kRefillSeconds are buffered again (one clean pause instead of
-// a stutter), and it ends, as a dead stream does, on its kMaxDries-th run
-// dry within kDryWindowSeconds, or once it has waited more than
-// kMaxWaitSeconds of the last kWaitWindowSeconds. Only the mixer uses it.
-class LiveWatch {
-  public:
-    static constexpr double kRefillSeconds = 2.0;
-    static constexpr int kMaxDries = 3;
-    static constexpr uint32_t kDryWindowSeconds = 60;
-    static constexpr uint32_t kWaitWindowSeconds = 20;
-    static constexpr uint32_t kMaxWaitSeconds = 4;  // played less than 80 % of the window
-
-    // frames of output passed, waited of them silent; false: give up.
-    bool pass(size_t frames, size_t waited, DWORD rate);
-    // The stream ran dry now; false: give up.
-    bool ranDry(DWORD rate);
-
-  private:
-    uint64_t clock_ = 0;  // output frames passed while playing
-    uint64_t dries_[kMaxDries] = {};
-    int dryCount_ = 0;
-    uint64_t waited_[kWaitWindowSeconds] = {};  // silent frames by second of the clock
-    uint64_t second_ = 0;                       // the clock's current second
 };
 
 struct Sync {

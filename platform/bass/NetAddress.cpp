@@ -108,6 +108,10 @@ std::string trim(const std::string& s) {
 }  // namespace
 
 bool parseAddress(const std::string& text, NetAddress& out) {
+    // Whatever goes into a request line may not end it early.
+    if (std::any_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        return false;
     const Parts p = split(text);
     const std::string scheme = lower(p.scheme);
     if (!p.hasScheme || !p.hasAuthority || (scheme != "http" && scheme != "https")) return false;
@@ -133,6 +137,9 @@ bool parseAddress(const std::string& text, NetAddress& out) {
     out.port = port.empty() ? (out.tls ? "443" : "80") : port;
     out.target = p.path.empty() ? "/" : p.path;
     if (p.hasQuery) out.target += "?" + p.query;
+    // A blank, as playlists sometimes leave one in an address, is sent encoded.
+    for (size_t at = out.target.find(' '); at != std::string::npos; at = out.target.find(' ', at))
+        out.target.replace(at, 1, "%20");
     return !out.host.empty() && digits(out.port) && out.port.size() <= 5;
 }
 

@@ -13,11 +13,11 @@ struct NetAddress {
     std::string host;       // a name or an address, IPv6 without its brackets
     std::string port;       // as written, else the scheme's own
     std::string authority;  // host and port as written, for the Host header
-    std::string target;     // the path and query, "/" when there is none
+    std::string target;     // the path and query, "/" when there is none, blanks encoded
 };
 
 // False when text is not an http:// or https:// address (scheme in any case)
-// with a host and a port of digits.
+// with a host and a port of digits, or holds a control character.
 bool parseAddress(const std::string& text, NetAddress& out);
 
 // The absolute address reference leads to from base (itself absolute), its
