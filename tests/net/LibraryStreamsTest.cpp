@@ -94,6 +94,7 @@ TEST(LibraryStreams, SecureStreamPlaysWithItsIcyTitlesAndFreesWhilePlaying) {
                                     "icy-metaint:8192"));
     ASSERT_TRUE(BASS_StreamPlay(h, FALSE, 0));
     EXPECT_TRUE(bass_test::waitFor([&] { return log.size() >= 1; }, 8s));
+    EXPECT_TRUE(bass_test::waitFor([&] { return bass_test::positionSeconds(h) >= 1.5; }, 8s));
     // Freed while its feed's thread reads over TLS.
     EXPECT_TRUE(BASS_StreamFree(h));
     const auto tones = only(heardIn(s), 550);
