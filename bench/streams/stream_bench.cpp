@@ -9,8 +9,9 @@
 //     item (a local file) sounds, and for a source killed or the server
 //     stopped, the silence between the stream and the next item.
 //
-//   stream_bench [ROUNDS]    run in build/bin (kavplay and the libraries
-//                            beside it); ROUNDS defaults to 5
+//   stream_bench [ROUNDS [PART]]   run in build/bin (kavplay and the
+//                                  libraries beside it); ROUNDS defaults to
+//                                  5; PART: only the cases so named
 #include <signal.h>
 
 #include <algorithm>
@@ -40,9 +41,12 @@ namespace {
 constexpr int kMountTone = 440, kNextTone = 1320;
 
 // Watches a WAV file being written (16-bit stereo at 44.1 kHz) for the first
-// 50 ms that sound at freq.
+// kRun windows of 50 ms in a row that sound at freq (one window astride a
+// tone's start can look like any frequency).
 class ToneWatch {
   public:
+    static constexpr int kRun = 3;
+    static constexpr double kWindowSeconds = 0.05;
     ToneWatch(std::string path, int freq) : path_(std::move(path)), freq_(freq) {}
     bool heard() {
         std::ifstream in(path_, std::ios::binary);
@@ -53,8 +57,10 @@ class ToneWatch {
             dataAt_ = next_ = chunk + 8;
         }
         constexpr size_t kWindowBytes = 2205 * 4;
-        for (; next_ + kWindowBytes <= data.size(); next_ += kWindowBytes)
-            if (sounds(data.data() + next_, kWindowBytes / 4)) return true;
+        for (; next_ + kWindowBytes <= data.size(); next_ += kWindowBytes) {
+            run_ = sounds(data.data() + next_, kWindowBytes / 4) ? run_ + 1 : 0;
+            if (run_ == kRun) return true;
+        }
         return false;
     }
 
@@ -70,6 +76,7 @@ class ToneWatch {
     std::string path_;
     int freq_;
     size_t dataAt_ = 0, next_ = 0;
+    int run_ = 0;
 };
 
 std::string kavplay() {
@@ -92,10 +99,12 @@ double timeToTone(const std::vector<std::string>& argv, const std::vector<std::s
         heard = watch.heard();
         if (meanwhile) meanwhile();
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    // The run began that many windows before it was seen whole.
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count() -
+                           (ToneWatch::kRun - 1) * ToneWatch::kWindowSeconds;
     std::this_thread::sleep_for(linger);
     child.stop(SIGKILL, 5s);
-    if (!heard) {
+    if (!heard || std::getenv("STREAM_BENCH_LOGS")) {
         std::ifstream log(capture + ".log");
         std::fprintf(stderr, "%s: no %d Hz within %lld s; it said:\n%s\n", argv[0].c_str(), freq,
                      static_cast<long long>(limit.count()),
@@ -265,6 +274,10 @@ int main(int argc, char** argv) {
     else
         std::printf("mpv: not installed, measured without it\n");
 
+    if (argc > 2)
+        std::erase_if(cases,
+                      [&](const Case& c) { return c.name.find(argv[2]) == std::string::npos; });
+    if (cases.empty()) return 2;
     std::map<std::string, std::vector<double>> all;
     for (int r = 1; r <= rounds; ++r) {
         std::printf("round %d/%d\n", r, rounds);

@@ -226,9 +226,6 @@ bool FfmpegSource::openCodec(Family /*family*/, int& error) {
     pkt_ = av_packet_alloc();
     frame_ = av_frame_alloc();
     if (!pkt_ || !frame_) return error = BASS_ERROR_MEM, false;
-    // A live feed has no length, whatever its first time stamps suggest (a
-    // live Ogg stream joined late starts at a granule far from 0).
-    if (feed_ && feedSize_ < 0) return true;
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
         lengthFrames_ = av_rescale_q(st->duration, st->time_base, AVRational{1, int(rate_)});
     } else if (fmt_->duration != AV_NOPTS_VALUE && fmt_->duration > 0) {
