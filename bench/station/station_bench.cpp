@@ -6,8 +6,9 @@
 //     and of a WAV file. ROUNDS runs each (5 by default), median and worst.
 //  2. The dead-air reaction: 60 s of digital silence between two tones with
 //     [estacao] silencio=5; the silence heard, less the 5 s asked for.
-//  3. The run's state written before each item starts (estado.ini, not
-//     flushed), beside the same write flushed to disk, and kav.ini written
+//  3. The run's state written before each item starts (estado.ini with the
+//     item and its plug-in, not flushed; the engine waits for it between the
+//     open and the plug-in's Play), beside the same write flushed to disk, and kav.ini written
 //     when only the position changed (not flushed) and otherwise (flushed),
 //     in a folder beside this program (on the build's disk).
 #include <fcntl.h>
@@ -218,7 +219,11 @@ void stateWrites(const fs::path& folder) {
         return station::PlayingItem{"playlist", unsigned(i % 500 + 1),
                                     "/srv/musica/artista " + std::to_string(i) + "/faixa.mp3"};
     };
-    const Stats unflushed = timeEach(2000, [&](int i) { state.ItemStarting(item(i)); });
+    // As the window writes it: the item's plug-in set first.
+    const Stats unflushed = timeEach(2000, [&](int i) {
+        state.SetValue(station::kPluginKey, i % 2 ? "in_mp3.dll" : "");
+        state.ItemStarting(item(i));
+    });
     std::string text;
     win::ReadWholeFile(path, text);
     const Stats flushed = timeEach(200, [&](int) { win::WriteFileAtomic(path, text); });
