@@ -1,4 +1,5 @@
-// station_bench [ROUNDS]: the built program as a station left alone.
+// station_bench [ROUNDS | state]: the built program as a station left alone
+// (with "state", only the third part).
 //  1. Exec to first sound on a resumed start: kav --headless with [estacao]
 //     autoplay=1 and a saved position 30 s into an MP3 (its plug-in, the
 //     muted start and the move), from the exec until the null output first
@@ -8,9 +9,10 @@
 //     [estacao] silencio=5; the silence heard, less the 5 s asked for.
 //  3. The run's state written before each item starts (estado.ini with the
 //     item and its plug-in, not flushed; the engine waits for it between the
-//     open and the plug-in's Play), beside the same write flushed to disk, and kav.ini written
-//     when only the position changed (not flushed) and otherwise (flushed),
-//     in a folder beside this program (on the build's disk).
+//     open and the plug-in's Play), beside the same write flushed to disk,
+//     and kav.ini written when only the position changed (not flushed) and
+//     otherwise (flushed), in a folder beside this program (on the build's
+//     disk).
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -253,8 +255,13 @@ void stateWrites(const fs::path& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
+    const fs::path stateFolder = bin.parent_path() / ("station-bench-" + std::to_string(getpid()));
+    if (argc > 1 && std::string(argv[1]) == "state") {
+        stateWrites(stateFolder);
+        return 0;
+    }
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     Station st;
     st.dir = fs::temp_directory_path() / ("kav-station-" + std::to_string(getpid()));
     fs::create_directories(st.dir);
@@ -284,7 +291,7 @@ int main(int argc, char** argv) {
     }
     resumedStarts(st, rounds);
     deadAir(st, rounds);
-    stateWrites(bin.parent_path() / ("station-bench-" + std::to_string(getpid())));
+    stateWrites(stateFolder);
     fs::remove_all(st.dir);
     return 0;
 }
