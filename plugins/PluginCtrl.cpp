@@ -32,6 +32,7 @@ struct ManagerState {
     // and never called again.
     std::vector<std::string> retiredNames;
     std::vector<win::HMODULE> retiredLibraries;
+    RetiredReport retiredReport;
 };
 
 ManagerState& state() {
@@ -85,10 +86,15 @@ std::string overrun(const std::string& what, std::chrono::milliseconds limit) {
     return what + " did not return within " + std::to_string(limit.count() / 1000) + " s";
 }
 
-// Once per retirement: a box that does not wait, and a line on stderr.
+// Once per retirement: a box that does not wait, and a line in the log
+// (stderr unless the program gave its own).
 void reportRetired(const std::string& name, const std::string& reason) {
-    std::fprintf(stderr, "kav: plug-in %s retired: %s\n", name.c_str(), reason.c_str());
-    std::fflush(stderr);
+    if (const RetiredReport& log = state().retiredReport) {
+        log(name, reason);
+    } else {
+        std::fprintf(stderr, "kav: plug-in %s retired: %s\n", name.c_str(), reason.c_str());
+        std::fflush(stderr);
+    }
     win::MessageBox(0, "Plug-in " + name + " is no longer used: " + reason, "Error",
                     win::MB_ICONERROR);
 }
@@ -272,6 +278,10 @@ void RetirePlugin(const std::string& name, const std::string& reason) {
 
 bool IsPluginRetired(const std::string& name) {
     return contains(state().retiredNames, name);
+}
+
+void SetRetiredReport(RetiredReport report) {
+    state().retiredReport = std::move(report);
 }
 
 int GetPluginIndex(const std::string& name) {

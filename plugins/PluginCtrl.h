@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/win/DynLib.h"
@@ -89,6 +90,10 @@ int UnloadWinampPlugin(const std::string& name);
 // start-up loads, it keeps a plug-in known to be faulty from being loaded.
 void RetirePlugin(const std::string& name, const std::string& reason);
 bool IsPluginRetired(const std::string& name);
+// Where a retirement is logged instead of the stderr line (the program's
+// event log); an empty function restores the line. The box stays either way.
+using RetiredReport = std::function<void(const std::string& name, const std::string& reason)>;
+void SetRetiredReport(RetiredReport report);
 int GetPluginIndex(const std::string& name);
 In_Module* GetPlugin(int index);
 TPluginInfo GetPluginInfo(int index);

@@ -19,6 +19,13 @@ int numberOf(const std::string& text, const char* key) {
     return win::ini::ParseInteger(valueOf(text, key)).value_or(0);
 }
 
+// Unclean ends in a row, the last one included, with `what` in use then:
+// what was playing at the end before is kept as the suspect with its count.
+int uncleanEndsWith(const std::string& text, const std::string& what, const char* suspectKey,
+                    const char* countKey) {
+    return (valueOf(text, suspectKey) == what ? numberOf(text, countKey) : 0) + 1;
+}
+
 }  // namespace
 
 LastRun StateFile::Begin(std::string* error) {
@@ -29,14 +36,19 @@ LastRun StateFile::Begin(std::string* error) {
         last.ended = numberOf(text, "limpo") != 0;
         last.item = {valueOf(text, "lista"), unsigned(std::max(0, numberOf(text, "linha"))),
                      valueOf(text, "ficheiro")};
+        last.plugin = valueOf(text, kPluginKey);
         if (!last.ended && !last.item.file.empty())
-            last.uncleanEnds =
-                (valueOf(text, "suspeito") == last.item.file ? numberOf(text, "quedas") : 0) + 1;
+            last.uncleanEnds = uncleanEndsWith(text, last.item.file, "suspeito", "quedas");
+        if (!last.ended && !last.plugin.empty())
+            last.pluginUncleanEnds =
+                uncleanEndsWith(text, last.plugin, "plugin_suspeito", "plugin_quedas");
     }
     text_ = text;
     SetValue("limpo", "0");
     SetValue("quedas", std::to_string(last.uncleanEnds));
     SetValue("suspeito", last.uncleanEnds > 0 ? last.item.file : "");
+    SetValue("plugin_quedas", std::to_string(last.pluginUncleanEnds));
+    SetValue("plugin_suspeito", last.pluginUncleanEnds > 0 ? last.plugin : "");
     win::WriteFileAtomic(path_, text_, error);
     return last;
 }

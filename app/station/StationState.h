@@ -9,8 +9,12 @@
 //   lista=playlist|programa     the list of the item started last,
 //   linha=N, ficheiro=PATH      its row and file
 //   quedas=N, suspeito=PATH     unclean ends in a row while that file played
+//   plugin=NAME                 the input plug-in that played the item (none:
+//                               the audio library), set with SetValue
+//   plugin_quedas=N,            unclean ends in a row while that plug-in
+//   plugin_suspeito=NAME        played
 // Every other key in the file is kept as it stands, so later versions may
-// add their own (the plug-in that played the item, say).
+// add their own.
 //
 // GUI thread only. Each write replaces the whole file (ReplaceFileUnflushed
 // for an item, as it must be quick; flushed for the start and the end).
@@ -23,6 +27,7 @@ namespace station {
 constexpr const char* kStateFileName = "estado.ini";
 constexpr const char* kPlaylistName = "playlist";
 constexpr const char* kProgrammeName = "programa";
+constexpr const char* kPluginKey = "plugin";
 
 struct PlayingItem {
     std::string list;  // kPlaylistName or kProgrammeName
@@ -31,10 +36,12 @@ struct PlayingItem {
 };
 
 struct LastRun {
-    bool known = false;   // there was a state file
-    bool ended = true;    // it ended in order (or there was no run before)
-    PlayingItem item{};   // the item it started last
-    int uncleanEnds = 0;  // unclean ends in a row, this one included, with item.file
+    bool known = false;         // there was a state file
+    bool ended = true;          // it ended in order (or there was no run before)
+    PlayingItem item{};         // the item it started last
+    int uncleanEnds = 0;        // unclean ends in a row, this one included, with item.file
+    std::string plugin{};       // the plug-in that played the item, if one did
+    int pluginUncleanEnds = 0;  // unclean ends in a row, this one included, with plugin
 };
 
 class StateFile {

@@ -44,7 +44,8 @@ TForm1::TForm1(QWidget* parent, bool playAtStart) : QMainWindow(parent), playAtS
 
 TForm1::~TForm1() {
     FormDestroy();
-    Station.reset();  // its timer and its commands go before the engine
+    SetRetiredReport({});  // the station's log goes before the engine
+    Station.reset();       // its timer and its commands go before the engine
     // Playback control goes before the engine: no end of track reaches it then.
     if (BASSPlayer1) BASSPlayer1->OnPlayEnd = nullptr;
     // The views show the grids' cells: they go first.
@@ -88,6 +89,9 @@ void TForm1::FormCreate() {
     ::StartupDevice = StartupDevice;
     BASSPlayer1 = std::make_unique<TBASSPlayer>();
     BASSPlayer1->OnPlayEnd = [this](TBASSPlayer*) { BASSPlayer1PlayEnd(); };
+    // How the last run ended is known before the plug-ins load: one that
+    // brought it down is left out.
+    startStation();
     LoadWinampPlugin("in_mp3.dll");  // a plug-in that is missing is simply absent
     LoadWinampPlugin("in_wave.dll");
     BASSPlayer1->SetPluginFirst(true);
@@ -100,7 +104,6 @@ void TForm1::FormCreate() {
     if (compressor->isChecked()) compressorClick();
     BuildDeviceMenu();
     readSettings();
-    startStation();
     if (Settings->FileName() != win::DataFile("kav.ini"))
         Settings = std::make_unique<win::IniFile>(win::DataFile("kav.ini"));
     startKeepingFiles();

@@ -188,6 +188,8 @@ class TForm1 : public QMainWindow {
 
     // Unit1Station.cpp
     void startStation();
+    void leaveOutCrashingPlugin();
+    std::string openedPlugin() const;
     void startStationWatches();
     void stationStarted();
     void resumePlaylist();

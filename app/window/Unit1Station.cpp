@@ -51,8 +51,9 @@ std::uint32_t TForm1::ResumePositionMs() const {
     return Station ? Station->playlistPositionMs : 0;
 }
 
-// Within FormCreate, once the settings are read: how the last run ended is
-// known from here on, and this run counts as not ended until endStation.
+// Within FormCreate, once the settings are read and before the plug-ins
+// load: how the last run ended is known from here on, and this run counts as
+// not ended until endStation.
 void TForm1::startStation() {
     Station = std::make_unique<TStationParts>(BASSPlayer1,
                                               DataDir + win::PathDelim + station::kStateFileName);
@@ -72,7 +73,27 @@ void TForm1::startStation() {
                          "a execução anterior não terminou em ordem" +
                              (st.lastRun.item.file.empty() ? std::string()
                                                            : "; tocava " + st.lastRun.item.file));
+    SetRetiredReport([&events = st.events](const std::string& name, const std::string& reason) {
+        events.Report(station::event::kFailure, "plug-in " + name + " fora de uso: " + reason);
+    });
+    leaveOutCrashingPlugin();
     startStationWatches();
+}
+
+// A plug-in that played when the last runs went down is not loaded in this
+// one: its extensions go to the audio library.
+void TForm1::leaveOutCrashingPlugin() {
+    const station::LastRun& last = Station->lastRun;
+    const std::string plugin = station::PluginToLeaveOut(last);
+    if (plugin.empty()) return;
+    RetirePlugin(plugin, "the program ended abnormally " + std::to_string(last.pluginUncleanEnds) +
+                             " times in a row while it played");
+}
+
+// The input plug-in that plays the opened stream; empty when the audio library does.
+std::string TForm1::openedPlugin() const {
+    if (BASSPlayer1->ChannelKind() != CHANNEL_PLUGIN) return "";
+    return GetPluginInfo(BASSPlayer1->PluginIndex()).Name;
 }
 
 // The dead-air watch and the service manager's keep-alives, on a tick of their own.
@@ -97,11 +118,13 @@ void TForm1::stationStarted() {
     win::service::NotifyReady();
 }
 
-// The playlist's current row itself, from a little before where it was; a
-// programme item that was playing is not resumed.
+// The playlist's row that was playing itself, from a little before where it
+// was; a programme item that was playing is not resumed.
 void TForm1::resumePlaylist() {
     TStationParts& st = *Station;
-    const unsigned saved = Run().CurrentPlaylistRow;
+    const unsigned saved =
+        station::PlayingRow(Run().CurrentPlaylistRow, st.lastRun,
+                            PlaylistRowPath(playlistCells, int(st.lastRun.item.row)));
     const std::string rowFile = saved ? PlaylistRowPath(playlistCells, int(saved)) : "";
     const station::ResumePlan plan =
         station::PlanResume(saved, rowFile, st.settings.file, st.settings.positionMs, st.lastRun);
@@ -166,6 +189,8 @@ void TForm1::itemStarting(const StartingItem& item) {
     }
     std::string error;
     const char* list = item.fromProgramme ? station::kProgrammeName : station::kPlaylistName;
+    // A plug-in's Play that brings the program down is known at the next start.
+    st.state.SetValue(station::kPluginKey, openedPlugin());
     if (!st.state.ItemStarting({list, item.row, item.path}, &error))
         reportOnce(st.stateReported, error);
 }

@@ -1,4 +1,5 @@
-// station_bench [ROUNDS]: the built program as a station left alone.
+// station_bench [ROUNDS | state]: the built program as a station left alone
+// (with "state", only the third part).
 //  1. Exec to first sound on a resumed start: kav --headless with [estacao]
 //     autoplay=1 and a saved position 30 s into an MP3 (its plug-in, the
 //     muted start and the move), from the exec until the null output first
@@ -6,10 +7,12 @@
 //     and of a WAV file. ROUNDS runs each (5 by default), median and worst.
 //  2. The dead-air reaction: 60 s of digital silence between two tones with
 //     [estacao] silencio=5; the silence heard, less the 5 s asked for.
-//  3. The run's state written before each item starts (estado.ini, not
-//     flushed), beside the same write flushed to disk, and kav.ini written
-//     when only the position changed (not flushed) and otherwise (flushed),
-//     in a folder beside this program (on the build's disk).
+//  3. The run's state written before each item starts (estado.ini with the
+//     item and its plug-in, not flushed; the engine waits for it between the
+//     open and the plug-in's Play), beside the same write flushed to disk,
+//     and kav.ini written when only the position changed (not flushed) and
+//     otherwise (flushed), in a folder beside this program (on the build's
+//     disk).
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -218,7 +221,11 @@ void stateWrites(const fs::path& folder) {
         return station::PlayingItem{"playlist", unsigned(i % 500 + 1),
                                     "/srv/musica/artista " + std::to_string(i) + "/faixa.mp3"};
     };
-    const Stats unflushed = timeEach(2000, [&](int i) { state.ItemStarting(item(i)); });
+    // As the window writes it: the item's plug-in set first.
+    const Stats unflushed = timeEach(2000, [&](int i) {
+        state.SetValue(station::kPluginKey, i % 2 ? "in_mp3.dll" : "");
+        state.ItemStarting(item(i));
+    });
     std::string text;
     win::ReadWholeFile(path, text);
     const Stats flushed = timeEach(200, [&](int) { win::WriteFileAtomic(path, text); });
@@ -248,8 +255,13 @@ void stateWrites(const fs::path& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
+    const fs::path stateFolder = bin.parent_path() / ("station-bench-" + std::to_string(getpid()));
+    if (argc > 1 && std::string(argv[1]) == "state") {
+        stateWrites(stateFolder);
+        return 0;
+    }
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     Station st;
     st.dir = fs::temp_directory_path() / ("kav-station-" + std::to_string(getpid()));
     fs::create_directories(st.dir);
@@ -279,7 +291,7 @@ int main(int argc, char** argv) {
     }
     resumedStarts(st, rounds);
     deadAir(st, rounds);
-    stateWrites(bin.parent_path() / ("station-bench-" + std::to_string(getpid())));
+    stateWrites(stateFolder);
     fs::remove_all(st.dir);
     return 0;
 }

@@ -15,6 +15,8 @@
  *                       is not a tone file plays 3 s of a 3000 Hz tone)
  *   NEVER_WRITES        opens its output but never writes to it
  *   ENDS_EARLY          posts its end as soon as it starts, then plays on
+ *   CRASHES_IN_PLAY     Play writes through a null pointer (the process dies of
+ *                       SIGSEGV on the thread that called it)
  *   BLOCK_IN_<F>        the function F (PLAY, INIT, STOP, QUIT, GETFILEINFO)
  *                       does not return until the next test_release() or 60 s
  *   NULL_<F>            the record has no F (INIT, QUIT, PLAY, STOP)
@@ -280,9 +282,17 @@ static int infoBox(char* fn, HWND h) {
     return 0;
 }
 
+#ifdef CRASHES_IN_PLAY
+/* Read at run time, so that the compiler cannot see the write is through null. */
+static int* volatile nowhere;
+#endif
+
 static int play(char* fn) {
     ENTER();
     BLOCK_PLAY();
+#ifdef CRASHES_IN_PLAY
+    *nowhere = 1;
+#endif
 #ifdef BLOCK_IN_PLAY
     return -1; /* a Play that comes back this late has nothing to play */
 #endif

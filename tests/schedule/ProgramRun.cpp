@@ -97,6 +97,7 @@ bool ProgramRun::Start(const Launch& launch) {
     capture_ = launch.capture;
     stderr_ = launch.stderrFile;
     samples_.clear();
+    endStatus_ = -1;
     // The launch's own variables win over the defaults, which win over ours.
     std::vector<std::string> env = launch.env;
     auto given = [&env](const std::string& var) {
@@ -139,7 +140,7 @@ std::string ProgramRun::Stderr() const {
 void ProgramRun::Kill() {
     if (pid_ <= 0) return;
     kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    waitpid(pid_, &endStatus_, 0);
     pid_ = -1;
 }
 
@@ -148,6 +149,7 @@ bool ProgramRun::Running() {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
+        endStatus_ = status;
         return false;
     }
     return true;
@@ -181,6 +183,7 @@ bool ProgramRun::Terminate(std::chrono::milliseconds limit, int& status) {
     while (std::chrono::steady_clock::now() < end) {
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
+            endStatus_ = status;
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -47,6 +47,9 @@ class ProgramRun {
     // The local time of day at Start, in ms.
     std::uint32_t StartTimeOfDay() const { return startTimeOfDay_; }
     bool Running();
+    // How the latest start ended (a wait status), once Running, Terminate or
+    // Kill has seen it end; -1 before.
+    int EndStatus() const { return endStatus_; }
     // SIGTERM, then waits; false when it did not end within the limit.
     bool Terminate(std::chrono::milliseconds limit, int& status);
     // SIGKILL, and waits for the end.
@@ -67,6 +70,7 @@ class ProgramRun {
     std::string capture_ = "capture.wav";
     std::string stderr_ = "stderr.txt";
     pid_t pid_ = -1;
+    int endStatus_ = -1;
     std::chrono::steady_clock::time_point started_;
     std::uint32_t startTimeOfDay_ = 0;
     std::vector<Sample> samples_;

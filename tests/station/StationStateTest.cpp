@@ -51,6 +51,46 @@ TEST(StateFileTest, UncleanEndsWithOneFileAreCountedAndAnOrderlyEndClearsThem) {
     }
 }
 
+// The input plug-in of each item goes on record with it; unclean ends in a
+// row while one plug-in played are counted as those with one file are, and
+// from two on, the next start leaves that plug-in out.
+TEST(StateFileTest, UncleanEndsWithOnePlugInLeaveItOutOfTheNextStart) {
+    TempDir dir;
+    const struct {
+        std::vector<std::string> plugins;  // of the items started in the run ("": the library)
+        bool inOrder;                      // the run's end
+        int pluginUncleanEnds;             // what the next start finds
+        std::string leftOut;               // and the plug-in it leaves out
+    } runs[] = {
+        {{"in_wave.dll"}, false, 1, ""},
+        {{"in_wave.dll"}, false, 2, "in_wave.dll"},
+        {{"", "in_wave.dll"}, false, 3, "in_wave.dll"},  // a library item before it
+        {{"in_mp3.dll"}, false, 1, ""},                  // another plug-in
+        {{"in_mp3.dll", ""}, false, 0, ""},              // the library played last
+        {{"in_mp3.dll"}, false, 1, ""},
+        {{}, false, 2, "in_mp3.dll"},  // nothing started: its item was the last
+        {{"in_mp3.dll"}, true, 0, ""},
+    };
+    int file = 0;
+    for (size_t i = 0; i <= std::size(runs); ++i) {
+        station::StateFile state(dir.File("estado.ini"));
+        const LastRun last = state.Begin();
+        if (i > 0) {
+            EXPECT_EQ(last.pluginUncleanEnds, runs[i - 1].pluginUncleanEnds) << "start " << i;
+            EXPECT_EQ(station::PluginToLeaveOut(last), runs[i - 1].leftOut) << "start " << i;
+        }
+        if (i == std::size(runs)) break;
+        for (const std::string& plugin : runs[i].plugins) {
+            state.SetValue(station::kPluginKey, plugin);
+            ++file;
+            EXPECT_TRUE(state.ItemStarting({"playlist", 1, "/m/" + std::to_string(file) + ".wav"}));
+        }
+        if (runs[i].inOrder) {
+            EXPECT_TRUE(state.EndInOrder());
+        }
+    }
+}
+
 TEST(StateFileTest, TheItemIsOnDiskAtOnceAndOtherKeysAreKept) {
     TempDir dir;
     const std::string path = dir.File("estado.ini");
@@ -116,6 +156,31 @@ TEST(ResumeTest, TheSavedRowItselfFromTwoSecondsBeforeOrTheNextAfterTwoCrashes) 
         EXPECT_EQ(plan.fromMs, c.fromMs) << c.what;
         EXPECT_EQ(plan.skipped, c.skipped) << c.what;
     }
+}
+
+// A run that went down as an item started has the item's row on record
+// before the settings have it.
+TEST(ResumeTest, TheRowOnRecordAfterAnUncleanEndWhenItStillHoldsItsFile) {
+    const LastRun clean{true, true, {"playlist", 2, "/m/b.wav"}, 0};
+    const LastRun onB{true, false, {"playlist", 2, "/m/b.wav"}, 1};
+    const LastRun inProgramme{true, false, {"programa", 2, "/m/b.wav"}, 1};
+    const LastRun nothingStarted{true, false, {}, 0};
+    const struct {
+        const char* what;
+        unsigned saved;
+        LastRun last;
+        std::string stateRowFile;
+        unsigned row;
+    } cases[] = {
+        {"an orderly end: the settings' row", 1, clean, "/m/b.wav", 1},
+        {"went down on the row's file", 1, onB, "/m/b.wav", 2},
+        {"nothing marked in the settings", 0, onB, "/m/b.wav", 2},
+        {"the row holds another file now", 1, onB, "/m/c.wav", 1},
+        {"a programme item", 1, inProgramme, "/m/b.wav", 1},
+        {"no item started", 3, nothingStarted, "", 3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(station::PlayingRow(c.saved, c.last, c.stateRowFile), c.row) << c.what;
 }
 
 TEST(StationSettingsTest, ReadWithDefaultsAndKeptInTheirOwnSection) {
