@@ -16,6 +16,8 @@
 
 #include "ListFiles.h"
 #include "Markers.h"
+#include "Mpris.h"
+#include "Notifier.h"
 #include "OutputDevices.h"
 #include "StationParts.h"
 #include "engine/BASSPlayer.h"
@@ -88,6 +90,7 @@ void TForm1::FormCreate() {
     ::StartupDevice = StartupDevice;
     BASSPlayer1 = std::make_unique<TBASSPlayer>();
     BASSPlayer1->OnPlayEnd = [this](TBASSPlayer*) { BASSPlayer1PlayEnd(); };
+    BASSPlayer1->OnGetMeta = [this](TBASSPlayer*, const std::string& title) { streamTitle(title); };
     LoadWinampPlugin("in_mp3.dll");  // a plug-in that is missing is simply absent
     LoadWinampPlugin("in_wave.dll");
     BASSPlayer1->SetPluginFirst(true);
@@ -139,7 +142,11 @@ void TForm1::readSettings() {
 
 void TForm1::FormClose() {
     stationClosing();
-    if (EnginePlaying()) FadeOutAndStop();
+    {
+        const nowplaying::CauseScope cause = Because(nowplaying::reason::kExit);
+        if (EnginePlaying()) FadeOutAndStop();
+    }
+    nowPlayingClosing();
     UnloadDSPModules();
 }
 
@@ -327,6 +334,7 @@ void TForm1::Timer1Timer() {
 
 void TForm1::volumeChange() {
     SetOutputVolume(volume->Value());
+    if (Station && Station->mpris) Station->mpris->VolumeChanged();
 }
 
 void TForm1::volumeMouseWheelDown() {

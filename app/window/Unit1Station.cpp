@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "Notifier.h"
 #include "Playback.h"
 #include "Resume.h"
 #include "StartRules.h"
@@ -72,6 +73,7 @@ void TForm1::startStation() {
                          "a execução anterior não terminou em ordem" +
                              (st.lastRun.item.file.empty() ? std::string()
                                                            : "; tocava " + st.lastRun.item.file));
+    startNowPlaying();
     startStationWatches();
 }
 
@@ -130,6 +132,7 @@ void TForm1::stationTick() {
     const bool onAir = playing && !Automation->Fading() && !BASSPlayer1->Busy();
     if (playing && !BASSPlayer1->Busy() && !Run().PlayingFromProgramme)
         st.playlistPositionMs = position;
+    nowPlayingTick(playing, position);
     const station::DeadAirVerdict verdict = st.deadAir->Check(onAir, position);
     if (verdict.kind != station::DeadAirKind::None) answerDeadAir(verdict);
     if (!st.started) return;
@@ -146,6 +149,8 @@ void TForm1::answerDeadAir(const station::DeadAirVerdict& verdict) {
                                  ? "silêncio há " + seconds(verdict.lastedMs) + " s"
                                  : "a posição não avança há " + seconds(verdict.lastedMs) + " s";
     st.events.Report(station::event::kSilence, what + ": " + BASSPlayer1->CurrentFile());
+    const nowplaying::CauseScope cause = st.nowPlaying.Because(nowplaying::reason::kDeadAir);
+    player_->StopPlayback();  // through the port: the item is cut here
     if (verdict.reopenOutput) {
         st.events.Report(station::event::kSilence,
                          std::to_string(st.deadAir->Settings().skipsBeforeReopen) +
@@ -164,14 +169,21 @@ void TForm1::itemStarting(const StartingItem& item) {
         st.playlistFile = item.path;
         st.playlistPositionMs = 0;
     }
+    st.nowPlaying.Opened(attemptFor(item.fromProgramme, item.row, item.path));
     std::string error;
     const char* list = item.fromProgramme ? station::kProgrammeName : station::kPlaylistName;
     if (!st.state.ItemStarting({list, item.row, item.path}, &error))
         reportOnce(st.stateReported, error);
 }
 
+// The row that failed is the current row of its list.
 void TForm1::itemFailed(const std::string& path) {
-    if (Station) Station->events.Report(station::event::kFailure, "não abre: " + path);
+    if (!Station) return;
+    const bool programme = Run().PlayingFromProgramme;
+    const unsigned row = programme ? Run().CurrentProgrammeRow : Run().CurrentPlaylistRow;
+    Station->nowPlaying.Failed(nowplaying::WallClockMs(), attemptFor(programme, row, path),
+                               enginePlaysPlugin());
+    Station->events.Report(station::event::kFailure, "não abre: " + path);
 }
 
 // Told once the start-up is over, and then at each change.
