@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 
 namespace nowplaying {
 namespace {
@@ -26,7 +27,7 @@ const std::vector<std::string>& AsRunColumns() {
 std::string AsRunHeader() {
     std::string line;
     for (const std::string& c : AsRunColumns()) line += (line.empty() ? "" : ",") + c;
-    return line + "\r\n";
+    return line + "\r\n";  // no column name is empty
 }
 
 std::string AsRunLine(const Played& p) {
@@ -43,8 +44,7 @@ std::string AsRunLine(const Played& p) {
                                   ResultName(p.result),
                                   p.reason};
     std::string line;
-    for (const std::string& f : fields) line += (line.empty() ? "" : ",") + CsvField(f);
-    // The first field is never empty, so even a line of empty fields is not blank.
+    for (size_t i = 0; i < std::size(fields); ++i) line += (i ? "," : "") + CsvField(fields[i]);
     return line + "\r\n";
 }
 

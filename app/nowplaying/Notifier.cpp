@@ -143,9 +143,12 @@ void Notifier::Ended(std::int64_t nowMs) {
     if (current_) endCurrent(heardAtEnd(nowMs), Result::Complete, "");
 }
 
-void Notifier::Failed(std::int64_t nowMs, const Attempt& attempt, bool viaPlugin) {
+void Notifier::Failed(std::int64_t nowMs, const Attempt& attempt, bool viaPlugin,
+                      const char* known) {
     std::string why;
-    if (pending_ && pending_->file == attempt.file) {
+    if (known) {
+        why = known;
+    } else if (pending_ && pending_->file == attempt.file) {
         why = viaPlugin ? reason::kPlugin : reason::kStartFailed;
     } else if (!failedStart_.empty() && failedStart_ == attempt.file) {
         failedStart_.clear();

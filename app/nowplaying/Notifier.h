@@ -84,7 +84,9 @@ class Notifier {
     // What played reached its end.
     void Ended(std::int64_t nowMs);
     // The attempt could not be played (its open, or its start, failed).
-    void Failed(std::int64_t nowMs, const Attempt& attempt, bool viaPlugin);
+    // known: the reason when the caller knows it (reason::kNoOutput).
+    void Failed(std::int64_t nowMs, const Attempt& attempt, bool viaPlugin,
+                const char* known = nullptr);
     // A live stream's title changed at positionMs.
     void TitleChanged(std::int64_t nowMs, std::uint32_t positionMs, const std::string& title);
     // The program ends: nothing plays from now on.

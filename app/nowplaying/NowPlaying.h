@@ -25,6 +25,7 @@ constexpr const char* kNotAudio = "nao_audio";    // read, but nothing plays it
 constexpr const char* kServer = "servidor";       // a network server dead or silent
 constexpr const char* kPlugin = "plugin";         // opened, but its plug-in did not start
 constexpr const char* kStartFailed = "arranque";  // opened, but the output did not start
+constexpr const char* kNoOutput = "sem_saida";    // no output device to play on
 // Cut short.
 constexpr const char* kStop = "parar";        // "&Parar", or Stop from the desktop
 constexpr const char* kPlay = "play";         // "Pla&y" while it played

@@ -181,8 +181,10 @@ void TForm1::itemFailed(const std::string& path) {
     if (!Station) return;
     const bool programme = Run().PlayingFromProgramme;
     const unsigned row = programme ? Run().CurrentProgrammeRow : Run().CurrentPlaylistRow;
+    const bool output = BASSPlayer1 && BASSPlayer1->PlayerReady();
     Station->nowPlaying.Failed(nowplaying::WallClockMs(), attemptFor(programme, row, path),
-                               enginePlaysPlugin());
+                               enginePlaysPlugin(),
+                               output ? nullptr : nowplaying::reason::kNoOutput);
     Station->events.Report(station::event::kFailure, "não abre: " + path);
 }
 
