@@ -109,7 +109,10 @@ void Notifier::Moved(std::int64_t nowMs, std::uint32_t positionMs) {
     c.startMeasured = false;
 }
 
+// A failed start is told as a failed open at once, if at all: by the next
+// tick, a failure of the same file is a new one.
 void Notifier::Tick(std::int64_t nowMs, bool playing, bool settled, std::uint32_t positionMs) {
+    failedStart_.clear();
     if (current_ && playing && settled) measure(nowMs, positionMs);
     // The engine stopped without the program saying so.
     if (current_ && !playing && !pending_) endCurrent(HeardMs(), Result::Cut, cause_);
@@ -145,17 +148,17 @@ void Notifier::Ended(std::int64_t nowMs) {
 
 void Notifier::Failed(std::int64_t nowMs, const Attempt& attempt, bool viaPlugin,
                       const char* known) {
-    std::string why;
-    if (known) {
-        why = known;
-    } else if (pending_ && pending_->file == attempt.file) {
-        why = viaPlugin ? reason::kPlugin : reason::kStartFailed;
-    } else if (!failedStart_.empty() && failedStart_ == attempt.file) {
+    if (!pending_ && !failedStart_.empty() && failedStart_ == attempt.file) {
         failedStart_.clear();
         return;  // its start is on record already
-    } else {
-        why = FailureReason(attempt.file);
     }
+    std::string why;
+    if (known)
+        why = known;
+    else if (pending_ && pending_->file == attempt.file)
+        why = viaPlugin ? reason::kPlugin : reason::kStartFailed;
+    else
+        why = FailureReason(attempt.file);
     pending_.reset();
     finish(
         {.item = itemOf(attempt, nowMs), .endMs = nowMs, .result = Result::Failed, .reason = why});

@@ -170,11 +170,12 @@ void LogReader::Read(const std::string& source, std::string_view text) {
 void LogReader::readLine(const std::string& source, int number, std::string_view line,
                          const std::vector<std::string>& columns) {
     auto reject = [&](std::string why) { damaged.push_back({source, number, std::move(why)}); };
+    auto quoted = [](const std::string& text) { return text.substr(0, 40); };
     std::vector<std::string> fields;
     if (!nowplaying::SplitCsvLine(line, fields)) return reject("aspas por fechar ou fora do lugar");
     if (fields.size() != columns.size())
-        return reject(std::to_string(fields.size()) + " campos em vez de " +
-                      std::to_string(columns.size()));
+        return reject(std::to_string(fields.size()) + (fields.size() == 1 ? " campo" : " campos") +
+                      " em vez de " + std::to_string(columns.size()));
     auto field = [&](const char* name) -> const std::string& {
         static const std::string none;
         const auto at = std::find(columns.begin(), columns.end(), name);
@@ -184,16 +185,16 @@ void LogReader::readLine(const std::string& source, int number, std::string_view
     r.source = source;
     r.line = number;
     const auto start = ParseLocalTime(field("inicio"));
-    if (!start) return reject("início ilegível: " + field("inicio"));
+    if (!start) return reject("início ilegível: " + quoted(field("inicio")));
     r.start = *start;
     const auto end = ParseLocalTime(field("fim"));
     const auto heardMs = parseNumber<std::uint64_t>(field("duracao_ms"));
     if (!heardMs && !field("duracao_ms").empty())
-        return reject("duração ilegível: " + field("duracao_ms"));
+        return reject("duração ilegível: " + quoted(field("duracao_ms")));
     r.heardMs = heardMs ? *heardMs : end && *end > r.start ? std::uint64_t(*end - r.start) : 0;
     r.end = end ? *end : r.start + LocalMs(r.heardMs);
     r.result = field("resultado");
-    if (!knownResult(r.result)) return reject("resultado desconhecido: " + r.result);
+    if (!knownResult(r.result)) return reject("resultado desconhecido: " + quoted(r.result));
     r.list = field("lista");
     r.row = parseNumber<unsigned>(field("linha")).value_or(0);
     r.rule = field("regra");
