@@ -142,9 +142,10 @@ class TMprisPlayer : public QDBusAbstractAdaptor {
     void PlayPause();
     void Stop();
     void Play();
-    void Seek(qlonglong) {}
-    void SetPosition(const QDBusObjectPath&, qlonglong) {}
-    void OpenUri(const QString&) {}
+    void Seek([[maybe_unused]] qlonglong Offset) {}
+    void SetPosition([[maybe_unused]] const QDBusObjectPath& TrackId,
+                     [[maybe_unused]] qlonglong Position) {}
+    void OpenUri([[maybe_unused]] const QString& Uri) {}
 
   signals:
     void Seeked(qlonglong position);
