@@ -310,6 +310,42 @@ TEST_F(AsRunProgramTest, TheLogHasALinePerItemAsTheCaptureHeardIt) {
     EXPECT_EQ(run.Stderr().find("DBus"), std::string::npos) << "no bus: nothing said";
 }
 
+// A file that opens but whose plug-in never starts it is one line, a
+// plug-in's failure, whichever way the program goes on from it.
+TEST_F(AsRunProgramTest, AFileWhosePlugInNeverStartsIsOneLineOfAPlugInFailure) {
+    const std::string wav = Tone("silent.wav", 2, 800), mp3 = File("first.mp3");
+    ASSERT_TRUE(Sh("lame --quiet -b 128 '" + Tone("first.wav", 1, 500) + "' '" + mp3 + "'"));
+    fs::copy_file(KAV_NEVER_STARTS_PLUGIN, run.Dir() / "in_wave.dll",
+                  fs::copy_options::overwrite_existing);
+    run.WriteLines("pl.m3u", {mp3, wav});
+    Settings({}, {});
+    ASSERT_TRUE(run.Start({.args = {"--play"}}));
+    std::vector<LogLine> lines;
+    std::string problem;
+    for (int i = 0; i < 60 && lines.size() < 2; ++i) {
+        run.WaitFor(500ms);
+        lines.clear();
+        if (fs::exists(Log())) {
+            ASSERT_TRUE(ReadLog(Log(), lines, problem)) << problem;
+        }
+    }
+    run.WaitFor(1s);
+    int status = 0;
+    ASSERT_TRUE(run.Terminate(15s, status)) << run.Stderr();
+    lines.clear();
+    ASSERT_TRUE(ReadLog(Log(), lines, problem)) << problem;
+    ASSERT_GE(lines.size(), 2u) << LogText();
+    EXPECT_EQ(lines[0]["ficheiro"], mp3);
+    EXPECT_EQ(lines[0]["resultado"], "completo");
+    const auto silent = std::count_if(lines.begin(), lines.end(),
+                                      [&](const LogLine& l) { return l["ficheiro"] == wav; });
+    EXPECT_EQ(silent, 1) << LogText();
+    EXPECT_EQ(lines[1]["ficheiro"], wav);
+    EXPECT_EQ(lines[1]["resultado"], "falhou");
+    EXPECT_EQ(lines[1]["motivo"], "plugin");
+    EXPECT_EQ(lines[1]["duracao_ms"], "0");
+}
+
 // A kill in the middle of an item: the next start writes its line, as far as
 // it was kept, with the result interrompido, after a line cut short by an
 // earlier power cut, which stays alone on its line; no later start writes it
