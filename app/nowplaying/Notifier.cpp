@@ -165,10 +165,15 @@ void Notifier::Failed(std::int64_t nowMs, const Attempt& attempt, bool viaPlugin
 }
 
 // The title that ends is a whole item of the stream; the new one goes on
-// from where it ended.
+// from where it ended. A stream's first title names what played untitled
+// since it began: no item of its own.
 void Notifier::TitleChanged(std::int64_t nowMs, std::uint32_t positionMs,
                             const std::string& title) {
     if (!current_ || current_->item.title == title) return;
+    if (current_->item.title.empty()) {
+        current_->item.title = title;
+        return show({true, current_->item});
+    }
     if (positionMs >= current_->basePosition) current_->lastPosition = positionMs;
     const std::uint32_t heard = HeardMs();
     Item next = current_->item;

@@ -125,10 +125,13 @@ TEST_F(NotifierTest, AResumedItemIsHeardFromWhereTheEngineWent) {
 }
 
 // Each title of a live stream is an item of its own; the next goes on from
-// where the last ended, on the same row and address.
+// where the last ended, on the same row and address. A stream that began
+// without a title takes its first one.
 TEST_F(NotifierTest, ALiveStreamGivesALinePerTitle) {
-    Start({kPlaylist, 1, "", "http://127.0.0.1:8000/live"}, 0, 0, 0, "First");
+    Start({kPlaylist, 1, "", "http://127.0.0.1:8000/live"}, 0, 0, 0, "");
     notifier.Tick(100, true, true, 100);
+    notifier.TitleChanged(300, 300, "First");
+    EXPECT_TRUE(told.finished.empty());
     notifier.TitleChanged(60000, 59900, "First");  // the same title again: nothing
     notifier.TitleChanged(70000, 69900, "Second");
     notifier.Stopping(80000, 79900);
@@ -141,8 +144,12 @@ TEST_F(NotifierTest, ALiveStreamGivesALinePerTitle) {
     EXPECT_EQ(told.finished[1].heardMs, 10000u);
     EXPECT_EQ(told.finished[1].item.file, "http://127.0.0.1:8000/live");
     EXPECT_NE(told.finished[1].item.id, told.finished[0].item.id);
-    ASSERT_EQ(told.changes.size(), 2u);
-    EXPECT_EQ(told.changes[1].item.title, "Second");
+    ASSERT_EQ(told.changes.size(), 3u);
+    EXPECT_EQ(told.changes[0].item.title, "");
+    EXPECT_EQ(told.changes[1].item.title, "First");
+    EXPECT_EQ(told.changes[1].item.id, told.changes[0].item.id) << "the same item, named";
+    EXPECT_EQ(told.changes[2].item.title, "Second");
+    EXPECT_EQ(told.finished[0].item.startMs, 0);
 }
 
 // Between two items nothing is told; a stop is told once nothing has played

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "AsRun.h"
+#include "tests/bass/TestServer.h"
 #include "tests/schedule/CaptureAnalysis.h"
 #include "tests/schedule/ProgramRun.h"
 #include "tests/support/BinDir.h"
@@ -344,6 +345,85 @@ TEST_F(AsRunProgramTest, AFileWhosePlugInNeverStartsIsOneLineOfAPlugInFailure) {
     EXPECT_EQ(lines[1]["resultado"], "falhou");
     EXPECT_EQ(lines[1]["motivo"], "plugin");
     EXPECT_EQ(lines[1]["duracao_ms"], "0");
+}
+
+// An ICY metadata block: its length in 16-byte units, then the text.
+std::string MetaBlock(const std::string& text) {
+    const size_t units = (text.size() + 15) / 16;
+    std::string block(1, char(units));
+    block += text;
+    block.resize(1 + units * 16, '\0');
+    return block;
+}
+
+// A live stream that announces two titles, then ends: a line for each title,
+// the second going on where the first ended; agora.json names each; then
+// the next row plays.
+TEST_F(AsRunProgramTest, ALiveStreamGetsALinePerTitle) {
+    const std::string mp3 = File("live.mp3");
+    ASSERT_TRUE(Sh("lame --quiet -b 128 '" + Tone("live.wav", 2, 1000) + "' '" + mp3 + "'"));
+    const std::string audio = ReadText(mp3);
+    bass_test::TestServer server([&](const std::string&, int fd) {
+        if (!server.send(fd,
+                         "ICY 200 OK\r\nicy-name:KAV\r\nicy-br:128\r\nicy-metaint:4000\r\n\r\n"))
+            return;
+        size_t at = 0;
+        auto next = std::chrono::steady_clock::now();
+        // A quarter of a second a block: the first two seconds at once, then in real time.
+        for (int block = 0; block < 44 && !server.stopping(); ++block) {
+            std::string chunk;
+            while (chunk.size() < 4000) {
+                const size_t n = std::min(4000 - chunk.size(), audio.size() - at);
+                chunk.append(audio, at, n);
+                at = (at + n) % audio.size();
+            }
+            const char* title = block < 24 ? "Artista X - Primeiro" : "Artista X - Segundo";
+            if (!server.send(fd, chunk + MetaBlock("StreamTitle='" + std::string(title) + "';")))
+                return;
+            if (block >= 8) std::this_thread::sleep_until(next);
+            next = std::max(next, std::chrono::steady_clock::now()) + 250ms;
+        }
+    });
+    const std::string address = server.url("/live"), after = Tone("after.wav", 1, 500);
+    run.WriteLines("pl.m3u", {address, after});
+    Settings({}, {});
+    ASSERT_TRUE(run.Start({.args = {"--play"}, .env = {"DBUS_SESSION_BUS_ADDRESS="}}));
+    NowPlayingReader reader(run.Dir() / "agora.json", run.StartedSteady());
+    for (int i = 0; i < 80; ++i) {
+        run.WaitFor(500ms);
+        const auto heard = Heard(run.Capture(), {500, 1000});
+        if (!heard.empty() && heard.back().frequency == 500 && heard.back().Length() > 0.9) break;
+    }
+    run.WaitFor(1s);
+    int status = 0;
+    ASSERT_TRUE(run.Terminate(15s, status)) << run.Stderr();
+    reader.Stop();
+
+    std::vector<LogLine> lines;
+    std::string problem;
+    ASSERT_TRUE(ReadLog(Log(), lines, problem)) << problem;
+    ASSERT_EQ(lines.size(), 3u) << LogText();
+    EXPECT_EQ(lines[0]["titulo"], "Artista X - Primeiro");
+    EXPECT_EQ(lines[1]["titulo"], "Artista X - Segundo");
+    for (int i : {0, 1}) {
+        EXPECT_EQ(lines[i]["ficheiro"], address);
+        EXPECT_EQ(lines[i]["linha"], "1");
+        EXPECT_EQ(lines[i]["resultado"], "completo");
+    }
+    EXPECT_EQ(lines[1]["inicio"], lines[0]["fim"]) << "the second goes on from the first";
+    EXPECT_EQ(lines[2]["ficheiro"], after);
+
+    // The stream's sound: from its first to its last, as the two lines say.
+    const std::vector<capture::Tone> heard = Heard(run.Capture(), {1000});
+    ASSERT_FALSE(heard.empty());
+    EXPECT_NEAR(double(EpochMs(lines[0]["inicio"])), double(WallOf(heard.front().start)), 150.0);
+    EXPECT_NEAR(double(EpochMs(lines[1]["fim"])), double(WallOf(heard.back().end)), 300.0);
+    Strings titles;
+    for (const auto& c : reader.changes)
+        if (c.file == address && (titles.empty() || titles.back() != c.title))
+            titles.push_back(c.title);
+    EXPECT_EQ(titles, (Strings{"Artista X - Primeiro", "Artista X - Segundo"}));
+    EXPECT_EQ(reader.broken, 0) << reader.brokenText;
 }
 
 // A kill in the middle of an item: the next start writes its line, as far as
