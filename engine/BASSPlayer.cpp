@@ -10,6 +10,7 @@
 #include "fileinfo/OggVorbis.h"
 #include "fileinfo/WAVfile.h"
 #include "fileinfo/WMAfile.h"
+#include "platform/win/Application.h"
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
@@ -39,10 +40,12 @@ void EndSyncProc(HSYNC, DWORD channel, DWORD_PTR, void* user) {
 
 }  // namespace
 
-TBASSPlayer::TBASSPlayer(win::HWND applicationWindow) : FAppWindow(applicationWindow) {
+TBASSPlayer::TBASSPlayer(win::HWND applicationWindow)
+    : FAppWindow(applicationWindow != 0 ? applicationWindow : win::ApplicationWindow()) {
     FMessageWindow =
         win::CreateMessageWindow([this](const win::Message& m) { return WindowProc(m); });
     SetNotifyWindow(FMessageWindow);
+    SetApplicationWindow(FAppWindow);
     FPlayerTimer.SetInterval(kPlayerTimerMs);
     FPlayerTimer.SetEnabled(false);
     FPlayerTimer.OnTimer = [this] { PlayerTimerTick(); };
@@ -80,6 +83,9 @@ void TBASSPlayer::CreateLibraryObjects() {
     CreateVisLink();
 }
 
+// The plug-ins quit while the audio library is still bound: a plug-in's Quit
+// may still use the output module. A plug-in's thread still inside the
+// library (one retired while inside a call) keeps it bound.
 TBASSPlayer::~TBASSPlayer() {
     if (FChannelKind == CHANNEL_PLUGIN) {
         if (FChannelHandle != 0) PluginStop(FActivePlugin);
@@ -88,9 +94,9 @@ TBASSPlayer::~TBASSPlayer() {
     }
     FPlayerTimer.SetEnabled(false);
     FPlayerTimer.OnTimer = nullptr;
-    if (FBassBound) Unload_BASSDLL();  // frees the library's device and channels first
+    const bool libraryFree = !FPlayerReady || QuitPluginCtrl();
+    if (FBassBound && libraryFree) Unload_BASSDLL();  // frees the device and channels first
     if (FWMAReady) Unload_BASSWMADLL();
-    if (FPlayerReady) QuitPluginCtrl();
     win::DestroyMessageWindow(FMessageWindow);
     FreePluginConfig();
     FreeVisLink();
@@ -110,22 +116,24 @@ void TBASSPlayer::ShowBASSError(const std::string& message) {
 
 // --- transport --------------------------------------------------------------
 
-void TBASSPlayer::StartPlayback() {
-    if (FBusy || FChannelKind == CHANNEL_NONE || FPlayState == PLAYSTATE_PLAYING) return;
+bool TBASSPlayer::StartPlayback() {
+    if (FBusy || FPlayState == PLAYSTATE_PLAYING) return true;
+    if (FChannelKind == CHANNEL_NONE) return false;
     if (FPlayState == PLAYSTATE_STOPPED) {
         if (FChannelKind != CHANNEL_PLUGIN) SetPositionMs(0);
         RestartPlayback();
-        return;
+        return FPlayState == PLAYSTATE_PLAYING;
     }
     // The end sync goes on before the channel starts: a track that ends
     // within the moment between the two would otherwise end unnoticed.
     if (FChannelKind != CHANNEL_PLUGIN) RegisterEndSync();
-    if (!StartChannel(true)) return;
+    if (!StartChannel(true)) return false;
     if (AfterChannelStart) AfterChannelStart();
     FPlayState = PLAYSTATE_PLAYING;
     SendVisRecord(1);
     if (FChannelKind != CHANNEL_PLUGIN && OnNewFFTData) FPlayerTimer.SetEnabled(true);
     EndHeldDuringStart();
+    return true;
 }
 
 void TBASSPlayer::RestartPlayback() {
@@ -142,7 +150,7 @@ void TBASSPlayer::RestartPlayback() {
 void TBASSPlayer::EndHeldDuringStart() {
     if (!FEndDuringStart) return;
     FEndDuringStart = false;
-    win::PostMessage(FMessageWindow, WM_BP_PLUGINEOF);
+    win::PostMessage(FMessageWindow, WM_BP_PLUGINEOF, FChannelHandle);
 }
 
 bool TBASSPlayer::StartChannel(bool showError) {
@@ -160,34 +168,66 @@ bool TBASSPlayer::StartChannel(bool showError) {
 }
 
 // The plug-in opens its output from its own thread; the start counts once
-// the plug-in has produced more than 200 ms. Messages are dispatched while
-// waiting, so the emulator's notifications get through.
+// the plug-in has produced more than 200 ms. A plug-in whose Play answers
+// that it cannot play, or does not answer in time (it is retired then, and
+// reported as such), has not started. One that did not start is stopped at
+// once, so that nothing of it goes on and it may be unloaded. A start whose
+// stream is replaced by an open made from the messages its wait dispatches
+// (a programme time, the operator) gives way to it: it has not started, and
+// leaves the new stream alone.
 bool TBASSPlayer::StartPlugin(bool showError) {
+    if (!PluginUsable(FActivePlugin)) return false;  // unloaded or retired since the open
+    SelectInputPlugin(FPluginIndex);
     FBusy = true;
     FOutputStarted = false;
     FEndDuringStart = false;
     FPluginStarting = true;
     FChannelHandle = 1;
-    PluginPlay(FActivePlugin, FCurrentFile);
-    bool started = false;
-    for (int attempt = 0; attempt < kPluginStartAttempts && !started; ++attempt) {
-        // A file shorter than the 200 ms asked for has started once it has
-        // been heard to its end.
-        if (GetPluginOutputTime(false) > kPluginStartMinOutputMs ||
-            (FEndDuringStart && FOutputStarted)) {
-            started = true;
-        } else {
-            win::ProcessMessages();
-            SleepWhileOthersWork(kPluginStartSleepMs);
-        }
-    }
+    const uint64_t serial = ++FStreamSerial;
+    const bool playing = PluginPlay(FActivePlugin, FCurrentFile) == 0;
+    const StartWait wait = playing ? WaitForPluginOutput(serial) : StartWait::Failed;
     FPluginStarting = false;
-    if (!started) FEndDuringStart = false;
-    if (!started && showError)
+    if (wait == StartWait::Superseded) return false;
+    const bool started = wait == StartWait::Started;
+    if (!started) {
+        FEndDuringStart = false;
+        if (!playing) FChannelHandle = 0;  // nothing of it plays: no Stop
+        StopPluginChannel();
+    }
+    if (!started && showError && PluginUsable(FActivePlugin))
         win::MessageBox(FAppWindow, "Can't play the specified stream : " + FCurrentFile, "Error",
                         win::MB_ICONERROR);
     FBusy = false;
     return started;
+}
+
+// Messages are dispatched while waiting, so the emulator's notifications get
+// through. An end of the program gives up the wait.
+TBASSPlayer::StartWait TBASSPlayer::WaitForPluginOutput(uint64_t serial) {
+    for (int attempt = 0; attempt < kPluginStartAttempts; ++attempt) {
+        if (FStreamSerial != serial) return StartWait::Superseded;
+        // A file shorter than the 200 ms asked for has started once it has
+        // been heard to its end.
+        if (GetPluginOutputTime(false) > kPluginStartMinOutputMs ||
+            (FEndDuringStart && FOutputStarted))
+            return StartWait::Started;
+        if (win::QuitRequested() || !PluginUsable(FActivePlugin)) return StartWait::Failed;
+        win::ProcessMessages();
+        SleepWhileOthersWork(kPluginStartSleepMs);
+    }
+    return FStreamSerial != serial ? StartWait::Superseded : StartWait::Failed;
+}
+
+// The plug-in stops (when it plays) and is no longer the active one, so that
+// it may be unloaded.
+void TBASSPlayer::StopPluginChannel() {
+    if (FChannelHandle != 0) PluginStop(FActivePlugin);
+    FChannelHandle = 0;
+    ReleaseActivePlugin();
+}
+
+void TBASSPlayer::ReleaseActivePlugin() {
+    if (FPluginIndex >= 0 && GetActivePluginIndex() == FPluginIndex) SelectInputPlugin(-1);
 }
 
 // One end sync per channel, kept for its life: a start that failed and is
@@ -201,10 +241,7 @@ void TBASSPlayer::RegisterEndSync() {
 void TBASSPlayer::StopPlayback() {
     if (FPlayState != PLAYSTATE_PLAYING) return;
     if (FChannelKind == CHANNEL_PLUGIN) {
-        if (FChannelHandle != 0) {
-            PluginStop(FActivePlugin);
-            FChannelHandle = 0;
-        }
+        StopPluginChannel();
     } else {
         BASS_ChannelStop(FChannelHandle);
     }
@@ -267,6 +304,7 @@ void TBASSPlayer::SetPluginPosition(uint32_t ms) {
             FPlayerTimer.SetEnabled(true);
             break;
         }
+        if (win::QuitRequested() || !PluginUsable(FActivePlugin)) break;
         win::ProcessMessages();
         SleepWhileOthersWork(kPluginSeekSleepMs);
         if (++count > kPluginSeekAttempts) break;

@@ -73,6 +73,7 @@ extern uint8_t StartupDevice;
 class TBASSPlayer {
   public:
     // applicationWindow owns the engine's error boxes and is handed to the library.
+    // 0: the process's application window (win::ApplicationWindow).
     explicit TBASSPlayer(win::HWND applicationWindow = 0);
     ~TBASSPlayer();
     TBASSPlayer(const TBASSPlayer&) = delete;
@@ -123,7 +124,7 @@ class TBASSPlayer {
     bool ShowPluginConfig();
     TPluginConfigForm* PluginConfigForm() const { return FPluginConfig; }
 
-    // Opens a local file or network address (http://, ftp://, mms://) and
+    // Opens a local file or network address (http://, https://, ftp://, mms://) and
     // makes the player ready. A local file that no reader recognises (one
     // that cannot be opened, or is no regular file) gives false and leaves
     // the previous channel untouched.
@@ -132,7 +133,11 @@ class TBASSPlayer {
     bool GetStreamInfo(const std::string& path, TStreamInfo& info, int32_t& pluginIndex,
                        TPlayableBy& playableBy);
 
-    void StartPlayback();
+    // False when a start was tried and failed (a plug-in that does not start,
+    // or does not answer), or there is nothing to start: a failed open for
+    // the caller. True while something plays, and for a request ignored while
+    // a start or seek is under way (Busy), whose outcome is that start's.
+    bool StartPlayback();
     void RestartPlayback();
     void StopPlayback();
     uint32_t PositionMs();
@@ -155,6 +160,10 @@ class TBASSPlayer {
     void CreateLibraryObjects();
     bool StartChannel(bool showError);
     bool StartPlugin(bool showError);
+    enum class StartWait { Started, Failed, Superseded };
+    StartWait WaitForPluginOutput(uint64_t serial);
+    void StopPluginChannel();
+    void ReleaseActivePlugin();
     void EndHeldDuringStart();
     void RegisterEndSync();
     void CloseChannel();
@@ -180,7 +189,9 @@ class TBASSPlayer {
     void HandlePluginStart(PChannelInfo info);
     void HandleChannelInfo(PChannelInfo info);
     void HandleChannelEnd(DWORD channel);
-    void HandlePluginEOF();
+    void HandlePluginEOF(DWORD stream);
+    bool SamePluginPlay(uint64_t serial, DWORD channel) const;
+    bool PluginOutputExpected() const;
     void HandleMeta(DWORD channel, const std::string& title);
     void PlayerTimerTick();
 
@@ -220,6 +231,9 @@ class TBASSPlayer {
     bool FOutputStarted = false;
     bool FPluginStarting = false;  // inside StartPlugin's wait
     bool FEndDuringStart = false;  // the plug-in's end came within that wait
+    // Goes up with every open and every plug-in start: a wait whose stream has
+    // been replaced or started again (from messages it dispatched) gives up.
+    uint64_t FStreamSerial = 0;
 
     bool FBassBound = false;
     bool FPlayerReady = false;

@@ -2,6 +2,7 @@
 // reaches the engine from another thread arrives here, on the GUI thread.
 #include "engine/BASSPlayer.h"
 #include "engine/Dynamic_BASS.h"
+#include "platform/win/Application.h"
 #include "platform/win/Clock.h"
 #include "plugins/ioplug.h"
 
@@ -36,17 +37,18 @@ win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
         case win::WM_QUERYENDSESSION:
             return 1;
         case WM_BP_PLUGINEOF:
-            HandlePluginEOF();
+            HandlePluginEOF(static_cast<DWORD>(m.wParam));
             break;
         case WM_BP_PLUGINSTART: {
             // The record travels by value: the plug-in's thread may already
             // have changed the emulator's own.
             TChannelInfo info;
-            HandlePluginStart(ioplug::Unpack(m, info) ? &info : nullptr);
+            if (PluginOutputExpected())
+                HandlePluginStart(ioplug::Unpack(m, info) ? &info : nullptr);
             break;
         }
         case WM_BP_STREAMHANDLE:
-            FChannelHandle = static_cast<DWORD>(m.wParam);
+            if (PluginOutputExpected()) FChannelHandle = static_cast<DWORD>(m.wParam);
             break;
         case WM_BP_CHANNELEND:
             HandleChannelEnd(static_cast<DWORD>(m.wParam));
@@ -102,7 +104,12 @@ void TBASSPlayer::HandleChannelEnd(DWORD channel) {
     if (OnPlayEnd) OnPlayEnd(this);
 }
 
-void TBASSPlayer::HandlePluginEOF() {
+// The end carries the stream it belongs to; 0 when the plug-in had no output
+// open as it posted it, which is this play's end only while no stream has
+// been opened for it (the handle is 1 then). The end of a stream closed
+// since is stale and ends nothing.
+void TBASSPlayer::HandlePluginEOF(DWORD stream) {
+    if (stream != FChannelHandle && !(stream == 0 && FChannelHandle == 1)) return;
     if (FPluginStarting) {
         FEndDuringStart = true;  // handled once the start is over
         return;
@@ -110,16 +117,34 @@ void TBASSPlayer::HandlePluginEOF() {
     FBusy = false;
     if (FChannelKind != CHANNEL_PLUGIN || FPlayState != PLAYSTATE_PLAYING) return;
     // The emulator's stream still plays what the ring holds (or waits for the
-    // rest of it); wait until it is heard.
+    // rest of it); wait until it is heard. Whatever is started or stopped
+    // meanwhile (messages are dispatched) ends the wait, and this end with
+    // it; so does the end of the program.
+    const uint64_t serial = FStreamSerial;
+    const DWORD channel = FChannelHandle;
     if (FOutputStarted)
         for (int attempt = 0, limit = DrainAttempts();
-             attempt < limit && FChannelHandle != 0 && StillSounding(FChannelHandle); ++attempt) {
+             attempt < limit && SamePluginPlay(serial, channel) && StillSounding(channel);
+             ++attempt) {
+            if (win::QuitRequested()) return;
             win::ProcessMessages();
             SleepWhileOthersWork(kDrainSleepMs);
         }
-    if (FPlayState != PLAYSTATE_PLAYING) return;  // stopped while draining
+    if (!SamePluginPlay(serial, channel)) return;
     StopPlayback();
     if (OnPlayEnd) OnPlayEnd(this);
+}
+
+bool TBASSPlayer::SamePluginPlay(uint64_t serial, DWORD channel) const {
+    return FStreamSerial == serial && FChannelHandle == channel && channel != 0 &&
+           FChannelKind == CHANNEL_PLUGIN && FPlayState == PLAYSTATE_PLAYING;
+}
+
+// What the emulator reports of its output concerns a plug-in that is
+// starting or playing; any other (one retired while inside a call, that went
+// on later) is not this player's.
+bool TBASSPlayer::PluginOutputExpected() const {
+    return FChannelKind == CHANNEL_PLUGIN && FChannelHandle != 0;
 }
 
 void TBASSPlayer::HandlePluginStart(PChannelInfo info) {

@@ -233,7 +233,7 @@ void TBASSPlayer::CloseChannel() {
             BASS_MusicFree(FChannelHandle);
             break;
         case CHANNEL_PLUGIN:
-            if (FChannelHandle != 0) PluginStop(FActivePlugin);
+            StopPluginChannel();
             break;
         default:
             break;
@@ -242,6 +242,10 @@ void TBASSPlayer::CloseChannel() {
     FChannelKind = CHANNEL_NONE;
     FChannelHandle = 0;
     FEndSync = 0;  // the syncs went with the channel
+    // A start or seek under way (this open was made from the messages its
+    // wait dispatched) gives way: the new stream may be started.
+    ++FStreamSerial;
+    FBusy = false;
 }
 
 void TBASSPlayer::ActivatePlugin(int32_t index) {
@@ -360,6 +364,8 @@ void TBASSPlayer::ReadLiveStreamInfo(TStreamInfo& info) {
     // A live Ogg stream names its track in its comments, as its later changes do.
     if (info.Title.empty())
         info.Title = kav::MetaTitleFromData(BASS_StreamGetTags(handle, BASS_TAG_OGG), true);
+    // Reached through a playlist link: the list's title until the stream sends one.
+    if (info.Title.empty()) info.Title = TagText(BASS_StreamGetTags(handle, BASS_TAG_LINK));
     BASS_ChannelSetSync(handle, BASS_SYNC_META, 0, MetaSyncProc,
                         reinterpret_cast<void*>(FMessageWindow));
 }

@@ -5,7 +5,11 @@
 // Loading, selecting and stopping run on the main thread. Stopping clears the
 // active flag before the module's Quit and waits (bounded) for a call that is
 // already inside the module to return, so Quit never frees what ModifySamples
-// is using.
+// is using. The calls into the library made from the main thread (the header,
+// getModule, Init, Quit) are made on the thread of plug-in calls and waited
+// for at most 2 s (plugins/ForeignCall.h): a library whose call overruns is
+// broken for the rest of the process, never called again and never released
+// (an Init that overruns fails as one that answers non-zero).
 #pragma once
 
 #include <array>
@@ -22,7 +26,7 @@ constexpr int MaxDSPModules = 8;
 using TDSPModules = std::array<winampDSPModule*, MaxDSPModules>;
 
 // The library slot. LoadDSPDll releases a library loaded before; false when
-// the library cannot be loaded or lacks the entry point.
+// the library cannot be loaded, lacks the entry point or is broken.
 bool LoadDSPDll(const std::string& path);
 void FreeDSPDll();
 const std::string& DSPDllPath();

@@ -22,7 +22,7 @@ namespace {
 constexpr int kRows = 8;  // grid rows below the fixed one
 constexpr int kRowHeight = 16;
 
-// Texts of the manager's result codes 1..8.
+// Texts of the manager's result codes 1..9.
 const char* const kCodeTexts[] = {
     "",
     "Load denied : Output plug-in is not ready",
@@ -33,6 +33,7 @@ const char* const kCodeTexts[] = {
     "Cannot unload : Unknown Error",
     "Cannot unload : Plug-in is not loaded",
     "Cannot unload : Plug-in is in use",
+    "Load denied : Plug-in was retired after a fault",
 };
 
 QLabel* MakeLabel(QWidget* parent, int x, int y, const char* text) {
@@ -153,7 +154,8 @@ void TPluginConfigForm::btnLoadClick() {
     if (!item || !item->isSelected()) return Say("Select plug-in to load first");
     const std::string name = FromQ(item->text());
     const int code = LoadWinampPlugin(name);
-    if (code != PLUGIN_OK) return Say(kCodeTexts[code >= 1 && code <= 5 ? code : 4]);
+    const bool loadCode = (code >= 1 && code <= 5) || code == PLUGIN_RETIRED;
+    if (code != PLUGIN_OK) return Say(kCodeTexts[loadCode ? code : 4]);
     SetRow(++FLoadedCount, GetPluginIndex(name));
 }
 
@@ -188,15 +190,17 @@ int TPluginConfigForm::SelectedSlot(const char* emptyText, const char* selectTex
 void TPluginConfigForm::btnAboutClick() {
     const int slot =
         SelectedSlot("No plug-ins to query are loaded", "Select plug-in to query first");
-    In_Module* module = slot >= 0 ? GetPlugin(slot) : nullptr;
-    if (module && module->About) module->About(reinterpret_cast<HWND>(winId()));
+    if (slot < 0) return;
+    PluginShowAbout(GetPlugin(slot), static_cast<win::HWND>(winId()));
+    if (!GetPlugin(slot)) RebuildGrid();  // retired: it did not answer in time
 }
 
 void TPluginConfigForm::btnConfigureClick() {
     const int slot =
         SelectedSlot("No plug-ins to configure are loaded", "Select plug-in to configure first");
-    In_Module* module = slot >= 0 ? GetPlugin(slot) : nullptr;
-    if (module && module->Config) module->Config(reinterpret_cast<HWND>(winId()));
+    if (slot < 0) return;
+    PluginShowConfig(GetPlugin(slot), static_cast<win::HWND>(winId()));
+    if (!GetPlugin(slot)) RebuildGrid();  // retired: it did not answer in time
 }
 
 void TPluginConfigForm::btnCloseClick() {

@@ -35,6 +35,28 @@ constexpr auto kReaderWait = std::chrono::milliseconds(20);
 // blocks, not for each.
 constexpr uint32_t kReaderBatchBytes = kav::PcmRing::Size - 4 * 576 * 4;
 constexpr int kPanMax = 100;
+// How long Teardown waits for uses of the library still inside it.
+constexpr auto kLetGoStep = std::chrono::milliseconds(1);
+constexpr int kLetGoRounds = 1000;
+
+// The emulator's own boxes, shown by its window on the GUI thread, none
+// waiting for its answer.
+enum class Box : win::WPARAM { NoSpace, Config, About };
+
+void ShowOwnBox(Box box) {
+    switch (box) {
+        case Box::NoSpace:
+            win::MessageBox(0, "Write error : No Space", "Error", win::MB_OKCANCEL);
+            break;
+        case Box::Config:
+            win::MessageBox(0, "No configuration is needed.", "Confirm", win::MB_OK);
+            break;
+        case Box::About:
+            win::MessageBox(0, "This is a Winamp output plug-in emulator using BASS", "Confirm",
+                            win::MB_OK);
+            break;
+    }
+}
 
 // The hidden window of the emulator and what arrives there.
 class TMsgHandler {
@@ -75,13 +97,42 @@ struct Emulator {
     std::atomic<bool> startPosted{false};  // the start is on its way to the GUI thread
     TChannelInfo channelInfo{};            // written by the plug-in's thread (SetInfo) and Write
     std::atomic<win::HWND> notifyWindow{0};
-    std::unique_ptr<TMsgHandler> handler;
+    std::unique_ptr<TMsgHandler> handler;  // GUI thread only
+    std::atomic<win::HWND> window{0};      // the handler's window, for the other threads
     std::atomic<bool> ready{false};
+    // Whether the emulator may use the audio library, and how many uses from
+    // other threads are inside it now (see LibraryUse).
+    std::atomic<bool> libraryHeld{false};
+    std::atomic<int> libraryUsers{0};
     Out_Module out{};
     std::function<void()> clearActive;
 };
 
-std::unique_ptr<Emulator> emu;
+// Made by the first Setup and never freed: a plug-in's thread that outlives
+// the manager (one retired while inside a call) may still call the
+// Out_Module, whose record and functions must then still be there.
+Emulator* emu = nullptr;
+
+// A use of the audio library by an Out_Module function, from any thread.
+// Once Teardown has let go of the library (before the engine unbinds it) the
+// use is refused and the function answers as with no stream; Teardown waits
+// for the uses already inside. Each side raises its own mark, then reads the
+// other's (sequentially consistent), so the two never miss each other.
+class LibraryUse {
+  public:
+    LibraryUse() : held_(Enter()) {}
+    ~LibraryUse() { emu->libraryUsers.fetch_sub(1); }
+    LibraryUse(const LibraryUse&) = delete;
+    LibraryUse& operator=(const LibraryUse&) = delete;
+    explicit operator bool() const { return held_; }
+
+  private:
+    static bool Enter() {
+        emu->libraryUsers.fetch_add(1);
+        return emu->libraryHeld.load();
+    }
+    bool held_;
+};
 
 bool OnGuiThread() {
     const QCoreApplication* app = QCoreApplication::instance();
@@ -132,16 +183,25 @@ bool MayStart() {
            used >= 2 * static_cast<uint32_t>(emu->threshold.load());
 }
 
+// The start names its stream: one closed before the message is handled is
+// not started (nor is the stream opened after it).
 void DecideStart(bool allWritten = false) {
     if (!emu->waitingToStart.load() || !(allWritten || MayStart())) return;
     if (!emu->waitingToStart.exchange(false)) return;
-    if (emu->stream.load() == 0 || !emu->handler) return;
+    const HSTREAM stream = emu->stream.load();
+    const win::HWND window = emu->window.load();
+    if (stream == 0 || window == 0) return;
     TChannelInfo& info = emu->channelInfo;
     info.BitsPerSample = static_cast<uint16_t>(emu->bitsPerSample.load());
     info.SampleRate = emu->sampleRate.load();
     info.Channels = static_cast<uint16_t>(emu->channels.load());
     emu->startPosted = true;
-    win::PostMessage(emu->handler->Handle(), WM_START_OUTPUT, 0, 0, Pack(info));
+    win::PostMessage(window, WM_START_OUTPUT, 0, static_cast<win::LPARAM>(stream), Pack(info));
+}
+
+void ShowBox(Box box) {
+    const win::HWND window = emu->window.load();
+    if (window != 0) win::PostMessage(window, WM_SHOW_BOX, static_cast<win::WPARAM>(box));
 }
 
 // --- the stream procedure (library's worker thread) --------------------------
@@ -192,23 +252,29 @@ DWORD StreamProc(HSTREAM, void* buffer, DWORD length, void*) {
 
 // --- Out_Module ----------------------------------------------------------------
 
+// A plug-in asks these from its own Config and About, which run on the
+// thread of plug-in calls: the boxes are shown on the GUI thread.
 void Config(HWND) {
-    win::MessageBox(0, "No configuration is needed.", "Confirm", win::MB_OK);
+    ShowBox(Box::Config);
 }
 
 void About(HWND) {
-    win::MessageBox(0, "This is a Winamp output plug-in emulator using BASS", "Confirm",
-                    win::MB_OK);
+    ShowBox(Box::About);
 }
 
+// Init and Quit make and destroy a window: GUI thread only (the manager's
+// set-up and tear-down), whoever else calls them.
 void Init() {
-    if (emu->ready) return;
+    if (emu->ready || !OnGuiThread()) return;
     emu->handler = std::make_unique<TMsgHandler>(emu->clearActive);
+    emu->window = emu->handler->Handle();
     emu->ready = true;
 }
 
 void Quit() {
+    if (!OnGuiThread()) return;
     emu->ready = false;
+    emu->window = 0;
     emu->handler.reset();
 }
 
@@ -225,7 +291,8 @@ void ResetRing() {
 
 int Open(int samplerate, int numchannels, int bitspersamp, int, int) {
     int result = -1;
-    if (emu->ready) {
+    const LibraryUse library;
+    if (emu->ready && library) {
         const DWORD flags = bitspersamp == 8 ? BASS_SAMPLE_8BITS : 0;
         emu->closing = false;
         const HSTREAM stream =
@@ -247,6 +314,8 @@ int Open(int samplerate, int numchannels, int bitspersamp, int, int) {
 }
 
 void Close() {
+    const LibraryUse library;
+    if (!library) return;
     const HSTREAM stream = emu->stream.exchange(0);
     if (stream == 0) return;
     emu->closing = true;
@@ -265,7 +334,7 @@ int Write(char* buf, int len) {
     if (stored) emu->written += static_cast<uint64_t>(len);
     LeaveAsWriter();
     if (stored) WakeReader();
-    if (!stored && emu->handler) win::PostMessage(emu->handler->Handle(), WM_NO_SPACE_BOX);
+    if (!stored) ShowBox(Box::NoSpace);
     DecideStart();
     return stored ? 0 : 1;
 }
@@ -283,8 +352,9 @@ int IsPlaying() {
     emu->allWritten = true;
     WakeReader(true);
     if (emu->waitingToStart.load() && emu->ring.used() > 0) DecideStart(true);
+    const LibraryUse library;
     const HSTREAM stream = emu->stream.load();
-    if (stream == 0) return 0;
+    if (stream == 0 || !library) return 0;
     const DWORD state = BASS_ChannelIsActive(stream);
     return emu->startPosted.load() || state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED
                ? 1
@@ -292,6 +362,8 @@ int IsPlaying() {
 }
 
 int Pause(int pause) {
+    const LibraryUse library;
+    if (!library) return 0;
     const HSTREAM stream = emu->stream.load();
     const bool previous = BASS_ChannelIsActive(stream) == BASS_ACTIVE_PAUSED;
     if (pause == 0) {
@@ -311,16 +383,21 @@ int Pause(int pause) {
 constexpr int kVolumeUnchanged = -666;
 
 void SetVolume(int volume) {
-    if (volume == kVolumeUnchanged) return;
+    const LibraryUse library;
+    if (volume == kVolumeUnchanged || !library) return;
     BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, static_cast<DWORD>(std::clamp(volume, 0, 255)));
 }
 
 void SetPan(int pan) {
+    const LibraryUse library;
+    if (!library) return;
     const int scaled = static_cast<int>(std::nearbyint(pan * 0.78125));
     BASS_ChannelSetAttributes(emu->stream.load(), -1, -1, std::clamp(scaled, -kPanMax, kPanMax));
 }
 
 void Flush(int t) {
+    const LibraryUse library;
+    if (!library) return;
     const HSTREAM stream = emu->stream.load();
     const DWORD state = BASS_ChannelIsActive(stream);
     const bool rearm = state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED;
@@ -338,8 +415,9 @@ void Flush(int t) {
 }
 
 int GetOutputTime() {
+    const LibraryUse library;
     const HSTREAM stream = emu->stream.load();
-    if (stream == 0) return MsOfBytes(0);
+    if (stream == 0 || !library) return MsOfBytes(0);
     return MsOfBytes(BASS_ChannelGetPosition(stream));
 }
 
@@ -404,21 +482,29 @@ win::LRESULT TMsgHandler::Handle(const win::Message& m) {
     switch (m.msg) {
         case win::WM_QUERYENDSESSION:
             return 1;
-        case WM_PLUGIN_EOF:
+        case WM_PLUGIN_EOF: {
+            // Stamped with the stream open when it was posted (PostMessageA):
+            // the end of a stream closed since is dropped.
+            const auto stream = static_cast<HSTREAM>(m.lParam);
+            if (stream != 0 && stream != emu->stream.load()) break;
             emu->allWritten = true;
             WakeReader(true);
-            Notify(WM_NOTIFY_PLUGINEOF);
+            Notify(WM_NOTIFY_PLUGINEOF, stream);
             break;
-        case WM_START_OUTPUT:
-            BASS_StreamPlay(emu->stream.load(), FALSE, 0);
+        }
+        case WM_START_OUTPUT: {
+            const auto stream = static_cast<HSTREAM>(m.lParam);
+            if (stream == 0 || stream != emu->stream.load()) break;  // closed meanwhile
+            BASS_StreamPlay(stream, FALSE, 0);
             emu->startPosted = false;
             Notify(WM_NOTIFY_PLUGINSTART, m.wParam, m.text);
             break;
+        }
         case WM_CLEAR_ACTIVE:
             if (clearActive_) clearActive_();
             break;
-        case WM_NO_SPACE_BOX:
-            win::MessageBox(0, "Write error : No Space", "Error", win::MB_OK);
+        case WM_SHOW_BOX:
+            ShowOwnBox(static_cast<Box>(m.wParam));
             break;
         default:
             break;
@@ -426,17 +512,23 @@ win::LRESULT TMsgHandler::Handle(const win::Message& m) {
     return 0;
 }
 
-}  // namespace
+// Lets go of the audio library: later uses are refused, and the ones inside
+// are waited for (they take no longer than a call into the library). False
+// when one is still inside: the library must then stay bound.
+bool LetGoOfLibrary() {
+    emu->libraryHeld.store(false);
+    for (int round = 0; round < kLetGoRounds && emu->libraryUsers.load() > 0; ++round)
+        std::this_thread::sleep_for(kLetGoStep);
+    return emu->libraryUsers.load() == 0;
+}
 
-bool Setup(std::function<void()> clearActive) {
-    emu.reset(new (std::nothrow) Emulator);
-    if (!emu) return false;
-    emu->clearActive = std::move(clearActive);
+// The record plug-ins are handed, filled once: a plug-in's thread of an
+// earlier run may still read it.
+void FillRecord() {
     Out_Module& o = emu->out;
     o.version = OUT_VER;
     o.description = const_cast<char*>("BASS Winamp output plug-in emulator");
     o.id = 65537;
-    o.hMainWindow = nullptr;
     o.hDllInstance = nullptr;
     o.Config = Config;
     o.About = About;
@@ -453,19 +545,44 @@ bool Setup(std::function<void()> clearActive) {
     o.Flush = Flush;
     o.GetOutputTime = GetOutputTime;
     o.GetWrittenTime = GetWrittenTime;
-    o.Init();
+}
+
+// The state of a new run: no stream, an empty ring, the library held.
+void StartAfresh(std::function<void()> clearActive) {
+    emu->clearActive = std::move(clearActive);
+    emu->stream = 0;
+    emu->closing = false;
+    ResetRing();
+    emu->waitingToStart = false;
+    emu->sampleRate = emu->bitsPerSample = emu->channels = 0;
+    emu->threshold = 0;
+    emu->timeOffset = 0;
+    emu->libraryHeld = true;
+}
+
+}  // namespace
+
+bool Setup(std::function<void()> clearActive, win::HWND applicationWindow) {
+    const bool made = emu == nullptr;
+    if (made) emu = new (std::nothrow) Emulator;
+    if (!emu) return false;
+    if (made) FillRecord();
+    StartAfresh(std::move(clearActive));
+    // Written only when it changes: the record is the same for every run.
+    const auto window = reinterpret_cast<HWND>(applicationWindow);
+    if (emu->out.hMainWindow != window) emu->out.hMainWindow = window;
+    emu->out.Init();
     return true;
 }
 
-void Teardown() {
-    if (!emu) return;
-    // Unbinding the library has freed the stream already.
+bool Teardown() {
+    if (!emu || !emu->libraryHeld.load()) return true;
     if (BASS_Loaded())
         Close();
     else
         emu->stream = 0;
     emu->out.Quit();
-    emu.reset();
+    return LetGoOfLibrary();
 }
 
 bool Ready() {
@@ -473,11 +590,16 @@ bool Ready() {
 }
 
 void* OutModule() {
-    return emu ? &emu->out : nullptr;
+    return Ready() ? &emu->out : nullptr;
 }
 
 win::HWND Window() {
-    return emu && emu->handler ? emu->handler->Handle() : 0;
+    return emu ? emu->window.load() : 0;
+}
+
+win::LPARAM StampPluginEnd(win::HWND window, unsigned msg, win::LPARAM lParam) {
+    if (!emu || msg != WM_PLUGIN_EOF || window == 0 || window != emu->window.load()) return lParam;
+    return static_cast<win::LPARAM>(emu->stream.load());
 }
 
 void SetNotifyWindow(win::HWND window) {
@@ -533,5 +655,8 @@ RingState State() {
 extern "C" __attribute__((visibility("default"))) BOOL PostMessageA(HWND hWnd, UINT Msg,
                                                                     WPARAM wParam, LPARAM lParam) {
     const auto window = reinterpret_cast<win::HWND>(hWnd);
-    return window != 0 && win::PostMessage(window, Msg, wParam, lParam) ? 1 : 0;
+    return window != 0 && win::PostMessage(window, Msg, wParam,
+                                           ioplug::StampPluginEnd(window, Msg, lParam))
+               ? 1
+               : 0;
 }

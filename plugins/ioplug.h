@@ -4,13 +4,15 @@
 //
 // Threads:
 // - GUI thread: set-up and tear-down, the hidden window (TMsgHandler) and
-//   everything it does (starting the stream, notifying the engine, boxes),
-//   and the engine's calls into a plug-in, from which the plug-in may call
-//   any Out_Module function (Open, Close, Pause, SetVolume, SetPan,
-//   GetOutputTime).
+//   everything it does (starting the stream, notifying the engine, boxes).
+// - the thread of plug-in calls (plugins/ForeignCall.h): the engine's calls
+//   into a plug-in, from which the plug-in may call any Out_Module function
+//   (Open, Close, Pause, SetVolume, SetPan, GetOutputTime, Config, About).
 // - the plug-in's decoding thread: Write, CanWrite, IsPlaying, Flush,
 //   GetWrittenTime and the In_Module host functions. It is never shown a box
-//   and never waits without a bound.
+//   and never waits without a bound. A plug-in's thread may outlive the
+//   manager (one retired while inside a call): every function stays safe to
+//   call after Teardown.
 // - the library's worker thread of the user stream: the stream procedure. It
 //   never waits on the plug-in: when the writer is inside the ring it hands
 //   back nothing and is asked again.
@@ -31,18 +33,24 @@ namespace ioplug {
 constexpr unsigned WM_PLUGIN_EOF = 1026;    // from the plug-in, at the end of its file
 constexpr unsigned WM_START_OUTPUT = 1125;  // from Write: start the stream
 constexpr unsigned WM_CLEAR_ACTIVE = 1127;  // from anyone: no plug-in is active
-constexpr unsigned WM_NO_SPACE_BOX = 1128;  // from Write: a block did not fit
+constexpr unsigned WM_SHOW_BOX = 1128;      // from any thread: one of the emulator's boxes
 // Messages posted to the notify window (the engine's).
 constexpr unsigned WM_NOTIFY_PLUGINEOF = 1026;
 constexpr unsigned WM_NOTIFY_PLUGINSTART = 1125;
 constexpr unsigned WM_NOTIFY_STREAMHANDLE = 1129;
 constexpr unsigned WM_NOTIFY_CHANNELINFO = 1136;
 
-// Allocates the ring, fills the Out_Module and runs its Init (the hidden
-// window). False when the ring cannot be had.
-bool Setup(std::function<void()> clearActive);
-// Runs Quit and frees the ring.
-void Teardown();
+// Allocates the ring (once per process), fills the Out_Module, whose
+// hMainWindow is the application's window, and runs its Init (the hidden
+// window). False when the ring cannot be had. The audio library must be
+// bound.
+bool Setup(std::function<void()> clearActive, win::HWND applicationWindow);
+// Closes the stream, runs Quit and lets go of the audio library: from then on
+// every Out_Module function may still be called, from any thread, and answers
+// as with no stream. The record and the ring stay, for a plug-in's thread
+// that outlives the manager. False when a use of the library from another
+// thread is still inside it: the library must then not be unbound.
+bool Teardown();
 bool Ready();
 void* OutModule();  // the Out_Module record (Out_Module*)
 win::HWND Window();
@@ -50,6 +58,11 @@ void SetNotifyWindow(win::HWND window);
 void SetSeekPending();
 // Fills the twelve host functions of a loaded plug-in.
 void InstallHostFunctions(In_Module* module);
+// What PostMessageA posts for a plug-in: its end of file, posted to the
+// emulator's window, is stamped with the stream open as it is posted (in
+// lParam), so that an end that arrives once another stream plays is known
+// as stale. Any thread.
+win::LPARAM StampPluginEnd(win::HWND window, unsigned msg, win::LPARAM lParam);
 
 // The longest time the ring can hold at the current Open's format, in ms
 // (0 before an Open).

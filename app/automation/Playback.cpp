@@ -7,6 +7,7 @@
 #include "Markers.h"
 #include "Paths.h"
 #include "StartRules.h"
+#include "platform/win/Application.h"
 #include "platform/win/Clock.h"
 #include "platform/win/Messages.h"
 
@@ -126,7 +127,9 @@ bool TPlayback::OpenAndStart(const std::string& path) {
             run_.PlayingFromProgramme ? run_.CurrentProgrammeRow : run_.CurrentPlaylistRow;
         host_.ItemStarting({run_.PlayingFromProgramme, row, path});
     }
-    player_.StartPlayback();
+    // What opens but does not start (a plug-in that never writes, or does
+    // not answer) has failed as an open that fails.
+    if (!player_.StartPlayback()) return false;
     if (host_.ShowNowPlaying) host_.ShowNowPlaying(DescribeStream(player_.StreamInfo()));
     return true;
 }
@@ -162,7 +165,8 @@ void TPlayback::MoveOnAfterFailedOpen() {
         if (tries > 2 * playlist_.DataRows()) break;
         win::ProcessMessages();
         win::Sleep(1);
-        if (player_.Playing()) break;  // something else was started meanwhile
+        if (player_.Playing()) break;     // something else was started meanwhile
+        if (win::QuitRequested()) break;  // the program is ending: nothing starts
         openFailed_ = false;
         PlayNextPlaylistRow();
         if (!openFailed_) break;

@@ -62,7 +62,8 @@ class TPlayback {
     void ProgrammeRowCommand(unsigned row);  // the same in the programme list
 
   private:
-    // Stops, opens and starts; false when the path could not be opened.
+    // Stops, opens and starts; false when the path could not be opened or
+    // what it opened could not be started.
     bool OpenAndStart(const std::string& path);
     void MoveOnAfterFailedOpen();
     void KeepLastTrackOffTheTop();

@@ -14,7 +14,8 @@ class PlayerPort {
     virtual void StopPlayback() = 0;
     // False when the path cannot be played; fills StreamInfo otherwise.
     virtual bool OpenStream(const std::string& path) = 0;
-    virtual void StartPlayback() = 0;
+    // False when what was opened could not be started: a failed open.
+    virtual bool StartPlayback() = 0;
     virtual bool Playing() const = 0;
     virtual void SetOutputVolume(std::uint32_t volume) = 0;
     virtual std::uint32_t PositionMs() = 0;
@@ -32,7 +33,7 @@ class EnginePort : public PlayerPort {
 
     void StopPlayback() override { engine_.StopPlayback(); }
     bool OpenStream(const std::string& path) override { return engine_.OpenStream(path); }
-    void StartPlayback() override { engine_.StartPlayback(); }
+    bool StartPlayback() override { return engine_.StartPlayback(); }
     bool Playing() const override { return engine_.PlayState() == kPlaying; }
     void SetOutputVolume(std::uint32_t volume) override { engine_.SetOutputVolume(volume); }
     std::uint32_t PositionMs() override { return engine_.PositionMs(); }

@@ -30,6 +30,11 @@ QMessageBox::Icon iconOf(unsigned flags) {
     }
 }
 
+QMessageBox::StandardButtons buttonsOf(unsigned flags) {
+    if ((flags & 0xF) == win::MB_OKCANCEL) return QMessageBox::Ok | QMessageBox::Cancel;
+    return QMessageBox::Ok;
+}
+
 // The main window, so that boxes left open go with it.
 QWidget* mainWindow() {
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -41,7 +46,7 @@ void showWithoutWaiting(const std::string& caption, const std::string& text, uns
     const std::string key = caption + '\n' + text;
     if (!openBoxes.insert(key).second) return;
     auto* box = new QMessageBox(iconOf(flags), QString::fromStdString(caption),
-                                QString::fromStdString(text), QMessageBox::Ok, mainWindow());
+                                QString::fromStdString(text), buttonsOf(flags), mainWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     QObject::connect(box, &QObject::destroyed, [key] { openBoxes.erase(key); });
@@ -58,7 +63,7 @@ int showBox(const std::string& caption, const std::string& text, unsigned flags)
         return win::IDOK;
     }
     QMessageBox box(iconOf(flags), QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::Ok, QApplication::activeWindow());
+                    buttonsOf(flags), QApplication::activeWindow());
     box.exec();
     return win::IDOK;
 }

@@ -9,10 +9,15 @@
 
 #include <csignal>
 
+#include "platform/win/Application.h"
+
 namespace {
 int pipeFds[2] = {-1, -1};
 
 void onSignal(int) {
+    // Waits for plug-ins and streams give up soon, also one the GUI thread
+    // is inside now, before it can read the pipe.
+    win::RequestQuit();
     const char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(pipeFds[1], &byte, 1);
 }

@@ -37,9 +37,7 @@ class FormPlayer : public PlayerPort {
             return false;
         }
     }
-    void StartPlayback() override {
-        if (engine()) engine()->StartPlayback();
-    }
+    bool StartPlayback() override { return engine() && engine()->StartPlayback(); }
     bool Playing() const override { return engine() && engine()->PlayState() == PLAYSTATE_PLAYING; }
     void SetOutputVolume(std::uint32_t volume) override { form_.SetOutputVolume(int(volume)); }
     std::uint32_t PositionMs() override { return engine() ? engine()->PositionMs() : 0; }

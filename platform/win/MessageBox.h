@@ -15,6 +15,7 @@
 namespace win {
 
 constexpr unsigned MB_OK = 0x0;
+constexpr unsigned MB_OKCANCEL = 0x1;  // OK and Cancel buttons
 constexpr unsigned MB_ICONERROR = 0x10;
 constexpr unsigned MB_ICONQUESTION = 0x20;
 constexpr unsigned MB_ICONWARNING = 0x30;
@@ -25,9 +26,9 @@ constexpr int IDOK = 1;
 using MessageBoxHandler =
     std::function<int(const std::string& caption, const std::string& text, unsigned flags)>;
 
-// Shows a box with an OK button (flags: the MB_ICON... value, optionally with
-// MB_WAIT) and returns the button pressed. Without a handler installed the box is written to stderr
-// and answered with IDOK (headless tools).
+// Shows a box with an OK button (flags: the MB_ICON... value, MB_OKCANCEL for
+// a Cancel button too, optionally MB_WAIT) and returns the button pressed. Without a handler
+// installed the box is written to stderr and answered with IDOK (headless tools).
 int MessageBox(HWND owner, const std::string& text, const std::string& caption,
                unsigned flags = MB_OK);
 

@@ -185,4 +185,19 @@ TEST_F(UnattendedTest, TheOperatorsOwnCommandsAndTheEndOfTheRunStillWait) {
     fs::remove(dir / "unreadable.m3u");
 }
 
+// A box that offers OK and Cancel (the output emulator's "No Space") shows
+// both, and does not wait either.
+TEST_F(UnattendedTest, AnOkCancelBoxShowsBothButtonsWithoutWaiting) {
+    WaitingBoxWatch watch;
+    EXPECT_EQ(win::MessageBox(0, "Write error : No Space", "Error", win::MB_OKCANCEL), win::IDOK);
+    QMessageBox* shown = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            if (box->text() == "Write error : No Space") shown = box;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_TRUE(watch.waited.empty());
+    shown->close();
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 /* A test input plug-in with its own copy of the record's first fields (as
- * plug-ins built elsewhere have): it plays nothing, and its About and Config
+ * plug-ins built elsewhere have): it plays nothing (its Play refuses every
+ * file), and its About and Config
  * remember the parent window they were given, which the test reads back
  * through two exported functions. */
 #include <stddef.h>
@@ -9,7 +10,7 @@
 typedef void* HWND;
 
 /* The SDK's input-module record, 296 bytes on x86-64: Config at offset 48,
- * About at 56; the fields after IsOurFile are left to the host or unused. */
+ * About at 56; the fields after Stop are left to the host or unused. */
 typedef struct {
     int version;
     char* description;
@@ -25,7 +26,12 @@ typedef struct {
     void (*GetFileInfo)(char* file, char* title, int* length_in_ms);
     int (*InfoBox)(char* file, HWND hwndParent);
     int (*IsOurFile)(char* fn);
-    void* rest[24];
+    int (*Play)(char* fn);
+    void (*Pause)(void);
+    void (*UnPause)(void);
+    int (*IsPaused)(void);
+    void (*Stop)(void);
+    void* rest[19];
 } In_Module;
 
 _Static_assert(sizeof(In_Module) == 296, "the SDK's record size");
@@ -54,6 +60,14 @@ static int isOurFile(char* fn) {
     (void)fn;
     return 0;
 }
+static int play(char* fn) {
+    (void)fn;
+    return -1;
+}
+static void nothing(void) {}
+static int isPaused(void) {
+    return 0;
+}
 
 static In_Module mod = {0x100,
                         "Settings test plug-in",
@@ -69,6 +83,11 @@ static In_Module mod = {0x100,
                         getFileInfo,
                         infoBox,
                         isOurFile,
+                        play,
+                        nothing,
+                        nothing,
+                        isPaused,
+                        nothing,
                         {0}};
 
 __attribute__((visibility("default"))) In_Module* winampGetInModule2(void) {

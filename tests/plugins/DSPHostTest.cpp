@@ -3,6 +3,9 @@
 // and the orderly end of the program that follows each.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <thread>
 #include <vector>
 
 #include "DSPTestLibrary.h"
@@ -11,6 +14,7 @@
 #define KAV_WINAMP_HOST
 #include "platform/winamp/DSP.h"
 #include "platform/winamp/In_Module.h"
+#include "plugins/ForeignCall.h"
 #include "plugins/ioplug.h"
 
 using namespace dsphosttest;
@@ -194,3 +198,45 @@ TEST_F(DSPHostTest, UncheckingWithNothingLoadedDoesNothing) {
 }
 
 }  // namespace
+
+// A module whose Init never returns is waited for 2 s at most: it fails as a
+// module whose Init answers non-zero, and its library is never called or
+// released again (the call is still inside it).
+TEST_F(DSPHostTest, AnInitThatNeverReturnsFailsWithinItsBound) {
+    const std::string path = std::string(KAV_TEST_PLUGIN_DIR) + "/test_dsp_block_in_init.dll";
+    win::HMODULE own = win::LoadLibrary(path);  // the test's own reference, for the release
+    auto release = reinterpret_cast<void (*)()>(win::GetProcAddress(own, "test_dsp_release"));
+    auto counts = reinterpret_cast<void (*)(int*, int*, int*, int*)>(
+        win::GetProcAddress(own, "test_dsp_counts"));
+    ASSERT_TRUE(release && counts);
+    // Released when the test is done, or after 15 s: a host without a bound
+    // fails rather than hangs.
+    std::promise<void> done;
+    std::thread watchdog([release, finished = done.get_future()] {
+        finished.wait_for(15s);
+        release();
+    });
+    auto player = plugintest::StartPlayer();
+    BoxRecorder boxes;
+    int terminations = 0;
+    player->TerminateApplication = [&terminations] { ++terminations; };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(player->LoadDSPPlugin(path, 0, kParent));
+    EXPECT_LE(std::chrono::steady_clock::now() - start, 2s + 1500ms);
+    EXPECT_FALSE(DSPActive());
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Specified plug-in is not operative");
+    EXPECT_TRUE(PumpUntil([&] { return terminations > 0; }, 2s));
+    // Loaded again, it is refused without a call.
+    EXPECT_FALSE(player->LoadDSPPlugin(path, 0, kParent));
+    player.reset();
+    done.set_value();
+    watchdog.join();
+    // The released call comes back.
+    ASSERT_TRUE(PumpUntil([] { return foreign::CallsStillInside() == 0; }, 5s));
+    int inits = 0, quits = 0, calls = 0, asked = 0;
+    counts(&inits, &quits, &calls, &asked);
+    EXPECT_EQ(inits, 1);  // a second Init would have come back once released too
+    EXPECT_EQ(quits, 0);  // the module that never started is never quit
+    win::FreeLibrary(own);
+}

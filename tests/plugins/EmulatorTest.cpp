@@ -82,6 +82,11 @@ TEST_F(EmulatorTest, RecordCarriesTheHostsValues) {
     EXPECT_STREQ(out->description, "BASS Winamp output plug-in emulator");
     EXPECT_EQ(out->id, 65537);
     EXPECT_NE(GetEmulatorWindow(), 0u);
+    // The application's window, a live one (not the emulator's own).
+    const auto app = reinterpret_cast<win::HWND>(out->hMainWindow);
+    EXPECT_NE(app, 0u);
+    EXPECT_TRUE(win::IsWindow(app));
+    EXPECT_NE(app, GetEmulatorWindow());
 }
 
 // Playback starts at 400 ms buffered, or once at most 8,192 bytes are free
@@ -128,11 +133,12 @@ TEST_F(EmulatorTest, LargestBlockAndTheRefusedOne) {
     EXPECT_EQ(out->CanWrite(), 88199);
     std::vector<char> big(88200, 0);
     bool boxOffGui = false;
-    win::SetMessageBoxHandler([&](const std::string& caption, const std::string& text, unsigned) {
-        boxOffGui |= QThread::currentThread() != QCoreApplication::instance()->thread();
-        boxes.boxes.push_back({caption, text, 0});
-        return win::IDOK;
-    });
+    win::SetMessageBoxHandler(
+        [&](const std::string& caption, const std::string& text, unsigned flags) {
+            boxOffGui |= QThread::currentThread() != QCoreApplication::instance()->thread();
+            boxes.boxes.push_back({caption, text, flags});
+            return win::IDOK;
+        });
     int refused = -1;
     std::thread writer([&] { refused = out->Write(big.data(), 88200); });
     writer.join();
@@ -142,6 +148,8 @@ TEST_F(EmulatorTest, LargestBlockAndTheRefusedOne) {
     ASSERT_TRUE(PumpUntil([&] { return !boxes.boxes.empty(); }, 2s));
     EXPECT_EQ(boxes.boxes[0].caption, "Error");
     EXPECT_EQ(boxes.boxes[0].text, "Write error : No Space");
+    EXPECT_EQ(boxes.boxes[0].flags & 0xF, win::MB_OKCANCEL);  // OK and Cancel, not waiting
+    EXPECT_EQ(boxes.boxes[0].flags & win::MB_WAIT, 0u);
     EXPECT_FALSE(boxOffGui);
     EXPECT_EQ(out->Write(big.data(), 88199), 0);
     EXPECT_EQ(ioplug::State().used, 88199u);
@@ -269,4 +277,78 @@ TEST_F(EmulatorTest, ExportedPostMessageChecksTheWindow) {
     }).join();
     EXPECT_EQ(fromThread, 1);
     ASSERT_TRUE(PumpUntil([&] { return Find(WM_BP_PLUGINEOF) != nullptr; }, 2s));
+}
+
+// A plug-in's end is stamped with the stream open as it posts it: the engine
+// is told which stream ended, and an end posted before its stream was closed
+// and another opened is dropped rather than ending the new one.
+TEST_F(EmulatorTest, AnEndCarriesItsStreamAndAStaleOneIsDropped) {
+    using PostFn = int (*)(void*, unsigned, uintptr_t, intptr_t);
+    auto post = reinterpret_cast<PostFn>(dlsym(RTLD_DEFAULT, "PostMessageA"));
+    ASSERT_NE(post, nullptr);
+    auto* emulator = reinterpret_cast<void*>(GetEmulatorWindow());
+    ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+    const DWORD first = ioplug::State().stream;
+    std::thread([&] { post(emulator, 1026, 0, 0); }).join();
+    out->Close();
+    ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+    const DWORD second = ioplug::State().stream;
+    ASSERT_NE(first, second);
+    PumpFor(200ms);
+    EXPECT_EQ(Find(WM_BP_PLUGINEOF), nullptr) << "the end of a closed stream was passed on";
+    std::thread([&] { post(emulator, 1026, 0, 0); }).join();
+    ASSERT_TRUE(PumpUntil([&] { return Find(WM_BP_PLUGINEOF) != nullptr; }, 2s));
+    EXPECT_EQ(Find(WM_BP_PLUGINEOF)->wParam, second);
+}
+
+// A start decided for a stream that is closed (and another opened) before
+// the GUI thread handles it starts nothing: the new stream waits for its own
+// 400 ms.
+TEST_F(EmulatorTest, AStartPostedForAClosedStreamIsDropped) {
+    ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+    ASSERT_GT(WriteUntilStart(2304), 0u);
+    ASSERT_FALSE(ioplug::State().waitingToStart);  // the start is on its way
+    out->Close();
+    ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+    const DWORD second = ioplug::State().stream;
+    PumpFor(300ms);
+    EXPECT_EQ(Find(WM_BP_PLUGINSTART), nullptr);
+    EXPECT_EQ(BASS_ChannelIsActive(second), BASS_ACTIVE_STOPPED);
+    EXPECT_TRUE(ioplug::State().waitingToStart);
+}
+
+// Once the player is gone (the emulator torn down, the library unbound), a
+// plug-in's thread that is still about may call every output function: none
+// reaches the library, and each answers as with no stream.
+TEST_F(EmulatorTest, EveryFunctionIsSafeOnceTheLibraryIsGone) {
+    ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+    player.reset();
+    ASSERT_FALSE(BASS_Loaded());
+    std::vector<char> block(4608, 0);
+    struct Answers {
+        int open, write, canWrite, isPlaying, pause, output, written;
+    } a{};
+    auto callAll = [&] {
+        a.open = out->Open(44100, 2, 16, -1, -1);
+        a.canWrite = out->CanWrite();
+        a.write = out->Write(block.data(), static_cast<int>(block.size()));
+        a.isPlaying = out->IsPlaying();
+        a.pause = out->Pause(1);
+        out->Pause(0);
+        out->SetVolume(100);
+        out->SetPan(50);
+        out->Flush(1000);
+        a.output = out->GetOutputTime();
+        a.written = out->GetWrittenTime();
+        out->Close();
+        out->Config(nullptr);
+        out->About(nullptr);
+    };
+    callAll();                    // the GUI thread
+    std::thread(callAll).join();  // a plug-in's thread
+    EXPECT_EQ(a.open, -1);
+    EXPECT_EQ(a.isPlaying, 0);
+    EXPECT_EQ(a.pause, 0);
+    PumpFor(100ms);
+    EXPECT_TRUE(boxes.boxes.empty());  // no window is left to show a box from
 }

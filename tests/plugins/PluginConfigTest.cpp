@@ -25,7 +25,7 @@ namespace {
 const std::string kWave = "Plugins/in_wave.dll", kMp3 = "Plugins/in_mp3.dll",
                   kSettings = "Plugins/test_config.dll";
 
-// <dir>/Plugins: the build's plug-ins, the test's, in_wave.dll again as
+// <dir>/Plugins: the build's plug-ins, the test's, copies of in_wave.dll as
 // wave1..wave8.dll, a file that only looks like a library, and things that
 // are not libraries at all.
 const std::string& ProgramFolder() {
@@ -39,8 +39,7 @@ const std::string& ProgramFolder() {
         for (const char* name : {"test_config.dll", "test_no_entry.dll"})
             fs::create_symlink(libs / name, plugins / name);
         for (int i = 1; i <= 8; ++i)
-            fs::create_symlink(bin / "in_wave.dll",
-                               plugins / ("wave" + std::to_string(i) + ".dll"));
+            fs::copy_file(bin / "in_wave.dll", plugins / ("wave" + std::to_string(i) + ".dll"));
         std::ofstream(plugins / "not_a_library.dll") << "not a library\n";
         std::ofstream(plugins / "readme.txt") << "notes\n";
         std::ofstream(d / "in_top.dll") << "beside the program, not in Plugins\n";

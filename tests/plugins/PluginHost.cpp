@@ -21,12 +21,14 @@ const std::string& ProgramDir() {
         const fs::path libs = KAV_TEST_PLUGIN_DIR;
         for (const char* name : {"in_mp3.dll", "in_wave.dll"})
             fs::create_symlink(bin / name, d / name);
-        fs::create_symlink(bin / "in_mp3.dll", d / "IN_MP3.DLL");
-        for (const char* name : {"test_tone.dll", "test_tone_early_eof.dll", "test_tone_slow.dll",
-                                 "test_no_entry.dll"})
-            fs::create_symlink(libs / name, d / name);
+        // A second name for a library loaded already is a link; a copy is
+        // another library, which may be loaded beside the first.
+        fs::create_symlink(bin / "in_mp3.dll", d / "mp3link.dll");
+        fs::copy_file(bin / "in_mp3.dll", d / "IN_MP3.DLL");
+        for (const auto& entry : fs::directory_iterator(libs))
+            fs::create_symlink(entry.path(), d / entry.path().filename());
         for (int i = 1; i <= 9; ++i)
-            fs::create_symlink(bin / "in_wave.dll", d / ("wave" + std::to_string(i) + ".dll"));
+            fs::copy_file(bin / "in_wave.dll", d / ("wave" + std::to_string(i) + ".dll"));
         std::ofstream(d / "not_a_library.dll") << "MZ but not really a library\n";
         return d.string();
     }();

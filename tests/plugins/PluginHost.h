@@ -9,9 +9,10 @@
 
 namespace plugintest {
 
-// The folder (made once per process): in_mp3.dll, in_wave.dll, the test
-// plug-ins, a file that is not a library, and in_wave.dll under the names
-// wave1.dll .. wave9.dll.
+// The folder (made once per process): in_mp3.dll, in_wave.dll, every test
+// plug-in, a file that is not a library, a link mp3link.dll to in_mp3.dll,
+// and copies of in_mp3.dll as IN_MP3.DLL and of in_wave.dll as wave1.dll ..
+// wave9.dll.
 const std::string& ProgramDir();
 
 // Starts the player from the build's program directory, then points the

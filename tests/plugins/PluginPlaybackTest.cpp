@@ -387,7 +387,8 @@ TEST_F(PluginPlaybackTest, DrainAfterTheEndIsBounded) {
     player->StartPlayback();
     ASSERT_EQ(player->PlayState(), PLAYSTATE_PLAYING);
     const auto posted = std::chrono::steady_clock::now();
-    win::PostMessage(player->MessageWindow(), WM_BP_PLUGINEOF);
+    // As the emulator passes a plug-in's end on: with the stream it ended.
+    win::PostMessage(player->MessageWindow(), WM_BP_PLUGINEOF, player->ChannelHandle());
     ASSERT_TRUE(PumpUntil([&] { return playEnds > 0; }, 20s));
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - posted).count();

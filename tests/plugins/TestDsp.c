@@ -3,9 +3,11 @@
  * test_dsp_configure (the test keeps the library loaded, so the settings
  * survive the host's loads): how many modules, what Init returns, what
  * ModifySamples returns. Each module quarters the samples it is given, so a
- * capture shows what passed it. */
+ * capture shows what passed it. Built with BLOCK_IN_INIT, Init does not return
+ * until the next test_dsp_release() or 60 s, as a DSP that hangs. */
 #include <stdatomic.h>
 #include <stddef.h>
+#include <unistd.h>
 
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
@@ -33,11 +35,16 @@ typedef struct {
 enum { RESULT_SAME, RESULT_ZERO, RESULT_NEGATIVE, RESULT_TRIPLE };
 
 static int moduleCount = 1, initResult = 0, resultMode = RESULT_SAME;
-static int highestAsked = -1, inits = 0, quits = 0;
-static atomic_int calls;
+static int highestAsked = -1;
+static atomic_int inits, quits; /* Init may still be running once the host gave up on it */
+static atomic_int calls, releases;
 
 static int init(winampDSPModule* m) {
     (void)m;
+#ifdef BLOCK_IN_INIT
+    const int seen = atomic_load(&releases);
+    for (int i = 0; i < 6000 && atomic_load(&releases) == seen; ++i) usleep(10000);
+#endif
     ++inits;
     return initResult;
 }
@@ -91,14 +98,20 @@ EXPORT void test_dsp_configure(int count, int init, int result) {
     initResult = init;
     resultMode = result;
     highestAsked = -1;
-    inits = quits = 0;
+    atomic_store(&inits, 0);
+    atomic_store(&quits, 0);
     atomic_store(&calls, 0);
 }
 
 /* inits, quits, ModifySamples calls, the highest module number asked for. */
 EXPORT void test_dsp_counts(int* initCount, int* quitCount, int* callCount, int* asked) {
-    *initCount = inits;
-    *quitCount = quits;
+    *initCount = atomic_load(&inits);
+    *quitCount = atomic_load(&quits);
     *callCount = atomic_load(&calls);
     *asked = highestAsked;
+}
+
+/* Lets an Init blocked now return (not one that blocks later). */
+EXPORT void test_dsp_release(void) {
+    atomic_fetch_add(&releases, 1);
 }

@@ -8,9 +8,21 @@
  * POST_EOF_AT_ONCE defined the end is posted as soon as the last block is
  * written, before the output has played it; with SLOW_WRITER each block is
  * followed by a pause a little longer than the block plays, as a decoder
- * that falls behind. */
+ * that falls behind.
+ *
+ * Faulty variants, as plug-ins found in the wild misbehave:
+ *   CLAIMS_WAV          lists WAV and plays any file it is given (a file that
+ *                       is not a tone file plays 3 s of a 3000 Hz tone)
+ *   NEVER_WRITES        opens its output but never writes to it
+ *   ENDS_EARLY          posts its end as soon as it starts, then plays on
+ *   BLOCK_IN_<F>        the function F (PLAY, INIT, STOP, QUIT, GETFILEINFO)
+ *                       does not return until the next test_release() or 60 s
+ *   NULL_<F>            the record has no F (INIT, QUIT, PLAY, STOP)
+ *   QUIT_CALLS_OUTPUT   Quit calls every function of the output module
+ * test_calls() counts the calls made into the record's functions. */
 #include <math.h>
 #include <pthread.h>
+#include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -92,12 +104,57 @@ typedef struct {
 #define RATE 44100
 #define NCH 2
 #define BPS 16
+#define EXPORT __attribute__((visibility("default")))
 
 extern In_Module mod;
 
-static volatile int killDecodeThread;
-static volatile int seekNeeded = -1;
-static volatile int paused;
+static atomic_int calls, releases;
+#define ENTER() atomic_fetch_add(&calls, 1)
+
+EXPORT int test_calls(void) {
+    return atomic_load(&calls);
+}
+
+/* Lets every call blocked now return (not the ones that block later). */
+EXPORT void test_release(void) {
+    atomic_fetch_add(&releases, 1);
+}
+
+__attribute__((unused)) static void blockUntilReleased(void) {
+    const int seen = atomic_load(&releases);
+    for (int i = 0; i < 6000 && atomic_load(&releases) == seen; ++i) usleep(10000);
+}
+
+#ifdef BLOCK_IN_PLAY
+#define BLOCK_PLAY() blockUntilReleased()
+#else
+#define BLOCK_PLAY()
+#endif
+#ifdef BLOCK_IN_INIT
+#define BLOCK_INIT() blockUntilReleased()
+#else
+#define BLOCK_INIT()
+#endif
+#ifdef BLOCK_IN_STOP
+#define BLOCK_STOP() blockUntilReleased()
+#else
+#define BLOCK_STOP()
+#endif
+#ifdef BLOCK_IN_QUIT
+#define BLOCK_QUIT() blockUntilReleased()
+#else
+#define BLOCK_QUIT()
+#endif
+#ifdef BLOCK_IN_GETFILEINFO
+#define BLOCK_GETFILEINFO() blockUntilReleased()
+#else
+#define BLOCK_GETFILEINFO()
+#endif
+
+/* Shared between the host's calls and the decoding thread. */
+static atomic_int killDecodeThread;
+static atomic_int seekNeeded = -1;
+static atomic_int paused;
 static pthread_t decodeThread;
 static int threadRunning;
 static double toneHz;
@@ -109,7 +166,14 @@ static int readToneFile(const char* fn, double* hz, long* frames) {
     if (!f) return 0;
     const int n = fscanf(f, "%lf %ld", hz, frames);
     fclose(f);
-    return n == 2 && *hz > 0 && *frames > 0;
+    if (n == 2 && *hz > 0 && *frames > 0) return 1;
+#ifdef CLAIMS_WAV
+    *hz = 3000;
+    *frames = 3 * RATE;
+    return 1;
+#else
+    return 0;
+#endif
 }
 
 static int makeBlock(int frames) {
@@ -125,6 +189,13 @@ static int makeBlock(int frames) {
 static void* DecodeThread(void* unused) {
     int done = 0;
     (void)unused;
+#ifdef NEVER_WRITES
+    while (!killDecodeThread) usleep(10000);
+    return 0;
+#endif
+#ifdef ENDS_EARLY
+    PostMessage(mod.hMainWindow, WM_WA_MPEG_EOF, 0, 0);
+#endif
     while (!killDecodeThread) {
         if (seekNeeded != -1) {
             decodedFrames = (long)seekNeeded * RATE / 1000;
@@ -167,24 +238,54 @@ static void* DecodeThread(void* unused) {
 }
 
 static void config(HWND h) {
+    ENTER();
     (void)h;
 }
 static void about(HWND h) {
+    ENTER();
     (void)h;
 }
-static void init(void) {}
-static void quit(void) {}
+static void init(void) {
+    ENTER();
+    BLOCK_INIT();
+}
+static void quit(void) {
+    ENTER();
+    BLOCK_QUIT();
+#ifdef QUIT_CALLS_OUTPUT
+    /* As a plug-in that closes "its" output once more on the way out. */
+    Out_Module* out = mod.outMod;
+    char block[64] = {0};
+    out->Pause(0);
+    out->SetVolume(128);
+    out->SetPan(0);
+    out->Flush(0);
+    out->CanWrite();
+    out->Write(block, sizeof block);
+    out->IsPlaying();
+    out->GetOutputTime();
+    out->GetWrittenTime();
+    out->Close();
+#endif
+}
 static int isourfile(char* fn) {
+    ENTER();
     (void)fn;
     return 0;
 }
 static int infoBox(char* fn, HWND h) {
+    ENTER();
     (void)fn;
     (void)h;
     return 0;
 }
 
 static int play(char* fn) {
+    ENTER();
+    BLOCK_PLAY();
+#ifdef BLOCK_IN_PLAY
+    return -1; /* a Play that comes back this late has nothing to play */
+#endif
     if (!readToneFile(fn, &toneHz, &totalFrames)) return -1;
     decodedFrames = 0;
     paused = 0;
@@ -200,18 +301,23 @@ static int play(char* fn) {
 }
 
 static void pause_(void) {
+    ENTER();
     paused = 1;
     mod.outMod->Pause(1);
 }
 static void unpause(void) {
+    ENTER();
     paused = 0;
     mod.outMod->Pause(0);
 }
 static int ispaused(void) {
+    ENTER();
     return paused;
 }
 
 static void stop(void) {
+    ENTER();
+    BLOCK_STOP();
     if (threadRunning) {
         killDecodeThread = 1;
         pthread_join(decodeThread, 0);
@@ -222,26 +328,33 @@ static void stop(void) {
 }
 
 static int getlength(void) {
+    ENTER();
     return (int)(totalFrames * 1000 / RATE);
 }
 static int getoutputtime(void) {
+    ENTER();
     return mod.outMod->GetOutputTime();
 }
 static void setoutputtime(int time_in_ms) {
+    ENTER();
     seekNeeded = time_in_ms;
 }
 static void setvolume(int volume) {
+    ENTER();
     mod.outMod->SetVolume(volume);
 }
 static void setpan(int pan) {
+    ENTER();
     mod.outMod->SetPan(pan);
 }
 
 static void getfileinfo(char* filename, char* title, int* length_in_ms) {
     double hz;
     long frames;
+    ENTER();
+    BLOCK_GETFILEINFO();
     if (!filename || !*filename) {
-        if (length_in_ms) *length_in_ms = getlength();
+        if (length_in_ms) *length_in_ms = (int)(totalFrames * 1000 / RATE);
         if (title) snprintf(title, 2048, "tone %.0f Hz", toneHz);
         return;
     }
@@ -251,16 +364,22 @@ static void getfileinfo(char* filename, char* title, int* length_in_ms) {
 }
 
 static void eq_set(int on, char data[10], int preamp) {
+    ENTER();
     (void)on;
     (void)data;
     (void)preamp;
 }
 
+#ifdef CLAIMS_WAV
+#define EXTENSIONS "WAV\0Wave files (*.WAV)\0"
+#else
+#define EXTENSIONS "TON\0Tone files (*.TON)\0"
+#endif
 In_Module mod = {0x100,
                  "SDK-style tone player",
                  0,
                  0,
-                 "TON\0Tone files (*.TON)\0",
+                 EXTENSIONS,
                  1,
                  1,
                  config,
@@ -295,6 +414,15 @@ In_Module mod = {0x100,
                  0,
                  0};
 
-__attribute__((visibility("default"))) In_Module* winampGetInModule2(void) {
+EXPORT In_Module* winampGetInModule2(void) {
+#if defined(NULL_INIT)
+    mod.Init = 0;
+#elif defined(NULL_QUIT)
+    mod.Quit = 0;
+#elif defined(NULL_PLAY)
+    mod.Play = 0;
+#elif defined(NULL_STOP)
+    mod.Stop = 0;
+#endif
     return &mod;
 }

@@ -33,7 +33,7 @@ class RecordingPort : public PlayerPort {
     explicit RecordingPort(TBASSPlayer& engine) : engine_(engine), port_(engine) {}
     void StopPlayback() override;
     bool OpenStream(const std::string& path) override;
-    void StartPlayback() override { port_.StartPlayback(); }
+    bool StartPlayback() override { return port_.StartPlayback(); }
     bool Playing() const override { return port_.Playing(); }
     void SetOutputVolume(std::uint32_t volume) override;
     std::uint32_t PositionMs() override { return port_.PositionMs(); }

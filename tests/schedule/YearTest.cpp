@@ -148,9 +148,10 @@ class TimedPlayer : public PlayerPort {
         info_.Duration = std::uint32_t(length_);
         return true;
     }
-    void StartPlayback() override {
+    bool StartPlayback() override {
         playing_ = true;
         endsAt_ = clock_.Utc() + length_;
+        return true;
     }
     bool Playing() const override { return playing_ && clock_.Utc() < endsAt_; }
     void SetOutputVolume(std::uint32_t) override {}

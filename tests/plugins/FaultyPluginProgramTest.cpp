@@ -1,0 +1,217 @@
+// The built program with a misbehaving in_wave.dll (a faulty variant of the
+// SDK-style test plug-in in its place) left alone: a playlist of good MP3
+// tones with WAV files between them, and a programme time that comes while
+// the first WAV is being played. Whichever way the plug-in misbehaves (it
+// never writes, it never comes back from Play, it posts its end as soon as
+// it starts), every good tone and the programme tone play whole, no WAV
+// silences the station for more than 6 s, and SIGTERM ends the program
+// within 3 s with its files saved, also while the plug-in holds it.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+
+#include "platform/win/IniFile.h"
+#include "tests/schedule/CaptureAnalysis.h"
+#include "tests/schedule/ProgramRun.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kGood[] = {500, 700, 900};
+constexpr double kGoodSeconds = 2.0;
+constexpr int kProgrammeTone = 1100;
+constexpr double kProgrammeSeconds = 8.0;  // longer than an end's drain may last
+constexpr int kWaveTone = 1500;            // the WAV files, when the audio library plays them
+constexpr int kPluginTone = 3000;          // what the faulty plug-in plays of any file
+constexpr double kLongestSilence = 6.0;
+constexpr auto kTermLimit = 3s;
+
+struct Way {
+    const char* name;
+    const char* library;
+};
+const Way kWays[] = {
+    {"never writes", "test_wave_never_writes.dll"},
+    {"blocks in Play", "test_wave_block_in_play.dll"},
+    {"ends early", "test_wave_ends_early.dll"},
+};
+
+std::vector<std::string> Lines(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A run of the program in a directory of its own, with the faulty plug-in as
+// its in_wave.dll and the playlist given; a programme entry for a missing
+// file starts the playlist (at its first row) a few seconds after the start,
+// and one for the programme tone may follow a given time after that.
+class Station {
+  public:
+    bool Prepare(const Way& way, const std::vector<std::string>& items,
+                 std::uint32_t programmeAfterMs = 0) {
+        fs::copy_file(fs::path(KAV_TEST_PLUGIN_DIR) / way.library, run.Dir() / "in_wave.dll",
+                      fs::copy_options::overwrite_existing);
+        playlist = {"#EXTM3U"};
+        for (const std::string& item : items) {
+            const std::string path = Make(item);
+            if (path.empty()) return false;
+            playlist.push_back(path);
+        }
+        run.WriteLines("pl.m3u", playlist);
+        startsAt = (e2e::LocalTimeOfDayMs() / 1000 + 3) * 1000;
+        std::vector<std::string> programme = {"#EXTM3U", "#KAVINF:" + e2e::TimeText(startsAt),
+                                              (run.Dir() / "missing.mp3").string()};
+        if (programmeAfterMs > 0) {
+            const std::string tone =
+                Make(std::to_string(kProgrammeTone) + ".mp3", kProgrammeSeconds);
+            if (tone.empty()) return false;
+            programme.push_back("#KAVINF:" + e2e::TimeText(startsAt + programmeAfterMs));
+            programme.push_back(tone);
+        }
+        run.WriteLines("prgm.m3u", programme);
+        const int device = run.NullDevice();
+        run.WriteLines("kav.ini", {"[varios]", "dev=" + std::to_string(device), "pln=0",
+                                   "tfade=300", "volume=255", "repetepl=0", "autobaralhar=0"});
+        return device > 0 && run.Start();
+    }
+
+    // Seconds from now until the playlist starts.
+    double UntilStart() const { return (double(startsAt) - e2e::LocalTimeOfDayMs()) / 1000.0; }
+
+    std::vector<capture::Frame> Frames() const {
+        capture::Sound sound;
+        std::string error;
+        if (!capture::ReadWav(run.Capture(), sound, error)) return {};
+        return capture::Frames(sound);
+    }
+
+    // What was heard, without the slivers where one sound gives way to the next.
+    std::vector<capture::Tone> Heard() const {
+        std::vector<capture::Tone> heard;
+        for (const capture::Tone& t : capture::Tones(
+                 Frames(), {kGood[0], kGood[1], kGood[2], kProgrammeTone, kWaveTone, kPluginTone},
+                 0.01, 0.03))
+            if (t.Length() >= 0.06) heard.push_back(t);
+        return heard;
+    }
+
+    // SIGTERM: the program ends within the limit, in order, its files saved.
+    void Terminate() {
+        int status = 0;
+        const auto sent = std::chrono::steady_clock::now();
+        const bool ended = run.Terminate(10s, status);
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        std::cout << "  ended " << took << " s after SIGTERM\n";
+        ASSERT_TRUE(ended) << "still running 10 s after SIGTERM";
+        EXPECT_LE(took, std::chrono::duration<double>(kTermLimit).count());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        win::IniFile ini((run.Dir() / "kav.ini").string());
+        for (const char* key : {"dev", "pln", "volume", "tfade", "repetepl", "autobaralhar"})
+            EXPECT_NE(ini.ReadString("varios", key, "?"), "?") << key;
+        EXPECT_EQ(Lines(run.Dir() / "pl.m3u"), playlist);
+    }
+
+    e2e::ProgramRun run;
+
+  private:
+    // "<frequency>.mp3" or "<frequency>.wav": a tone made in the directory.
+    std::string Make(const std::string& item, double seconds = kGoodSeconds) {
+        const int hz = std::stoi(item);
+        const bool mp3 = item.ends_with(".mp3");
+        const std::string wav = run.Tone(std::to_string(hz) + ".wav", seconds, hz);
+        if (wav.empty() || !mp3) return wav;
+        const std::string path = (run.Dir() / item).string();
+        const std::string lame = "lame --quiet -b 128 '" + wav + "' '" + path + "'";
+        return std::system(lame.c_str()) == 0 ? path : "";
+    }
+
+    std::vector<std::string> playlist;
+    std::uint32_t startsAt = 0;
+};
+
+bool HeardWhole(const std::vector<capture::Tone>& heard, int hz, double seconds) {
+    return std::any_of(heard.begin(), heard.end(), [&](const capture::Tone& t) {
+        return t.frequency == hz && t.Length() >= seconds - 0.1;
+    });
+}
+
+bool AllGoodHeard(const std::vector<capture::Tone>& heard) {
+    return std::all_of(std::begin(kGood), std::end(kGood),
+                       [&](int hz) { return HeardWhole(heard, hz, kGoodSeconds); });
+}
+
+bool TooClose() {
+    return e2e::LocalTimeOfDayMs() > 86'400'000u - 120'000u;
+}
+
+}  // namespace
+
+TEST(FaultyPluginProgramTest, EveryGoodTonePlaysAndNoFaultSilencesTheStationForLong) {
+    if (TooClose()) GTEST_SKIP() << "too close to midnight for a programme time";
+    for (const Way& way : kWays) {
+        SCOPED_TRACE(way.name);
+        std::cout << way.name << "\n";
+        Station station;
+        // The programme time comes 1 s into the first WAV.
+        ASSERT_TRUE(station.Prepare(way, {"500.mp3", "1500.wav", "700.mp3", "1501.wav", "900.mp3"},
+                                    uint32_t(kGoodSeconds * 1000) + 1000))
+            << "the run could not be prepared";
+        const auto deadline = std::chrono::steady_clock::now() + 75s;
+        auto allHeard = [&] {
+            const auto heard = station.Heard();
+            return AllGoodHeard(heard) && HeardWhole(heard, kProgrammeTone, kProgrammeSeconds);
+        };
+        while (!allHeard() && station.run.Running() && std::chrono::steady_clock::now() < deadline)
+            station.run.WaitFor(500ms);
+        ASSERT_TRUE(station.run.Running()) << "the program ended by itself";
+        const bool blocked = std::string(way.library) == "test_wave_block_in_play.dll";
+        if (blocked) std::cout << "  (its first Play is still blocked)\n";
+        station.Terminate();
+
+        const std::vector<capture::Tone> heard = station.Heard();
+        std::string order;
+        for (const capture::Tone& t : heard)
+            order += " " + std::to_string(int(t.frequency)) + "(" +
+                     std::to_string(t.Length()).substr(0, 4) + " s)";
+        std::cout << "  heard:" << order << "\n";
+        EXPECT_TRUE(AllGoodHeard(heard)) << "not every good tone played whole";
+        EXPECT_TRUE(HeardWhole(heard, kProgrammeTone, kProgrammeSeconds))
+            << "the programme tone did not play whole";
+        ASSERT_FALSE(heard.empty());
+        double longest = 0;
+        for (const capture::Silence& s : capture::Silences(station.Frames()))
+            if (s.start > heard.front().start && s.end < heard.back().end)
+                longest = std::max(longest, s.Length());
+        std::cout << "  longest silence " << longest << " s\n";
+        EXPECT_LE(longest, kLongestSilence);
+    }
+}
+
+// SIGTERM while the faulty plug-in holds the program (it waits for output
+// that never comes, for a Play that never returns, or drains an end that
+// came too early): the program still ends within 3 s, its files saved.
+TEST(FaultyPluginProgramTest, SigtermEndsTheProgramWhileThePluginHoldsIt) {
+    if (TooClose()) GTEST_SKIP() << "too close to midnight for a programme time";
+    for (const Way& way : kWays) {
+        SCOPED_TRACE(way.name);
+        std::cout << way.name << "\n";
+        Station station;
+        ASSERT_TRUE(station.Prepare(way, {"1500.wav", "500.mp3"}));
+        const double until = station.UntilStart() + 1.5;  // the WAV's first moments
+        station.run.WaitFor(std::chrono::milliseconds(int(until * 1000)));
+        ASSERT_TRUE(station.run.Running()) << "the program ended by itself";
+        station.Terminate();
+    }
+}
