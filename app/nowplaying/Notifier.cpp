@@ -70,6 +70,7 @@ void Notifier::Started(std::int64_t nowMs, bool playing, std::uint32_t positionM
     item.title = tags.title;
     item.lengthMs = tags.lengthMs;
     begin(std::move(item), nowMs, 0);
+    current_->titleStandsIn = tags.titleStandsIn || tags.title.empty();
     measure(nowMs, positionMs);
     show({true, current_->item});
 }
@@ -165,15 +166,18 @@ void Notifier::Failed(std::int64_t nowMs, const Attempt& attempt, bool viaPlugin
 }
 
 // The title that ends is a whole item of the stream; the new one goes on
-// from where it ended. A stream's first title names what played untitled
-// since it began: no item of its own.
+// from where it ended. A stream's first title names what played since it
+// began, untitled or under a playlist link's title: no item of its own.
 void Notifier::TitleChanged(std::int64_t nowMs, std::uint32_t positionMs,
                             const std::string& title) {
-    if (!current_ || current_->item.title == title) return;
-    if (current_->item.title.empty()) {
+    if (!current_) return;
+    if (current_->titleStandsIn) {
+        current_->titleStandsIn = title.empty();
+        if (title.empty() || current_->item.title == title) return;
         current_->item.title = title;
         return show({true, current_->item});
     }
+    if (current_->item.title == title) return;
     if (positionMs >= current_->basePosition) current_->lastPosition = positionMs;
     const std::uint32_t heard = HeardMs();
     Item next = current_->item;

@@ -37,6 +37,9 @@ struct StreamTags {
     std::string artist;
     std::string title;
     std::uint32_t lengthMs = 0;
+    // The title is not the stream's own (a playlist link's): the stream's
+    // first title replaces it.
+    bool titleStandsIn = false;
 };
 
 class Notifier;
@@ -105,6 +108,7 @@ class Notifier {
         std::int64_t lastReadMs = 0;     // when it was taken
         std::int64_t measureUntilMs = 0;
         bool startMeasured = false;  // a reading past its beginning has been seen
+        bool titleStandsIn = false;  // no title of the stream's own yet
     };
     void begin(Item item, std::int64_t nowMs, std::uint32_t positionMs);
     void measure(std::int64_t nowMs, std::uint32_t positionMs);

@@ -180,9 +180,10 @@ void TForm1::nowPlayingStarted() {
     if (!Station) return;
     const TStreamInfo& info = player_->StreamInfo();
     const bool playing = EnginePlaying();
-    Station->nowPlaying.Started(nowplaying::WallClockMs(), playing,
-                                playing ? player_->PositionMs() : 0,
-                                {info.Artist, info.Title, info.Duration}, enginePlaysPlugin());
+    const bool fromLink = BASSPlayer1 && BASSPlayer1->TitleFromLink();
+    Station->nowPlaying.Started(
+        nowplaying::WallClockMs(), playing, playing ? player_->PositionMs() : 0,
+        {info.Artist, info.Title, info.Duration, fromLink}, enginePlaysPlugin());
 }
 
 void TForm1::streamTitle(const std::string& title) {

@@ -126,30 +126,56 @@ TEST_F(NotifierTest, AResumedItemIsHeardFromWhereTheEngineWent) {
 
 // Each title of a live stream is an item of its own; the next goes on from
 // where the last ended, on the same row and address. A stream that began
-// without a title takes its first one.
+// untitled, or under its playlist link's title, takes its first title of its
+// own (an empty one names nothing); once it has named itself, an empty title
+// is a change like any other.
 TEST_F(NotifierTest, ALiveStreamGivesALinePerTitle) {
-    Start({kPlaylist, 1, "", "http://127.0.0.1:8000/live"}, 0, 0, 0, "");
-    notifier.Tick(100, true, true, 100);
-    notifier.TitleChanged(300, 300, "First");
-    EXPECT_TRUE(told.finished.empty());
-    notifier.TitleChanged(60000, 59900, "First");  // the same title again: nothing
-    notifier.TitleChanged(70000, 69900, "Second");
-    notifier.Stopping(80000, 79900);
-    ASSERT_EQ(told.finished.size(), 2u);
-    EXPECT_EQ(told.finished[0].item.title, "First");
-    EXPECT_EQ(told.finished[0].result, Result::Complete);
-    EXPECT_EQ(told.finished[0].heardMs, 69900u);
-    EXPECT_EQ(told.finished[1].item.title, "Second");
-    EXPECT_EQ(told.finished[1].item.startMs, told.finished[0].endMs);
-    EXPECT_EQ(told.finished[1].heardMs, 10000u);
-    EXPECT_EQ(told.finished[1].item.file, "http://127.0.0.1:8000/live");
-    EXPECT_NE(told.finished[1].item.id, told.finished[0].item.id);
-    ASSERT_EQ(told.changes.size(), 3u);
-    EXPECT_EQ(told.changes[0].item.title, "");
-    EXPECT_EQ(told.changes[1].item.title, "First");
-    EXPECT_EQ(told.changes[1].item.id, told.changes[0].item.id) << "the same item, named";
-    EXPECT_EQ(told.changes[2].item.title, "Second");
-    EXPECT_EQ(told.finished[0].item.startMs, 0);
+    using Titles = std::vector<std::string>;
+    const struct {
+        const char* began;
+        StreamTags tags;
+        Titles lines;  // the finished items' titles
+        Titles shown;  // what each change showed
+    } cases[] = {
+        {"untitled", {}, {"First", "Second"}, {"", "First", "Second"}},
+        {"under its link's title",
+         {"", "Radio", 0, true},
+         {"First", "Second"},
+         {"Radio", "First", "Second"}},
+        {"with its own title",
+         {"", "Radio", 0, false},
+         {"Radio", "", "First", "Second"},
+         {"Radio", "", "First", "Second"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.began);
+        Notifier notifier;
+        Recorder told;
+        notifier.Subscribe(told);
+        notifier.Opened({kPlaylist, 1, "", "http://127.0.0.1:8000/live"});
+        notifier.Started(0, true, 0, c.tags, false);
+        notifier.Tick(100, true, true, 100);
+        notifier.TitleChanged(200, 200, "");
+        notifier.TitleChanged(300, 300, "First");
+        notifier.TitleChanged(60000, 59900, "First");  // the same title again: nothing
+        notifier.TitleChanged(70000, 69900, "Second");
+        notifier.Stopping(80000, 79900);
+        Titles lines, shown;
+        for (const Played& p : told.finished) lines.push_back(p.item.title);
+        for (const Snapshot& n : told.changes) shown.push_back(n.item.title);
+        ASSERT_EQ(lines, c.lines);
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(told.finished.front().item.startMs, 0) << "the stream's first sound";
+        for (size_t i = 1; i < told.finished.size(); ++i) {
+            EXPECT_EQ(told.finished[i].item.startMs, told.finished[i - 1].endMs);
+            EXPECT_NE(told.finished[i].item.id, told.finished[i - 1].item.id);
+            EXPECT_EQ(told.finished[i].item.file, "http://127.0.0.1:8000/live");
+        }
+        const Played& first = told.finished[lines.size() - 2];
+        EXPECT_EQ(first.result, Result::Complete);
+        EXPECT_EQ(first.endMs, 69900);
+        EXPECT_EQ(told.finished.back().heardMs, 10000u);
+    }
 }
 
 // Between two items nothing is told; a stop is told once nothing has played

@@ -358,72 +358,107 @@ std::string MetaBlock(const std::string& text) {
 
 // A live stream that announces two titles, then ends: a line for each title,
 // the second going on where the first ended; agora.json names each; then
-// the next row plays.
+// the next row plays. Reached through a playlist link, the stream is named
+// by the list until its first title, which then names what played before.
 TEST_F(AsRunProgramTest, ALiveStreamGetsALinePerTitle) {
     const std::string mp3 = File("live.mp3");
     ASSERT_TRUE(Sh("lame --quiet -b 128 '" + Tone("live.wav", 2, 1000) + "' '" + mp3 + "'"));
     const std::string audio = ReadText(mp3);
-    bass_test::TestServer server([&](const std::string&, int fd) {
-        if (!server.send(fd,
-                         "ICY 200 OK\r\nicy-name:KAV\r\nicy-br:128\r\nicy-metaint:4000\r\n\r\n"))
-            return;
-        size_t at = 0;
-        auto next = std::chrono::steady_clock::now();
-        // A quarter of a second a block: the first two seconds at once, then in real time.
-        for (int block = 0; block < 44 && !server.stopping(); ++block) {
-            std::string chunk;
-            while (chunk.size() < 4000) {
-                const size_t n = std::min(4000 - chunk.size(), audio.size() - at);
-                chunk.append(audio, at, n);
-                at = (at + n) % audio.size();
-            }
-            const char* title = block < 24 ? "Artista X - Primeiro" : "Artista X - Segundo";
-            if (!server.send(fd, chunk + MetaBlock("StreamTitle='" + std::string(title) + "';")))
+    const struct {
+        const char* name;
+        const char* row;     // the playlist's row: the stream, or a link to it
+        int untitledBlocks;  // sent before the stream's first title
+        Strings shown;       // the titles agora.json gives the row, in turn
+    } cases[] = {
+        {"direct", "/live", 0, {"Artista X - Primeiro", "Artista X - Segundo"}},
+        {"through a link",
+         "/list.pls",
+         16,
+         {"R\xC3\xA1"
+          "dio Teste",
+          "Artista X - Primeiro", "Artista X - Segundo"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::create_directories(run.Dir() / c.name);
+        bass_test::TestServer server([&](const std::string& path, int fd) {
+            if (path == "/list.pls") {
+                server.send(fd,
+                            "HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls\r\n\r\n"
+                            "[playlist]\nNumberOfEntries=1\nFile1=" +
+                                server.url("/live") + "\nTitle1=" + c.shown.front() + "\n");
                 return;
-            if (block >= 8) std::this_thread::sleep_until(next);
-            next = std::max(next, std::chrono::steady_clock::now()) + 250ms;
+            }
+            if (!server.send(
+                    fd, "ICY 200 OK\r\nicy-name:KAV\r\nicy-br:128\r\nicy-metaint:4000\r\n\r\n"))
+                return;
+            size_t at = 0;
+            auto next = std::chrono::steady_clock::now();
+            // A quarter of a second a block: the first two seconds at once, then in real time.
+            for (int block = 0; block < 44 + c.untitledBlocks && !server.stopping(); ++block) {
+                std::string chunk;
+                while (chunk.size() < 4000) {
+                    const size_t n = std::min(4000 - chunk.size(), audio.size() - at);
+                    chunk.append(audio, at, n);
+                    at = (at + n) % audio.size();
+                }
+                const int titled = block - c.untitledBlocks;
+                const char* title = titled < 24 ? "Artista X - Primeiro" : "Artista X - Segundo";
+                chunk += titled < 0 ? std::string(1, '\0')
+                                    : MetaBlock("StreamTitle='" + std::string(title) + "';");
+                if (!server.send(fd, chunk)) return;
+                if (block >= 8) std::this_thread::sleep_until(next);
+                next = std::max(next, std::chrono::steady_clock::now()) + 250ms;
+            }
+        });
+        const std::string address = server.url(c.row), after = Tone("after.wav", 1, 500);
+        run.WriteLines("pl.m3u", {address, after});
+        Settings({}, {});
+        fs::remove_all(Log());
+        fs::remove(run.Dir() / "estado.ini");  // each run from the top
+        ASSERT_TRUE(run.Start({.args = {"--play"},
+                               .env = {"DBUS_SESSION_BUS_ADDRESS="},
+                               .capture = std::string(c.name) + "/capture.wav",
+                               .stderrFile = std::string(c.name) + "/stderr.txt"}));
+        NowPlayingReader reader(run.Dir() / "agora.json", run.StartedSteady());
+        for (int i = 0; i < 80; ++i) {
+            run.WaitFor(500ms);
+            const auto heard = Heard(run.Capture(), {500, 1000});
+            if (!heard.empty() && heard.back().frequency == 500 && heard.back().Length() > 0.9)
+                break;
         }
-    });
-    const std::string address = server.url("/live"), after = Tone("after.wav", 1, 500);
-    run.WriteLines("pl.m3u", {address, after});
-    Settings({}, {});
-    ASSERT_TRUE(run.Start({.args = {"--play"}, .env = {"DBUS_SESSION_BUS_ADDRESS="}}));
-    NowPlayingReader reader(run.Dir() / "agora.json", run.StartedSteady());
-    for (int i = 0; i < 80; ++i) {
-        run.WaitFor(500ms);
-        const auto heard = Heard(run.Capture(), {500, 1000});
-        if (!heard.empty() && heard.back().frequency == 500 && heard.back().Length() > 0.9) break;
-    }
-    run.WaitFor(1s);
-    int status = 0;
-    ASSERT_TRUE(run.Terminate(15s, status)) << run.Stderr();
-    reader.Stop();
+        run.WaitFor(1s);
+        int status = 0;
+        ASSERT_TRUE(run.Terminate(15s, status)) << run.Stderr();
+        reader.Stop();
 
-    std::vector<LogLine> lines;
-    std::string problem;
-    ASSERT_TRUE(ReadLog(Log(), lines, problem)) << problem;
-    ASSERT_EQ(lines.size(), 3u) << LogText();
-    EXPECT_EQ(lines[0]["titulo"], "Artista X - Primeiro");
-    EXPECT_EQ(lines[1]["titulo"], "Artista X - Segundo");
-    for (int i : {0, 1}) {
-        EXPECT_EQ(lines[i]["ficheiro"], address);
-        EXPECT_EQ(lines[i]["linha"], "1");
-        EXPECT_EQ(lines[i]["resultado"], "completo");
-    }
-    EXPECT_EQ(lines[1]["inicio"], lines[0]["fim"]) << "the second goes on from the first";
-    EXPECT_EQ(lines[2]["ficheiro"], after);
+        std::vector<LogLine> lines;
+        std::string problem;
+        ASSERT_TRUE(ReadLog(Log(), lines, problem)) << problem;
+        ASSERT_EQ(lines.size(), 3u) << LogText();
+        EXPECT_EQ(lines[0]["titulo"], "Artista X - Primeiro");
+        EXPECT_EQ(lines[1]["titulo"], "Artista X - Segundo");
+        for (int i : {0, 1}) {
+            EXPECT_EQ(lines[i]["ficheiro"], address);
+            EXPECT_EQ(lines[i]["linha"], "1");
+            EXPECT_EQ(lines[i]["resultado"], "completo");
+        }
+        EXPECT_EQ(lines[1]["inicio"], lines[0]["fim"]) << "the second goes on from the first";
+        EXPECT_EQ(lines[2]["ficheiro"], after);
 
-    // The stream's sound: from its first to its last, as the two lines say.
-    const std::vector<capture::Tone> heard = Heard(run.Capture(), {1000});
-    ASSERT_FALSE(heard.empty());
-    EXPECT_NEAR(double(EpochMs(lines[0]["inicio"])), double(WallOf(heard.front().start)), 150.0);
-    EXPECT_NEAR(double(EpochMs(lines[1]["fim"])), double(WallOf(heard.back().end)), 300.0);
-    Strings titles;
-    for (const auto& c : reader.changes)
-        if (c.file == address && (titles.empty() || titles.back() != c.title))
-            titles.push_back(c.title);
-    EXPECT_EQ(titles, (Strings{"Artista X - Primeiro", "Artista X - Segundo"}));
-    EXPECT_EQ(reader.broken, 0) << reader.brokenText;
+        // The stream's sound: from its first to its last, as the two lines say.
+        const std::vector<capture::Tone> heard = Heard(run.Capture(), {1000});
+        ASSERT_FALSE(heard.empty());
+        EXPECT_NEAR(double(EpochMs(lines[0]["inicio"])), double(WallOf(heard.front().start)),
+                    150.0);
+        EXPECT_NEAR(double(EpochMs(lines[1]["fim"])), double(WallOf(heard.back().end)), 300.0);
+        Strings titles;
+        for (const auto& change : reader.changes)
+            if (change.file == address && (titles.empty() || titles.back() != change.title))
+                titles.push_back(change.title);
+        EXPECT_EQ(titles, c.shown);
+        EXPECT_EQ(reader.broken, 0) << reader.brokenText;
+    }
 }
 
 // A kill in the middle of an item: the next start writes its line, as far as
