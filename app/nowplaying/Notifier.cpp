@@ -125,9 +125,9 @@ void Notifier::Tick(std::int64_t nowMs, bool playing, bool settled, std::uint32_
     if (nowMs - idleSinceMs_ >= kStopGraceMs) show({});
 }
 
-void Notifier::Stopping(std::int64_t /*nowMs*/, std::uint32_t positionMs) {
+void Notifier::Stopping(std::int64_t nowMs, std::uint32_t positionMs) {
     if (!current_) return;
-    if (positionMs >= current_->basePosition) current_->lastPosition = positionMs;
+    read(nowMs, positionMs);
     endCurrent(HeardMs(), Result::Cut, cause_);
 }
 
@@ -178,10 +178,10 @@ void Notifier::TitleChanged(std::int64_t nowMs, std::uint32_t positionMs,
         return show({true, current_->item});
     }
     if (current_->item.title == title) return;
-    if (positionMs >= current_->basePosition) current_->lastPosition = positionMs;
+    read(nowMs, positionMs);
     const std::uint32_t heard = HeardMs();
     Item next = current_->item;
-    const std::int64_t start = next.startMs + heard;
+    const std::int64_t start = endOf(heard);
     next.title = title;
     next.startMs = start;
     const bool measured = current_->startMeasured;
@@ -199,9 +199,26 @@ void Notifier::Closing(std::int64_t /*nowMs*/) {
     if (shown_.playing) show({});
 }
 
+// A reading taken outside the ticks: a stop, a new title.
+void Notifier::read(std::int64_t nowMs, std::uint32_t positionMs) {
+    if (positionMs < current_->basePosition) return;
+    current_->lastPosition = positionMs;
+    current_->lastReadMs = nowMs;
+}
+
+// When the last sound came, given all that was heard: the last reading's
+// time and what was heard since. Where the output stalled on the way (a
+// live stream run dry, a starved process), this is later than the first
+// sound and what was heard.
+std::int64_t Notifier::endOf(std::uint32_t heardMs) const {
+    const Current& c = *current_;
+    const std::int64_t sinceRead = std::int64_t(heardMs) - std::int64_t(HeardMs());
+    return std::max(c.item.startMs + heardMs, c.lastReadMs + sinceRead);
+}
+
 void Notifier::endCurrent(std::uint32_t heardMs, Result result, const std::string& why) {
     Played played{.item = current_->item,
-                  .endMs = current_->item.startMs + heardMs,
+                  .endMs = endOf(heardMs),
                   .heardMs = heardMs,
                   .result = result,
                   .reason = why};

@@ -112,6 +112,8 @@ class Notifier {
     };
     void begin(Item item, std::int64_t nowMs, std::uint32_t positionMs);
     void measure(std::int64_t nowMs, std::uint32_t positionMs);
+    void read(std::int64_t nowMs, std::uint32_t positionMs);
+    std::int64_t endOf(std::uint32_t heardMs) const;
     void endCurrent(std::uint32_t heardMs, Result result, const std::string& why);
     std::uint32_t heardAtEnd(std::int64_t nowMs) const;
     void finish(const Played& played);

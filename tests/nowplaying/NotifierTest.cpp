@@ -66,7 +66,45 @@ TEST_F(NotifierTest, TheFirstSoundIsTheEarliestReadingOfTheOutputPosition) {
         n.Stopping(20000, 10000);
         ASSERT_EQ(r.finished.size(), 1u) << c.what;
         EXPECT_EQ(r.finished[0].item.startMs, c.firstSound) << c.what;
-        EXPECT_EQ(r.finished[0].endMs, c.firstSound + 10000) << c.what;
+        // Stopped then; never before the first sound and what was heard.
+        EXPECT_EQ(r.finished[0].endMs, std::max<std::int64_t>(20000, c.firstSound + 10000))
+            << c.what;
+        EXPECT_EQ(r.finished[0].heardMs, 10000u) << c.what;
+    }
+}
+
+// An output that stalls on the way (a live stream run dry, a starved
+// process) hears less than the time between the first sound and the last:
+// the end is when the last sound came, the duration what was heard.
+TEST_F(NotifierTest, AStallOnTheWayEndsTheItemLaterThanWhatWasHeard) {
+    const struct {
+        const char* how;
+        std::uint32_t length;
+        std::int64_t endAt;  // when it is told it ended, or stopped
+        std::uint32_t heard;
+        std::int64_t endMs;
+    } cases[] = {
+        {"played to its end", 6000, 8000, 6000, 8000},
+        {"its end told late", 6000, 9000, 6000, 8000},
+        {"stopped", 0, 7000, 4500, 7000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        Notifier n;
+        Recorder r;
+        n.Subscribe(r);
+        n.Opened(kSong);
+        n.Started(0, true, 0, {"A", "T", c.length}, false);
+        n.Tick(100, true, true, 100);
+        n.Tick(5000, true, true, 3000);  // 2 s without sound on the way
+        if (c.length)
+            n.Ended(c.endAt);
+        else
+            n.Stopping(c.endAt, 4500);
+        ASSERT_EQ(r.finished.size(), 1u);
+        EXPECT_EQ(r.finished[0].item.startMs, 0);
+        EXPECT_EQ(r.finished[0].heardMs, c.heard);
+        EXPECT_EQ(r.finished[0].endMs, c.endMs);
     }
 }
 
@@ -173,7 +211,7 @@ TEST_F(NotifierTest, ALiveStreamGivesALinePerTitle) {
         }
         const Played& first = told.finished[lines.size() - 2];
         EXPECT_EQ(first.result, Result::Complete);
-        EXPECT_EQ(first.endMs, 69900);
+        EXPECT_EQ(first.endMs, 70000) << "when the title changed";
         EXPECT_EQ(told.finished.back().heardMs, 10000u);
     }
 }
