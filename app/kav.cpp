@@ -114,8 +114,9 @@ int main(int argc, char** argv) {
     if (library && !TakeDataFolder(lock)) return 0;
 
     QApplication app(argc, argv);
+    // The application's title. Not as its display name: the platform would
+    // add that to every window's title ("KAV — Artista - Título — KAV").
     QApplication::setApplicationName("KAV");
-    QApplication::setApplicationDisplayName("KAV");
     InstallGuiMessageBox();
     // Nobody can answer a box without a window.
     if (options.headless) StopShowingBoxes();

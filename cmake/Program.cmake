@@ -15,7 +15,7 @@ install(TARGETS kav RUNTIME DESTINATION ${KAV_INSTALL_PROGRAM_DIR})
 # The tools that load the libraries beside them live in the program directory
 # too, each led to from bin/; kavinfo needs nothing beside it.
 set(kav_linked_commands kav)
-foreach(tool kavplay basstool)
+foreach(tool kavplay basstool kavreport)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${KAV_INSTALL_PROGRAM_DIR})
     list(APPEND kav_linked_commands ${tool})

@@ -111,6 +111,8 @@ class TBASSPlayer {
     const std::string& CurrentFile() const { return FCurrentFile; }
     uint8_t ChannelKind() const { return FChannelKind; }
     DWORD ChannelHandle() const { return FChannelHandle; }
+    // The stream's title is its playlist link's: it has not named itself yet.
+    bool TitleFromLink() const;
     int PluginIndex() const { return FPluginIndex; }
     uint32_t Volume() const { return FVolume; }
     bool Busy() const { return FBusy; }

@@ -370,6 +370,12 @@ void TBASSPlayer::ReadLiveStreamInfo(TStreamInfo& info) {
                         reinterpret_cast<void*>(FMessageWindow));
 }
 
+bool TBASSPlayer::TitleFromLink() const {
+    if (FChannelKind != CHANNEL_STREAM || FStreamInfo.Title.empty()) return false;
+    const char* link = BASS_StreamGetTags(FChannelHandle, BASS_TAG_LINK);
+    return link && FStreamInfo.Title == link;
+}
+
 // A network file has arrived whole: its tags can be read from memory and its
 // length is now exact.
 void TBASSPlayer::DownloadCompleted() {

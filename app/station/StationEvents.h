@@ -1,9 +1,10 @@
 // Station events: what a station left alone reports (dead air, a skipped
-// item, an unclean restart, a resumed start; later issues add their own
-// names). Each event is one time-stamped line on standard error, and runs the
-// [estacao] alarme command, when one is set, with two arguments: the event's
-// name and its one-line text. The command runs on the runner's thread; the
-// caller never waits for it (platform/win/CommandRunner.h).
+// item, an unclean restart, a resumed start, its files not written; later
+// issues add their own names). Each event is one time-stamped line on
+// standard error, and runs the [estacao] alarme command, when one is set,
+// with two arguments: the event's name and its one-line text. The command
+// runs on the runner's thread; the caller never waits for it
+// (platform/win/CommandRunner.h).
 //
 // GUI thread only.
 #pragma once
@@ -22,6 +23,7 @@ constexpr const char* kSilence = "silencio";  // dead air: silence or a stuck ou
 constexpr const char* kFailure = "falha";     // an item skipped
 constexpr const char* kStart = "arranque";    // a start that resumed playing by itself
 constexpr const char* kRestart = "reinicio";  // the last run did not end in order
+constexpr const char* kLog = "registo";       // the as-run log or now-playing files not written
 }  // namespace event
 
 // "YYYY-MM-DD hh:mm:ss [estacao] name: text", the text on one line.

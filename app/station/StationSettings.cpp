@@ -1,5 +1,6 @@
 #include "StationSettings.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -28,6 +29,11 @@ Settings ReadSettings(const win::IniFile& ini) {
     const int position = ini.ReadInteger(kSection, "posicao", 0);
     s.positionMs = position > 0 ? std::uint32_t(position) : 0;
     s.file = ini.ReadString(kSection, "ficheiro", "");
+    s.asRunLog = ini.ReadBool(kSection, "registo", s.asRunLog);
+    s.logDays = std::max(0, ini.ReadInteger(kSection, "dias_registo", s.logDays));
+    s.nowPlayingFiles = ini.ReadBool(kSection, "agora", s.nowPlayingFiles);
+    s.onChange = ini.ReadString(kSection, "ao_mudar", "");
+    s.mpris = ini.ReadBool(kSection, "mpris", s.mpris);
     return s;
 }
 

@@ -20,6 +20,11 @@ struct Settings {
     std::string alarm;             // alarme: the command run for every station event
     std::uint32_t positionMs = 0;  // posicao: how far the playlist's current file had played
     std::string file;              // ficheiro: that file
+    bool asRunLog = true;          // registo: the as-run log, emissao/AAAA-MM-DD.csv
+    int logDays = 400;             // dias_registo: log files older than this go at start; 0: kept
+    bool nowPlayingFiles = true;   // agora: agora.json and agora.txt
+    std::string onChange;          // ao_mudar: run with agora.json's path on every change
+    bool mpris = true;             // mpris: desktop media control on the session bus
 };
 
 Settings ReadSettings(const win::IniFile& ini);

@@ -69,4 +69,12 @@ void StateFile::SetValue(const std::string& key, const std::string& value) {
     text_ = win::ini::SetValue(text_, kSection, key, value);
 }
 
+std::string StateFile::Value(const std::string& key) const {
+    return win::ini::FindValue(text_, kSection, key).value_or("");
+}
+
+bool StateFile::Write(std::string* error) {
+    return win::ReplaceFileUnflushed(path_, text_, error);
+}
+
 }  // namespace station

@@ -58,6 +58,10 @@ class StateFile {
     bool EndInOrder(std::string* error = nullptr);
     // Sets a key of the state (other than the ones above) for the writes to come.
     void SetValue(const std::string& key, const std::string& value);
+    // A key's value as the file held it at Begin, or as set since ("" when absent).
+    std::string Value(const std::string& key) const;
+    // Writes the state as it stands now, quickly (as ItemStarting does).
+    bool Write(std::string* error = nullptr);
 
   private:
     std::string path_;

@@ -1,8 +1,11 @@
 // What the main window keeps for a station left alone, beyond the Parts: the
 // [estacao] settings, the events and their alarm, the run's state on disk,
-// the dead-air watch over the engine's output level and the service
-// manager's watchdog. Owned by TForm1 and used by Unit1Station.cpp, GUI
-// thread only (the command runner has a thread of its own).
+// the dead-air watch over the engine's output level, the service manager's
+// watchdog, and what plays as told outside the engine (the now-playing
+// notifier and its listeners: the as-run log, the now-playing files, the
+// item in progress kept in the state). Owned by TForm1 and used by
+// Unit1Station.cpp and Unit1NowPlaying.cpp, GUI thread only (the command
+// runner and the file writer have threads of their own).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +13,9 @@
 #include <string>
 
 #include "DeadAir.h"
+#include "FileListeners.h"
+#include "FileWriter.h"
+#include "Notifier.h"
 #include "ServiceWatch.h"
 #include "StationEvents.h"
 #include "StationSettings.h"
@@ -18,6 +24,29 @@
 #include "platform/win/Timer.h"
 
 class TBASSPlayer;
+class TMpris;
+
+// Keeps the item in progress in the run's state, for a line after a crash:
+// written when an item is first heard and every few seconds while it plays;
+// forgotten (on disk with the next write) once its line is written.
+class InProgressKeeper : public nowplaying::Listener {
+  public:
+    static constexpr std::uint32_t kKeepEveryMs = 5000;
+    InProgressKeeper(station::StateFile& state, bool& reported)
+        : state_(state), reported_(reported) {}
+    void Changed(const nowplaying::Snapshot& now) override;
+    void Finished(const nowplaying::Played& played) override;
+    // On the station's tick: how far the item playing has been heard.
+    void Progress(std::uint32_t heardMs);
+
+  private:
+    void write();
+    station::StateFile& state_;
+    bool& reported_;  // a failed write of the state was reported
+    bool inProgress_ = false;
+    std::uint32_t keptHeardMs_ = 0;
+    nowplaying::Item item_;
+};
 
 // The engine's output level, as the dead-air detector reads it.
 class EngineOutputLevel : public station::OutputLevelSource {
@@ -30,8 +59,8 @@ class EngineOutputLevel : public station::OutputLevelSource {
 };
 
 struct TStationParts {
-    TStationParts(std::unique_ptr<TBASSPlayer>& engine, const std::string& stateFile)
-        : events(runner), state(stateFile), level(engine) {}
+    TStationParts(std::unique_ptr<TBASSPlayer>& engine, const std::string& stateFile);
+    ~TStationParts();
 
     win::CommandRunner runner;
     station::Events events;
@@ -54,4 +83,13 @@ struct TStationParts {
     // [estacao] is written once it holds anything: until an option is set or
     // a file has played, kav.ini stays as the operator's settings alone make it.
     bool keepSection = false;
+
+    // What plays, and who is told (each listener only when its option is on).
+    nowplaying::Notifier nowPlaying;
+    std::unique_ptr<nowplaying::FileWriter> files;  // its thread, before the listeners
+    std::unique_ptr<nowplaying::AsRunLog> asRunLog;
+    std::unique_ptr<nowplaying::NowPlayingFiles> nowPlayingFiles;
+    std::unique_ptr<InProgressKeeper> inProgress;
+    std::unique_ptr<TMpris> mpris;
+    std::unique_ptr<nowplaying::Listener> windowTitle;
 };

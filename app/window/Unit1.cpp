@@ -16,6 +16,8 @@
 
 #include "ListFiles.h"
 #include "Markers.h"
+#include "Mpris.h"
+#include "Notifier.h"
 #include "OutputDevices.h"
 #include "StationParts.h"
 #include "engine/BASSPlayer.h"
@@ -89,6 +91,7 @@ void TForm1::FormCreate() {
     ::StartupDevice = StartupDevice;
     BASSPlayer1 = std::make_unique<TBASSPlayer>();
     BASSPlayer1->OnPlayEnd = [this](TBASSPlayer*) { BASSPlayer1PlayEnd(); };
+    BASSPlayer1->OnGetMeta = [this](TBASSPlayer*, const std::string& title) { streamTitle(title); };
     // How the last run ended is known before the plug-ins load: one that
     // brought it down is left out.
     startStation();
@@ -142,7 +145,11 @@ void TForm1::readSettings() {
 
 void TForm1::FormClose() {
     stationClosing();
-    if (EnginePlaying()) FadeOutAndStop();
+    {
+        const nowplaying::CauseScope cause = Because(nowplaying::reason::kExit);
+        if (EnginePlaying()) FadeOutAndStop();
+    }
+    nowPlayingClosing();
     UnloadDSPModules();
 }
 
@@ -330,6 +337,7 @@ void TForm1::Timer1Timer() {
 
 void TForm1::volumeChange() {
     SetOutputVolume(volume->Value());
+    if (Station && Station->mpris) Station->mpris->VolumeChanged();
 }
 
 void TForm1::volumeMouseWheelDown() {

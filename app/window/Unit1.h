@@ -31,6 +31,11 @@ class TCoolTrayIcon;
 class TRxClock;
 class TRxSlider;
 struct TStationParts;
+namespace nowplaying {
+class CauseScope;
+class Notifier;
+struct Attempt;
+}  // namespace nowplaying
 
 enum class TDropTarget { Playlist, ProgrammeList };
 
@@ -149,6 +154,11 @@ class TForm1 : public QMainWindow {
     // The playlist's file that plays or played last, and its position.
     const std::string& ResumeFile() const;
     std::uint32_t ResumePositionMs() const;
+    // What plays, as told outside the engine (Unit1NowPlaying.cpp); null
+    // before the start-up.
+    nowplaying::Notifier* NowPlaying();
+    // Names the cause of what the commands inside the scope stop.
+    nowplaying::CauseScope Because(const char* reason);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -202,6 +212,18 @@ class TForm1 : public QMainWindow {
     void endStation();
     std::vector<win::IniValue> stationValues();
     std::unique_ptr<TStationParts> Station;
+
+    // Unit1NowPlaying.cpp
+    void startNowPlaying();
+    void logInterruptedItem();
+    void startMpris();
+    bool mprisMayAct() const;
+    nowplaying::Attempt attemptFor(bool fromProgramme, unsigned row, const std::string& path) const;
+    bool enginePlaysPlugin() const;
+    void nowPlayingStarted();
+    void streamTitle(const std::string& title);
+    void nowPlayingTick(bool playing, std::uint32_t positionMs);
+    void nowPlayingClosing();
     bool playAtStart_ = false;
 
     // Unit1Save.cpp: kav.ini and both lists are written within two seconds

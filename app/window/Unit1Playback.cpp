@@ -3,6 +3,7 @@
 // which works on the window's grids and owns the run's state.
 #include <QLabel>
 
+#include "Notifier.h"
 #include "StartRules.h"
 #include "Unit1.h"
 #include "engine/BASSPlayer.h"
@@ -18,8 +19,12 @@ class FormPlayer : public PlayerPort {
   public:
     explicit FormPlayer(TForm1& form) : form_(form) {}
 
+    // What plays is cut here, where it was, before the engine stops it.
     void StopPlayback() override {
-        if (engine()) engine()->StopPlayback();
+        if (!engine()) return;
+        nowplaying::Notifier* now = form_.NowPlaying();
+        if (now && Playing()) now->Stopping(nowplaying::WallClockMs(), engine()->PositionMs());
+        engine()->StopPlayback();
     }
     // An open that ends with an error (an Ogg file gone from the disk) is
     // reported, without waiting, and is a failed open like any other: the
@@ -36,8 +41,12 @@ class FormPlayer : public PlayerPort {
     bool Playing() const override { return engine() && engine()->PlayState() == PLAYSTATE_PLAYING; }
     void SetOutputVolume(std::uint32_t volume) override { form_.SetOutputVolume(int(volume)); }
     std::uint32_t PositionMs() override { return engine() ? engine()->PositionMs() : 0; }
+    // What plays is heard from where the engine went.
     void SetPositionMs(std::uint32_t ms) override {
-        if (engine()) engine()->SetPositionMs(ms);
+        if (!engine()) return;
+        engine()->SetPositionMs(ms);
+        if (nowplaying::Notifier* now = form_.NowPlaying(); now && Playing())
+            now->Moved(nowplaying::WallClockMs(), engine()->PositionMs());
     }
     const TStreamInfo& StreamInfo() const override {
         static const TStreamInfo none;
@@ -84,6 +93,7 @@ void TForm1::showNowPlaying(const NowPlayingTexts& texts) {
     Lartist->setText(QString::fromStdString(texts.artist));
     Ltitle->setText(QString::fromStdString(texts.title));
     tellStatus("A tocar: " + texts.artist + " - " + texts.title);
+    nowPlayingStarted();
 }
 
 // "Fading..." in the middle of the client area; no input meanwhile.
@@ -104,10 +114,12 @@ void TForm1::endFade() {
 }
 
 void TForm1::BPlayClick() {
+    const nowplaying::CauseScope cause = Because(nowplaying::reason::kPlay);
     guarded([this] { Automation->PlayCommand(); });
 }
 
 void TForm1::BPararClick() {
+    const nowplaying::CauseScope cause = Because(nowplaying::reason::kStop);
     Automation->StopCommand();
 }
 
@@ -116,14 +128,17 @@ void TForm1::SpeedButton3Click() {
 }
 
 void TForm1::playlistDblClick() {
+    const nowplaying::CauseScope cause = Because(nowplaying::reason::kRow);
     guarded([this] { Automation->PlaylistRowCommand(unsigned(playlistCells.Row())); });
 }
 
 void TForm1::prgmlistDblClick() {
+    const nowplaying::CauseScope cause = Because(nowplaying::reason::kRow);
     guarded([this] { Automation->ProgrammeRowCommand(unsigned(prgmlistCells.Row())); });
 }
 
 void TForm1::BASSPlayer1PlayEnd() {
+    if (nowplaying::Notifier* now = NowPlaying()) now->Ended(nowplaying::WallClockMs());
     guarded([this] { Automation->TrackEnded(); });
 }
 
@@ -141,5 +156,7 @@ void TForm1::ScheduleTick() {
         const QString pos = QString::fromStdString(FormatSeconds(player_->PositionMs() / 1000));
         if (Lpos->text() != pos) Lpos->setText(pos);
     }
+    // A stop within the tick is a programme entry's time that came.
+    const nowplaying::CauseScope cause = Because(nowplaying::reason::kTime);
     guarded([this] { Automation->Tick(); });
 }

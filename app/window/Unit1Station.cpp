@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "Notifier.h"
 #include "Playback.h"
 #include "Resume.h"
 #include "StartRules.h"
@@ -77,6 +78,7 @@ void TForm1::startStation() {
         events.Report(station::event::kFailure, "plug-in " + name + " fora de uso: " + reason);
     });
     leaveOutCrashingPlugin();
+    startNowPlaying();
     startStationWatches();
 }
 
@@ -153,6 +155,7 @@ void TForm1::stationTick() {
     const bool onAir = playing && !Automation->Fading() && !BASSPlayer1->Busy();
     if (playing && !BASSPlayer1->Busy() && !Run().PlayingFromProgramme)
         st.playlistPositionMs = position;
+    nowPlayingTick(playing, position);
     const station::DeadAirVerdict verdict = st.deadAir->Check(onAir, position);
     if (verdict.kind != station::DeadAirKind::None) answerDeadAir(verdict);
     if (!st.started) return;
@@ -169,6 +172,8 @@ void TForm1::answerDeadAir(const station::DeadAirVerdict& verdict) {
                                  ? "silêncio há " + seconds(verdict.lastedMs) + " s"
                                  : "a posição não avança há " + seconds(verdict.lastedMs) + " s";
     st.events.Report(station::event::kSilence, what + ": " + BASSPlayer1->CurrentFile());
+    const nowplaying::CauseScope cause = st.nowPlaying.Because(nowplaying::reason::kDeadAir);
+    player_->StopPlayback();  // through the port: the item is cut here
     if (verdict.reopenOutput) {
         st.events.Report(station::event::kSilence,
                          std::to_string(st.deadAir->Settings().skipsBeforeReopen) +
@@ -187,6 +192,7 @@ void TForm1::itemStarting(const StartingItem& item) {
         st.playlistFile = item.path;
         st.playlistPositionMs = 0;
     }
+    st.nowPlaying.Opened(attemptFor(item.fromProgramme, item.row, item.path));
     std::string error;
     const char* list = item.fromProgramme ? station::kProgrammeName : station::kPlaylistName;
     // A plug-in's Play that brings the program down is known at the next start.
@@ -195,8 +201,16 @@ void TForm1::itemStarting(const StartingItem& item) {
         reportOnce(st.stateReported, error);
 }
 
+// The row that failed is the current row of its list.
 void TForm1::itemFailed(const std::string& path) {
-    if (Station) Station->events.Report(station::event::kFailure, "não abre: " + path);
+    if (!Station) return;
+    const bool programme = Run().PlayingFromProgramme;
+    const unsigned row = programme ? Run().CurrentProgrammeRow : Run().CurrentPlaylistRow;
+    const bool output = BASSPlayer1 && BASSPlayer1->PlayerReady();
+    Station->nowPlaying.Failed(nowplaying::WallClockMs(), attemptFor(programme, row, path),
+                               enginePlaysPlugin(),
+                               output ? nullptr : nowplaying::reason::kNoOutput);
+    Station->events.Report(station::event::kFailure, "não abre: " + path);
 }
 
 // Told once the start-up is over, and then at each change.

@@ -1,19 +1,22 @@
 // The main window's station part on the real engine and its null output:
 // "Tocar ao iniciar" is kept in [estacao], a silent track is skipped by the
-// window's own dead-air watch, and a quiet passage, a fade and a stop by
-// "&Parar" are not dead air.
+// window's own dead-air watch, a quiet passage, a fade and a stop by
+// "&Parar" are not dead air, and the window tells what plays.
 #include <gtest/gtest.h>
 
 #include <QAction>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "engine/BASSPlayer.h"
 #include "platform/win/DataDir.h"
 #include "platform/win/IniFile.h"
 #include "tests/support/PumpUntil.h"
 #include "tests/support/WindowTest.h"
+#include "widgets/CoolTrayIcon.h"
 
 namespace {
 
@@ -89,6 +92,55 @@ TEST_F(StationWindowTest, AQuietPassageAFadeAndAStopAreNotDeadAir) {
     PumpUntil([] { return false; }, 2500ms);
     EXPECT_FALSE(Playing());
     EXPECT_EQ(Row(), 1u);
+}
+
+// The window's title says what plays (the tray keeps its own text), and
+// each command names in the as-run log the item it cut.
+TEST_F(StationWindowTest, TheTitleSaysWhatPlaysAndEachCommandNamesWhatItCut) {
+    std::filesystem::remove_all(dir / "emissao");
+    const std::string wav = Sound("tagged.wav", 30, -6), tagged = (dir / "tagged.mp3").string();
+    ASSERT_EQ(std::system(("lame --quiet -b 128 --tt 'Título' --ta 'Artista' '" + wav + "' '" +
+                           tagged + "'")
+                              .c_str()),
+              0);
+    Start({tagged, Sound("two.wav", 30, -6)}, "tfade=0\r\n");
+    EXPECT_EQ(form->windowTitle(), "KAV");
+    const struct {
+        std::function<void()> command;
+        std::string title;  // the title once it has acted
+    } steps[] = {
+        {[&] { form->BPlayClick(); }, "KAV \u2014 Artista - Título"},
+        {[&] { form->BPlayClick(); }, "KAV \u2014 two.wav"},
+        {[&] {
+             form->playlistCells.SetRow(1);
+             form->playlistDblClick();
+         },
+         "KAV \u2014 Artista - Título"},
+        {[&] { form->BPararClick(); }, "KAV"},
+        {[&] { form->BPlayClick(); }, "KAV \u2014 two.wav"},
+        {[&] { form->close(); }, "KAV"},
+    };
+    for (const auto& step : steps) {
+        step.command();
+        EXPECT_TRUE(PumpUntil([&] { return form->windowTitle().toStdString() == step.title; }, 3s))
+            << form->windowTitle().toStdString() << " instead of " << step.title;
+        EXPECT_EQ(form->CoolTrayIcon1->Hint(), "KAV");
+    }
+    form.reset();
+    std::string log;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "emissao")) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        log.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::vector<std::string> cuts;
+    for (size_t at = log.find("\r\n"); at != std::string::npos && at + 2 < log.size();
+         at = log.find("\r\n", at + 2)) {
+        const std::string line = log.substr(at + 2, log.find("\r\n", at + 2) - at - 2);
+        cuts.push_back(line.substr(line.find(",cortado,") + 1));
+    }
+    EXPECT_EQ(cuts, (std::vector<std::string>{"cortado,play", "cortado,linha", "cortado,parar",
+                                              "cortado,saida"}))
+        << log;
 }
 
 }  // namespace

@@ -125,6 +125,7 @@ bool ProgramRun::Start(const Launch& launch) {
     posix_spawn_file_actions_addopen(&files, 2, (dir_ / stderr_).c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     started_ = std::chrono::steady_clock::now();
+    startedAt_ = std::chrono::system_clock::now();
     startTimeOfDay_ = LocalTimeOfDayMs();
     const bool ok =
         posix_spawn(&pid_, program.c_str(), &files, nullptr, argv.data(), envp.data()) == 0;
@@ -174,6 +175,13 @@ double ProgramRun::CaptureStart() const {
     for (const Sample& s : samples_)
         if (s.bytes > 44) start = std::min(start, s.wall - double(s.bytes - 44) / (44100.0 * 4));
     return start;
+}
+
+double ProgramRun::CaptureWall(double seconds) const {
+    const std::uintmax_t bytes = 44 + std::uintmax_t(seconds * 44100.0) * 4;
+    for (const Sample& s : samples_)
+        if (s.bytes >= bytes) return s.wall;
+    return -1;
 }
 
 bool ProgramRun::Terminate(std::chrono::milliseconds limit, int& status) {

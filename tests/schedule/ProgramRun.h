@@ -64,6 +64,13 @@ class ProgramRun {
     void WaitFor(std::chrono::milliseconds time);
     // When the capture started, in seconds since Start, from the samples.
     double CaptureStart() const;
+    // When the capture had reached `seconds` of sound, in seconds since Start,
+    // from the samples (each sample's bytes were written by its time); -1
+    // when no sample reached it.
+    double CaptureWall(double seconds) const;
+    // The system clock and the steady clock at Start.
+    std::chrono::system_clock::time_point StartedAt() const { return startedAt_; }
+    std::chrono::steady_clock::time_point StartedSteady() const { return started_; }
 
   private:
     std::filesystem::path dir_;
@@ -72,6 +79,7 @@ class ProgramRun {
     pid_t pid_ = -1;
     int endStatus_ = -1;
     std::chrono::steady_clock::time_point started_;
+    std::chrono::system_clock::time_point startedAt_;
     std::uint32_t startTimeOfDay_ = 0;
     std::vector<Sample> samples_;
 };

@@ -3,9 +3,10 @@
 # audio library, its sync threads and the test's HTTP servers), of the
 # input plug-ins played through the output emulator, of the DSP host (a module
 # applied on the plug-ins' decoding threads while the main thread loads, stops
-# and unloads it), of the playback control and scheduler on that engine, and
-# of the station's pieces (the command runner's thread, the lock, the state);
-# fails on any report.
+# and unloads it), of the playback control and scheduler on that engine, of
+# the station's pieces (the command runner's thread, the lock, the state), and
+# of the station's file writer (its thread beside the producer's, the commands
+# it starts); fails on any report.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$root/build-engine-tsan"
@@ -16,7 +17,7 @@ cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
   -DKAV_SANITIZE=thread -DKAV_BUILD_QT=OFF >/dev/null
 cmake --build "$build" -j2 --target engine_player_tests schedule_engine_tests bass basswma \
   plugin_ring_tests plugin_host_tests in_mp3 in_wave dsp_host_tests test_dsp test_no_entry \
-  station_tests
+  station_tests nowplaying_tests
 
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
@@ -26,7 +27,7 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 export QT_QPA_PLATFORM=offscreen KAV_BIN_DIR="$build/bin" KAV_SOURCE_DIR="$root"
 status=0
 for suite in engine_player_tests schedule_engine_tests plugin_ring_tests plugin_host_tests \
-  dsp_host_tests station_tests; do
+  dsp_host_tests station_tests nowplaying_tests; do
   (cd "$build/bin" && "$build/tests/$suite") >>"$log" 2>&1 || status=$?
 done
 tail -n 5 "$log"

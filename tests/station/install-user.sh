@@ -3,8 +3,9 @@
 # to nobody) whose program directory is read-only: the data folder under
 # XDG_CONFIG_HOME is made, seeded from the program directory, and receives
 # kav.ini and both lists with the changes made; the program directory stays
-# as it was; no box appears. The tools are installed and run, and the user
-# unit passes systemd-analyze verify.
+# as it was; no box appears; the as-run log is there for the installed
+# kavreport. The tools are installed and run, and the user unit passes
+# systemd-analyze verify.
 # Usage: install-user.sh BUILDDIR
 set -euo pipefail
 build="$(cd "$1" && pwd)"
@@ -94,6 +95,13 @@ grep -q "^autoplay=0" "$data/kav.ini" || fail "[estacao] autoplay is not kept"
 grep -q "$prefix/b.wav" "$data/pl.m3u" || fail "pl.m3u lost its rows"
 grep -q "^#KAVINF:--:--:--" "$data/prgm.m3u" || fail "prgm.m3u was not written"
 [ -f "$data/estado.ini" ] || fail "no state in the data folder"
+# The as-run log in the data folder, read by the installed kavreport as the
+# program's user, from the data folder it finds by itself.
+ls "$data"/emissao/*.csv >/dev/null 2>&1 || fail "no as-run log in $data/emissao"
+grep -q '"estado": "parado"' "$data/agora.json" || fail "agora.json does not say it stopped"
+report="$(cd / && env -i PATH="$PATH" HOME="$home" XDG_CONFIG_HOME="$config" \
+    "${run[@]}" "$prefix/bin/kavreport" --csv --music-only)" || fail "kavreport did not run"
+grep -q "^,a.wav,1," <<<"$report" || fail "kavreport does not count a.wav: $report"
 after="$(cd "$program" && ls -la --time-style=full-iso && md5sum kav.ini pl.m3u prgm.m3u)"
 [ "$before" = "$after" ] || fail "the program directory changed"
 
