@@ -16,6 +16,7 @@
 #include "HttpFeed.h"
 #include "Output.h"
 #include "Playlists.h"
+#include "TapRing.h"
 
 namespace kavbass {
 
@@ -44,6 +45,13 @@ class Library {
     // The level of what the output takes; its reader is the caller of
     // BASS_GetOutputLevel (one thread).
     LevelMeter& outputMeter() { return output_.meter(); }
+
+    // Rings of what the output takes, for readers outside the library (the
+    // stream outputs), each read by one thread of the reader's. A tap lives
+    // until it is freed, over BASS_Free and BASS_Init.
+    HTAP createTap(DWORD ms);
+    std::shared_ptr<TapRing> tap(HTAP handle) const;
+    bool freeTap(HTAP handle);
 
     DWORD newHandle() { return nextHandle_.fetch_add(1); }
     HSYNC newSyncHandle() { return nextSync_.fetch_add(1); }
@@ -82,6 +90,7 @@ class Library {
     void noteServer(const std::string& url, bool answered);
     bool deadServer(const std::string& url);
     void stopSyncThread();
+    void flushCapture();
     // An http:// or https:// address: a stream, or a playlist whose entries
     // are tried in turn (depth: the links followed to reach url).
     DWORD openHttp(const std::string& url, DWORD flags,
@@ -109,6 +118,9 @@ class Library {
     std::deque<Event> events_;
     bool stopSync_ = false;
     std::thread syncThread_;
+
+    mutable std::mutex tapMtx_;
+    std::map<HTAP, std::shared_ptr<TapRing>> taps_;
 
     std::mutex deadMtx_;
     std::map<std::string, std::chrono::steady_clock::time_point> deadServers_;
