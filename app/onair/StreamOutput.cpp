@@ -9,6 +9,7 @@
 
 #include "Backoff.h"
 #include "ShoutLink.h"
+#include "SocketWatch.h"
 
 namespace onair {
 
@@ -86,6 +87,9 @@ struct StreamOutput::Worker {
     };
     void step(Clock::time_point now, std::size_t frames);
     void connect(Clock::time_point now);
+    bool claim();
+    void release();
+    bool stalled() const;
     void poll(Clock::time_point now);
     void onAir(Clock::time_point now);
     void send(std::size_t frames);
@@ -99,6 +103,7 @@ struct StreamOutput::Worker {
     void report(Report::Kind kind, const std::string& text);
     bool sleepUntil(Clock::time_point until);
     std::string name() const { return SectionName(number) + " (" + target.Where() + ")"; }
+    std::string server() const { return target.host + ":" + std::to_string(target.port); }
 
     const int number;
     const OutputSettings settings;
@@ -111,6 +116,8 @@ struct StreamOutput::Worker {
     std::unique_ptr<ShoutLink> link;
     std::unique_ptr<TitleSender> titles;  // MP3 only
     std::unique_ptr<Encoder> encoder;
+    SocketWatch watch;
+    bool claimed = false;  // this output is the one connecting to its server
     Phase phase = Phase::Waiting;
     Clock::time_point retryAt{}, deadline{};
     std::optional<Clock::time_point> outageSince;  // reported, not yet over
@@ -164,15 +171,16 @@ void StreamOutput::Worker::step(Clock::time_point now, std::size_t frames) {
             break;
         case Phase::OnAir:
             send(frames);
-            if (phase == Phase::OnAir && link->Queued() > std::size_t(settings.kbps) * 125 *
-                                                              std::size_t(timings.stall.count()) /
-                                                              1000)
+            if (phase == Phase::OnAir && stalled())
                 failed(now, "o servidor deixou de receber", Cause::Passing);
             break;
     }
 }
 
+// Another output connecting to the same server goes first: this one tries
+// at the next tick.
 void StreamOutput::Worker::connect(Clock::time_point now) {
+    if (!claim()) return;
     Tags tags;
     {
         std::lock_guard<std::mutex> lk(mtx);
@@ -185,6 +193,7 @@ void StreamOutput::Worker::connect(Clock::time_point now) {
     setStatus(Status::State::Connecting);
     phase = Phase::Connecting;
     deadline = now + timings.connect;
+    watch.Before(target.host, target.port);
     const ShoutLink::Step s = link->Open();
     if (s == ShoutLink::Step::Connected) return onAir(now);
     if (s == ShoutLink::Step::Failed) failed(now, link->Error(), causeOfFailure());
@@ -199,7 +208,26 @@ void StreamOutput::Worker::poll(Clock::time_point now) {
     failed(now, "o servidor não respondeu em " + seconds(timings.connect), Cause::Passing);
 }
 
+bool StreamOutput::Worker::claim() {
+    claimed = claimed || SocketWatch::Claim(server());
+    return claimed;
+}
+
+void StreamOutput::Worker::release() {
+    if (claimed) SocketWatch::Release(server());
+    claimed = false;
+}
+
+// What was sent and has not left: libshout's queue and the system's buffers.
+bool StreamOutput::Worker::stalled() const {
+    const std::size_t limit =
+        std::size_t(settings.kbps) * 125 * std::size_t(timings.stall.count()) / 1000;
+    return link->Queued() + watch.Held() > limit;
+}
+
 void StreamOutput::Worker::onAir(Clock::time_point now) {
+    watch.Find();
+    release();
     phase = Phase::OnAir;
     backoff.Reset();
     setStatus(Status::State::OnAir);
@@ -241,6 +269,8 @@ void StreamOutput::Worker::applyTitle() {
 // source will.
 void StreamOutput::Worker::failed(Clock::time_point now, const std::string& why, Cause cause) {
     link->Close();
+    watch.Forget();
+    release();
     encoder.reset();
     phase = Phase::Waiting;
     std::string text = why;
@@ -275,6 +305,7 @@ void StreamOutput::Worker::watchLoss(Clock::time_point now) {
 void StreamOutput::Worker::finish() {
     if (phase == Phase::OnAir && encoder->Finish()) link->Send(encoder->Take());
     link->Close();
+    release();
     titles.reset();
     source.reset();
     setStatus(Status::State::Off);

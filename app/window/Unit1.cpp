@@ -18,6 +18,7 @@
 #include "Markers.h"
 #include "OutputDevices.h"
 #include "StationParts.h"
+#include "app/onair/OnAir.h"
 #include "engine/BASSPlayer.h"
 #include "platform/win/Clock.h"
 #include "platform/win/DataDir.h"
@@ -101,6 +102,7 @@ void TForm1::FormCreate() {
     BuildDeviceMenu();
     readSettings();
     startStation();
+    startOnAir();
     if (Settings->FileName() != win::DataFile("kav.ini"))
         Settings = std::make_unique<win::IniFile>(win::DataFile("kav.ini"));
     startKeepingFiles();
@@ -157,6 +159,7 @@ void TForm1::FormDestroy() {
     Timer1.SetEnabled(false);
     SaveTimer.SetEnabled(false);
     saveAllAtExit();
+    stopOnAir();  // the servers free the mounts at once
     endStation();
     Settings.reset();
 }

@@ -84,6 +84,7 @@ void TForm1::showNowPlaying(const NowPlayingTexts& texts) {
     Lartist->setText(QString::fromStdString(texts.artist));
     Ltitle->setText(QString::fromStdString(texts.title));
     tellStatus("A tocar: " + texts.artist + " - " + texts.title);
+    tellOutputsNowPlaying(texts.artist, texts.title);
 }
 
 // "Fading..." in the middle of the client area; no input meanwhile.

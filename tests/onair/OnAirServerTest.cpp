@@ -197,3 +197,232 @@ TEST(OnAirServer, ListenersHearTheProgramAndItsTitles) {
     reports.take(onAir);
     EXPECT_TRUE(reports.all.empty()) << reports.text();
 }
+
+namespace {
+
+std::vector<Piece> Beeps() {
+    return {{0, 0.3, "", "Um"}, {700, 0.7, "", "Um"}};
+}
+
+// Both outputs, MP3 and Opus, to the port given.
+onair::AllSettings TwoOutputs(int port) {
+    onair::AllSettings s;
+    s[0] = Output(port, "/a.mp3", onair::Format::Mp3, 128);
+    s[1] = Output(port, "/b.opus", onair::Format::Opus, 96);
+    return s;
+}
+
+bool BothOnAir(onair::OnAir& onAir) {
+    return OnAirNow(onAir, 1) && OnAirNow(onAir, 2);
+}
+
+// A listener on mount gets sound for a while.
+bool HeardAgain(int port, const std::string& mount) {
+    TempDir dir;
+    MountListener listener(port, mount, dir.File("again"));
+    return waitUntil([&] { return listener.audioBytes() > 20000; }, 5s);
+}
+
+}  // namespace
+
+// The server goes away for 10 s: each output says so once, tries again by
+// itself, and is back within 32 s of the server's return; listeners hear
+// the station again.
+TEST(OnAirServer, BackByItselfAfterTheServerWasAwayTenSeconds) {
+    Icecast ice;
+    ASSERT_TRUE(ice.ok()) << ice.logs();
+    auto program = std::make_shared<ToneProgram>(Beeps());
+    onair::OnAir onAir([program] { return std::make_unique<ToneSource>(program); });
+    onAir.Apply(TwoOutputs(ice.port()));
+    Reports reports;
+    ASSERT_TRUE(WaitGathering(
+        onAir, reports, [&] { return BothOnAir(onAir); }, 10s))
+        << reports.text();
+
+    ice.stop();
+    const auto down = Clock::now();
+    EXPECT_TRUE(WaitGathering(
+        onAir, reports,
+        [&] {
+            return reports.count(1, onair::Report::Kind::Outage) == 1 &&
+                   reports.count(2, onair::Report::Kind::Outage) == 1;
+        },
+        5s))
+        << reports.text();
+    WaitGathering(
+        onAir, reports, [] { return false; },
+        std::chrono::duration_cast<std::chrono::milliseconds>(down + 10s - Clock::now()));
+    ASSERT_TRUE(ice.start()) << ice.logs();
+    const auto up = Clock::now();
+    ASSERT_TRUE(WaitGathering(
+        onAir, reports,
+        [&] { return BothOnAir(onAir) && ice.serves("/a.mp3") && ice.serves("/b.opus"); }, 32s))
+        << reports.text() << ice.logs();
+    RecordProperty(
+        "back_after_ms",
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - up).count()));
+    EXPECT_TRUE(HeardAgain(ice.port(), "/a.mp3"));
+    EXPECT_TRUE(HeardAgain(ice.port(), "/b.opus"));
+    reports.take(onAir);
+    for (int n : {1, 2}) {
+        EXPECT_EQ(reports.count(n, onair::Report::Kind::Outage), 1) << reports.text();
+        EXPECT_EQ(reports.count(n, onair::Report::Kind::Back), 1) << reports.text();
+    }
+}
+
+// The way to the server stops passing anything while the connection stays
+// open (a relay frozen with SIGSTOP): the outputs see that what they send no
+// longer leaves, say so once, and are back within 32 s once it passes again.
+TEST(OnAirServer, AFrozenConnectionIsDroppedAndMadeAgain) {
+    Icecast ice;
+    ASSERT_TRUE(ice.ok()) << ice.logs();
+    nettest::FreezableProxy proxy(ice.port());
+    auto program = std::make_shared<ToneProgram>(Beeps());
+    onair::OnAir onAir([program] { return std::make_unique<ToneSource>(program); });
+    onAir.Apply(TwoOutputs(proxy.port()));
+    Reports reports;
+    ASSERT_TRUE(WaitGathering(
+        onAir, reports, [&] { return BothOnAir(onAir); }, 10s))
+        << reports.text();
+
+    proxy.freeze();
+    // What the system's buffers take hides the stall for a while.
+    const bool seen = WaitGathering(
+        onAir, reports,
+        [&] {
+            return reports.count(1, onair::Report::Kind::Outage) == 1 &&
+                   reports.count(2, onair::Report::Kind::Outage) == 1;
+        },
+        60s);
+    proxy.thaw();
+    ASSERT_TRUE(seen) << reports.text();
+    const auto thawed = Clock::now();
+    ASSERT_TRUE(WaitGathering(
+        onAir, reports,
+        [&] { return BothOnAir(onAir) && ice.serves("/a.mp3") && ice.serves("/b.opus"); }, 32s))
+        << reports.text() << ice.logs();
+    RecordProperty(
+        "back_after_ms",
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - thawed).count()));
+    EXPECT_TRUE(HeardAgain(ice.port(), "/a.mp3"));
+    EXPECT_TRUE(HeardAgain(ice.port(), "/b.opus"));
+    reports.take(onAir);
+    for (int n : {1, 2})
+        EXPECT_EQ(reports.count(n, onair::Report::Kind::Outage), 1) << reports.text();
+}
+
+// A wrong password: one report with the server's answer, not one per try;
+// the next try comes only after the longest wait.
+TEST(OnAirServer, AWrongPasswordIsReportedOnceWithTheServersAnswer) {
+    Icecast ice;
+    ASSERT_TRUE(ice.ok()) << ice.logs();
+    auto program = std::make_shared<ToneProgram>(Beeps());
+    onair::OnAir onAir([program] { return std::make_unique<ToneSource>(program); });
+    onair::AllSettings settings;
+    settings[0] = Output(ice.port(), "/a.mp3", onair::Format::Mp3, 128);
+    settings[0].password = "errada";
+    onAir.Apply(settings);
+    Reports reports;
+    ASSERT_TRUE(WaitGathering(
+        onAir, reports, [&] { return !reports.all.empty(); }, 10s));
+    EXPECT_NE(reports.all[0].text.find("HTTP 401"), std::string::npos) << reports.text();
+    EXPECT_NE(reports.all[0].text.find("30 em 30 s"), std::string::npos) << reports.text();
+    std::this_thread::sleep_for(8s);
+    reports.take(onAir);
+    EXPECT_EQ(reports.all.size(), 1u) << reports.text();
+    const onair::Status st = onAir.Statuses()[0];
+    EXPECT_EQ(st.state, onair::Status::State::Error);
+    EXPECT_NE(st.error.find("401"), std::string::npos) << st.error;
+}
+
+// Against a server that refuses every source: after the first try (and the
+// question why), nothing for the longest wait's lower bound.
+TEST(OnAirServer, ARefusedSourceIsTriedAgainOnlyAfterTheLongestWait) {
+    nettest::RadioServer refusing;
+    refusing.answer("/a.mp3",
+                    "HTTP/1.0 401 Authentication Required\r\nWWW-Authenticate: Basic "
+                    "realm=\"Icecast2 Server\"\r\nContent-Length: 0",
+                    "");
+    auto program = std::make_shared<ToneProgram>(Beeps());
+    onair::OnAir onAir([program] { return std::make_unique<ToneSource>(program); });
+    onair::AllSettings settings;
+    settings[0] = Output(refusing.port(), "/a.mp3", onair::Format::Mp3, 128);
+    onAir.Apply(settings);
+    Reports reports;
+    ASSERT_TRUE(WaitGathering(
+        onAir, reports, [&] { return !reports.all.empty(); }, 10s));
+    const int first = refusing.hits("/a.mp3");
+    EXPECT_GT(first, 0);
+    std::this_thread::sleep_for(20s);  // the longest wait is 24 s at least
+    EXPECT_EQ(refusing.hits("/a.mp3"), first);
+    reports.take(onAir);
+    EXPECT_EQ(reports.all.size(), 1u) << reports.text();
+}
+
+// No server at all: one report, tries every 1, 2, 4 ... s meanwhile.
+TEST(OnAirServer, AMissingServerIsReportedOnce) {
+    auto program = std::make_shared<ToneProgram>(Beeps());
+    onair::OnAir onAir([program] { return std::make_unique<ToneSource>(program); });
+    onair::AllSettings settings;
+    settings[0] = Output(nettest::closedPort(), "/a.mp3", onair::Format::Mp3, 128);
+    onAir.Apply(settings);
+    Reports reports;
+    ASSERT_TRUE(WaitGathering(
+        onAir, reports, [&] { return !reports.all.empty(); }, 5s));
+    std::this_thread::sleep_for(8s);
+    reports.take(onAir);
+    EXPECT_EQ(reports.all.size(), 1u) << reports.text();
+    EXPECT_EQ(onAir.Statuses()[0].state, onair::Status::State::Error);
+}
+
+// A mount still held by another source: the output keeps trying at the
+// short waits and takes the mount as soon as it is free.
+TEST(OnAirServer, AMountInUseIsTakenOnceFree) {
+    Icecast ice;
+    ASSERT_TRUE(ice.ok()) << ice.logs();
+    ASSERT_TRUE(ice.startSource("/a.mp3", false, 440, "")) << ice.logs();
+    auto program = std::make_shared<ToneProgram>(Beeps());
+    onair::OnAir onAir([program] { return std::make_unique<ToneSource>(program); });
+    onair::AllSettings settings;
+    settings[0] = Output(ice.port(), "/a.mp3", onair::Format::Mp3, 128);
+    onAir.Apply(settings);
+    Reports reports;
+    ASSERT_TRUE(WaitGathering(
+        onAir, reports, [&] { return !reports.all.empty(); }, 10s));
+    EXPECT_NE(reports.all[0].text.find("HTTP 403"), std::string::npos) << reports.text();
+    std::this_thread::sleep_for(3s);
+    ice.killSource("/a.mp3");
+    const auto freed = Clock::now();
+    EXPECT_TRUE(WaitGathering(
+        onAir, reports, [&] { return OnAirNow(onAir, 1); }, 20s))
+        << reports.text();
+    EXPECT_LT(Clock::now() - freed, 20s);
+}
+
+// Turning an output off ends its connection at once: the server frees the
+// mount, and another source (the output on again) takes it at its first try.
+TEST(OnAirServer, AStopFreesTheMountAtOnce) {
+    Icecast ice;
+    ASSERT_TRUE(ice.ok()) << ice.logs();
+    auto program = std::make_shared<ToneProgram>(Beeps());
+    onair::OnAir onAir([program] { return std::make_unique<ToneSource>(program); });
+    onair::AllSettings settings;
+    settings[0] = Output(ice.port(), "/a.mp3", onair::Format::Mp3, 128);
+    onAir.Apply(settings);
+    Reports reports;
+    ASSERT_TRUE(WaitGathering(
+        onAir, reports, [&] { return OnAirNow(onAir, 1); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return ice.serves("/a.mp3"); }, 5s));
+    settings[0].active = false;
+    const auto asked = Clock::now();
+    onAir.Apply(settings);
+    EXPECT_LT(Clock::now() - asked, 1s) << "the window waits for no server";
+    EXPECT_TRUE(waitUntil([&] { return !ice.serves("/a.mp3"); }, 1s));
+    EXPECT_EQ(onAir.Statuses()[0].state, onair::Status::State::Off);
+    settings[0].active = true;
+    onAir.Apply(settings);
+    EXPECT_TRUE(WaitGathering(
+        onAir, reports, [&] { return OnAirNow(onAir, 1); }, 3s));
+    reports.take(onAir);
+    EXPECT_TRUE(reports.all.empty()) << reports.text();
+}
