@@ -93,7 +93,7 @@ TEST_F(EngineStreams, AnMp3StreamStartingAnywhereOpensWithinASecondAndPlays) {
         live.metaint = 8192;
         live.title = [](double) { return "Joined late"; };
         RadioServer server;
-        server.route("/live", [&](Reply& r, const Request& q) { serveLive(r, q, live); });
+        server.route("/live", [live](Reply& r, const Request& q) { serveLive(r, q, live); });
         Listening listening("mp3-at-" + std::to_string(c.offset) + "-" +
                             std::to_string(std::string(c.type).size()));
         double opened = 0;
@@ -120,7 +120,7 @@ TEST_F(EngineStreams, AnHttpsStreamPlaysWithItsTitles) {
     live.extraHeaders = "icy-br:128\r\n";
     live.metaint = 8192;
     live.title = [](double second) { return second < 4 ? "First" : "Second"; };
-    backend.route("/live", [&](Reply& r, const Request& q) { serveLive(r, q, live); });
+    backend.route("/live", [live](Reply& r, const Request& q) { serveLive(r, q, live); });
     TlsFront front(backend.port(), Certificates().cert, Certificates().key);
     ScopedEnv ca("SSL_CERT_FILE", Certificates().trustedAuthority);
     Listening listening("https");
@@ -260,7 +260,7 @@ TEST_F(EngineStreams, PlaylistLinksPlayTheirFirstLiveEntry) {
     LiveStream titled = toneStream(880);
     titled.metaint = 8192;
     titled.title = [](double second) { return second < 3 ? "" : "From the stream"; };
-    streams.route("/two", [&](Reply& r, const Request& q) { serveLive(r, q, titled); });
+    streams.route("/two", [titled](Reply& r, const Request& q) { serveLive(r, q, titled); });
     const std::string dead = "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone";
     RadioServer lists;
     for (const LinkCase& link : kLinks) {
@@ -325,7 +325,7 @@ TEST_F(EngineStreams, AStreamAtHalfRateEndsAfterAtMostThreePauses) {
     RadioServer server;
     LiveStream slow = toneStream(440);
     slow.pace = [](double) { return 0.5; };
-    server.route("/slow", [&](Reply& r, const Request& q) { serveLive(r, q, slow); });
+    server.route("/slow", [slow](Reply& r, const Request& q) { serveLive(r, q, slow); });
     Listening listening("half-rate");
     double endedAfter = -1;
     {
@@ -350,7 +350,7 @@ TEST_F(EngineStreams, AStreamBrieflySlowPausesOnceAndPlaysOn) {
     dip.burstSeconds = 4.5;
     dip.pace = [](double t) { return t >= 3 && t < 13 ? 0.5 : 1.0; };
     dip.seconds = 26;
-    server.route("/dip", [&](Reply& r, const Request& q) { serveLive(r, q, dip); });
+    server.route("/dip", [dip](Reply& r, const Request& q) { serveLive(r, q, dip); });
     Listening listening("brief-dip");
     bool ended = false;
     {

@@ -80,7 +80,7 @@ TEST(LibraryStreams, SecureStreamPlaysWithItsIcyTitlesAndFreesWhilePlaying) {
     live.status = "ICY 200 OK";
     live.metaint = 8192;
     live.title = [](double second) { return second < 3 ? "First" : "Second"; };
-    backend.route("/live", [&](Reply& r, const Request& q) { serveLive(r, q, live); });
+    backend.route("/live", [live](Reply& r, const Request& q) { serveLive(r, q, live); });
     TlsFront front(backend.port(), Certificates().cert, Certificates().key);
     ScopedEnv ca("SSL_CERT_FILE", Certificates().trustedAuthority);
     bass_test::Session s("lib-tls");
@@ -134,7 +134,7 @@ TEST(LibraryStreams, AStreamAtHalfRatePausesCleanlyAndThenEnds) {
     LiveStream slow = toneStream(440);
     slow.burstSeconds = 2;
     slow.pace = [](double) { return 0.5; };
-    server.route("/slow", [&](Reply& r, const Request& q) { serveLive(r, q, slow); });
+    server.route("/slow", [slow](Reply& r, const Request& q) { serveLive(r, q, slow); });
     bass_test::Session s("lib-half-rate");
     ASSERT_TRUE(s.ok());
     double seconds = 0;

@@ -92,8 +92,8 @@ void serveTones(RadioServer& server, std::vector<LiveStream>& lives,
 // MP3 streams that start 1, 417 and 1,000 bytes in (after a burst smaller
 // than a probe of such bytes would need), and a relative redirect.
 TEST(ProgramStreams, StreamsStartingAnywhereOrRedirectedPlayInTurn) {
+    std::vector<LiveStream> lives;  // outlives the server's threads
     RadioServer server;
-    std::vector<LiveStream> lives;
     serveTones(server, lives,
                {{"/mp3-1", 440}, {"/mp3-417", 550}, {"/mp3-1000", 660}, {"/moved/live", 770}});
     const size_t offsets[] = {1, 417, 1000};
@@ -111,8 +111,8 @@ TEST(ProgramStreams, StreamsStartingAnywhereOrRedirectedPlayInTurn) {
 // Each kind of playlist link plays its first entry, or its second when the
 // first is dead (relative entries taken from the list's address).
 TEST(ProgramStreams, PlaylistLinksPlayTheirFirstLiveEntryOrTheNext) {
+    std::vector<LiveStream> lives;  // outlives the server's threads
     RadioServer server;
-    std::vector<LiveStream> lives;
     const std::vector<std::pair<std::string, int>> streams = {
         {"/s1", 440}, {"/s2", 500}, {"/s3", 560}, {"/s4", 620},
         {"/s5", 680}, {"/s6", 740}, {"/s7", 800}, {"/s8", 860}};
@@ -158,7 +158,7 @@ TEST(ProgramStreams, HttpsStreamsPlayAndAnUntrustedOneIsSkippedWithItsLineKept) 
     titled.extraHeaders = "icy-br:128\r\n";
     titled.metaint = 8192;
     titled.title = [](double second) { return second < 3 ? "Secure one" : "Secure two"; };
-    backend.route("/live", [&](Reply& r, const Request& q) { serveLive(r, q, titled); });
+    backend.route("/live", [titled](Reply& r, const Request& q) { serveLive(r, q, titled); });
     backend.route("/other",
                   [](Reply& r, const Request& q) { serveLive(r, q, toneStream(660, 6)); });
     TlsFront trusted(backend.port(), Certificates().cert, Certificates().key);
@@ -198,8 +198,8 @@ TEST(ProgramStreams, ASlowStreamGivesWayAndABrieflySlowOnePlaysOn) {
     LiveStream dip = toneStream(550, 24);
     dip.burstSeconds = 4.5;
     dip.pace = [](double t) { return t >= 3 && t < 13 ? 0.5 : 1.0; };
-    server.route("/half", [&](Reply& r, const Request& q) { serveLive(r, q, half); });
-    server.route("/dip", [&](Reply& r, const Request& q) { serveLive(r, q, dip); });
+    server.route("/half", [half](Reply& r, const Request& q) { serveLive(r, q, half); });
+    server.route("/dip", [dip](Reply& r, const Request& q) { serveLive(r, q, dip); });
     KavProgram kav;
     kav.playInOrder(
         {server.url("/half"), server.url("/dip"), toneWav(kav.file("last.wav"), 1, kLastTone)});
