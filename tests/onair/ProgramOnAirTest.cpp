@@ -2,7 +2,9 @@
 // two mounts of Debian's icecast2 on 127.0.0.1), playing tagged files in
 // order on the null output: listeners of the test's own hear on each mount
 // the tones the capture holds, in its order and lengths, and every title as
-// the window shows it, accents included, within 3 s of its change.
+// the window shows it, accents included, within 3 s of its change. A server
+// that goes away for 10 s: both outputs come back by themselves within 32 s,
+// and the program's own sound never stops meanwhile.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -151,4 +153,81 @@ TEST(OnAirProgram, ListenersHearWhatTheProgramPlaysWithItsTitles) {
         }
     }
     EXPECT_EQ(kav.errors().find("transmissao"), std::string::npos) << kav.errors();
+}
+
+namespace {
+
+// The longest stretch where the capture is quiet (5 ms windows), from the
+// first tone of about freq Hz to the end of the last; -1 without such a tone.
+double longestGapIn(const bass_test::Capture& c, int freq) {
+    double from = -1, to = -1;
+    for (const auto& r : nettest::toneRuns(c)) {
+        if (std::abs(r.freq - freq) > 40) continue;  // a long run's estimate wanders
+        if (from < 0) from = r.start;
+        to = r.start + r.seconds;
+    }
+    if (from < 0) return -1;
+    const std::size_t w = c.rate / 200;
+    double quiet = 0, longest = 0;
+    for (auto at = std::size_t(from * c.rate); at + w <= std::size_t(to * c.rate); at += w) {
+        quiet = bass_test::rms(c.left, at, at + w) < 500 ? quiet + 0.005 : 0;
+        longest = std::max(longest, quiet);
+    }
+    return longest;
+}
+
+}  // namespace
+
+TEST(OnAirProgram, BothOutputsComeBackAfterTheServerWasAwayAndTheSoundNeverStops) {
+    Icecast ice;
+    ASSERT_TRUE(ice.ok()) << ice.logs();
+    nettest::KavProgram kav;
+    const std::string tone = nettest::toneWav(kav.file("long.wav"), 70, 440);
+    ASSERT_FALSE(tone.empty());
+    kav.playInOrder({tone});
+    {
+        std::ofstream ini(kav.file("kav.ini"), std::ios::app);
+        ini << outputSection(1, ice.port(), "/a.mp3", "mp3", 128)
+            << outputSection(2, ice.port(), "/b.opus", "opus", 96);
+    }
+    kav.start();
+    const auto bothServed = [&] { return ice.serves("/a.mp3") && ice.serves("/b.opus"); };
+    ASSERT_TRUE(nettest::waitUntil(bothServed, 20s)) << kav.errors() << ice.logs();
+    ASSERT_TRUE(nettest::waitUntil(
+        [&] {
+            const auto t = kav.tones();
+            return !t.empty() && t.back().freq == 440;
+        },
+        20s))
+        << nettest::describe(kav.tones());
+
+    ice.stop();
+    std::this_thread::sleep_for(10s);
+    ASSERT_TRUE(ice.start()) << ice.logs();
+    const auto up = Clock::now();
+    EXPECT_TRUE(nettest::waitUntil(bothServed, 32s)) << kav.errors() << ice.logs();
+    RecordProperty(
+        "back_after_ms",
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - up).count()));
+    TempDir dir;
+    for (const std::string mount : {"/a.mp3", "/b.opus"}) {
+        MountListener listener(ice.port(), mount, dir.File(mount.substr(1)));
+        EXPECT_TRUE(nettest::waitUntil([&] { return listener.audioBytes() > 20000; }, 5s)) << mount;
+    }
+    EXPECT_EQ(kav.stop(), 0);
+
+    bass_test::Capture captured;
+    ASSERT_TRUE(kav.capture(captured));
+    const double gap = longestGapIn(captured, 440);
+    EXPECT_GE(gap, 0) << nettest::describe(nettest::toneRuns(captured));
+    EXPECT_LE(gap, 0.010) << nettest::describe(nettest::toneRuns(captured));
+    // Each output told of the outage once, and of its end.
+    const std::string errors = kav.errors();
+    for (const char* output : {"transmissao1 (", "transmissao2 ("}) {
+        std::size_t lines = 0;
+        for (std::size_t at = errors.find(output); at != std::string::npos;
+             at = errors.find(output, at + 1))
+            ++lines;
+        EXPECT_EQ(lines, 2u) << errors;
+    }
 }
