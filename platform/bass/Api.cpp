@@ -302,7 +302,10 @@ BASS_API DWORD BASS_ChannelIsActive(DWORD handle) {
     auto c = find(handle);
     if (!c) return BASS_ACTIVE_STOPPED;
     setError(BASS_OK);
-    return c->active();
+    const DWORD state = c->active();
+    // An end seen here is in the capture too, as one told by a sync is.
+    if (state == BASS_ACTIVE_STOPPED) lib().flushCapture();
+    return state;
 }
 
 BASS_API BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {

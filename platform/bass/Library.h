@@ -33,6 +33,8 @@ struct Entry {
 
 class Library {
   public:
+    // Writes what the capture, if any, holds and has not yet written.
+    void flushCapture();
     static Library& instance();
 
     bool init(int device, DWORD freq, DWORD flags, int& error);
@@ -90,7 +92,6 @@ class Library {
     void noteServer(const std::string& url, bool answered);
     bool deadServer(const std::string& url);
     void stopSyncThread();
-    void flushCapture();
     // An http:// or https:// address: a stream, or a playlist whose entries
     // are tried in turn (depth: the links followed to reach url).
     DWORD openHttp(const std::string& url, DWORD flags,
