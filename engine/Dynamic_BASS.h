@@ -18,6 +18,10 @@
     X(const char*, BASS_GetDeviceDescription, (int device))                              \
     X(DWORD, BASS_GetDevice, ())                                                         \
     X(BOOL, BASS_GetOutputLevel, (BASS_OUTPUTLEVEL * level))                             \
+    X(HTAP, BASS_TapCreate, (DWORD ms))                                                  \
+    X(DWORD, BASS_TapRead, (HTAP tap, void* buffer, DWORD length))                       \
+    X(BOOL, BASS_TapGetInfo, (HTAP tap, BASS_TAPINFO * info))                            \
+    X(BOOL, BASS_TapFree, (HTAP tap))                                                    \
     X(HSTREAM, BASS_StreamCreateFile,                                                    \
       (BOOL mem, const void* file, DWORD offset, DWORD length, DWORD flags))             \
     X(HSTREAM, BASS_StreamCreateURL,                                                     \

@@ -20,6 +20,7 @@
 #include "Notifier.h"
 #include "OutputDevices.h"
 #include "StationParts.h"
+#include "app/onair/OnAir.h"
 #include "engine/BASSPlayer.h"
 #include "platform/win/Clock.h"
 #include "platform/win/DataDir.h"
@@ -107,6 +108,7 @@ void TForm1::FormCreate() {
     if (compressor->isChecked()) compressorClick();
     BuildDeviceMenu();
     readSettings();
+    startOnAir();
     if (Settings->FileName() != win::DataFile("kav.ini"))
         Settings = std::make_unique<win::IniFile>(win::DataFile("kav.ini"));
     startKeepingFiles();
@@ -167,6 +169,7 @@ void TForm1::FormDestroy() {
     Timer1.SetEnabled(false);
     SaveTimer.SetEnabled(false);
     saveAllAtExit();
+    stopOnAir();  // the servers free the mounts at once
     endStation();
     Settings.reset();
 }

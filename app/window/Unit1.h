@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,8 +17,13 @@
 #include "GridView.h"
 #include "OpenDialog.h"
 #include "StringGrid.h"
+#include "app/onair/OnAirSettings.h"
 #include "platform/win/IniFile.h"
 #include "platform/win/Timer.h"
+
+namespace onair {
+class OnAir;
+}  // namespace onair
 
 class QAction;
 class QActionGroup;
@@ -84,7 +90,8 @@ class TForm1 : public QMainWindow {
     QAction* compressor = nullptr;
     QAction* repetepl = nullptr;
     QAction* autobaralhar = nullptr;
-    QAction* autoplay = nullptr;  // "Tocar ao iniciar", [estacao] autoplay
+    QAction* autoplay = nullptr;      // "Tocar ao iniciar", [estacao] autoplay
+    QAction* Transmissao1 = nullptr;  // "Transmissão...": the stream outputs
     QAction* Sobre1 = nullptr;
     QActionGroup* mplacaGroup = nullptr;
 
@@ -151,6 +158,8 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<TAutomation> Automation;
 
     // --- Beyond the Parts: a station left alone (Unit1Station.cpp) ----------
+    // The stream outputs' dialog (Unit1OnAir.cpp).
+    void TransmissaoClick();
     // The playlist's file that plays or played last, and its position.
     const std::string& ResumeFile() const;
     std::uint32_t ResumePositionMs() const;
@@ -225,6 +234,17 @@ class TForm1 : public QMainWindow {
     void nowPlayingTick(bool playing, std::uint32_t positionMs);
     void nowPlayingClosing();
     bool playAtStart_ = false;
+
+    // Unit1OnAir.cpp
+    void startOnAir();
+    void stopOnAir();
+    void tellOutputsNowPlaying(const std::string& artist, const std::string& title);
+    void onAirTick();
+    void applyOnAir(const onair::AllSettings& settings);
+    std::vector<win::IniValue> onAirValues() const;
+    bool settingsHoldPassword() const;
+    std::unique_ptr<onair::OnAir> OnAir_;
+    std::array<bool, onair::kOutputs> keepOnAirSection_{};  // written to kav.ini
 
     // Unit1Save.cpp: kav.ini and both lists are written within two seconds
     // of a change, not only at exit, so that a kill or a power cut loses little.

@@ -186,6 +186,7 @@ void TForm1::createMenus() {
     Opcoes1->addSeparator();
     autoplay = Opcoes1->addAction("Tocar ao iniciar");
     autoplay->setCheckable(true);
+    Transmissao1 = Opcoes1->addAction(QString::fromUtf8("Transmissão..."));
 
     mplaca = menuBar()->addMenu("Placa");
     mplacaGroup = new QActionGroup(this);
@@ -236,6 +237,7 @@ void TForm1::connectHandlers() {
     connect(Sair1, &QAction::triggered, this, [this] { Fechar1Click(); });
     connect(compressor, &QAction::triggered, this, [this] { compressorClick(); });
     connect(Sobre1, &QAction::triggered, this, [this] { Sobre1Click(); });
+    connect(Transmissao1, &QAction::triggered, this, [this] { TransmissaoClick(); });
 
     playlist->OnKeyDown = [this](int& key) { playlistKeyDown(key); };
     prgmlist->OnKeyDown = [this](int& key) { prgmlistKeyDown(key); };

@@ -94,6 +94,7 @@ void TForm1::showNowPlaying(const NowPlayingTexts& texts) {
     Ltitle->setText(QString::fromStdString(texts.title));
     tellStatus("A tocar: " + texts.artist + " - " + texts.title);
     nowPlayingStarted();
+    tellOutputsNowPlaying(texts.artist, texts.title);
 }
 
 // "Fading..." in the middle of the client area; no input meanwhile.

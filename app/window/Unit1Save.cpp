@@ -2,6 +2,8 @@
 // exit) within two seconds of a change, so that a crash, a kill or a power cut
 // loses little; all of them are written at exit. A file that cannot be written
 // is reported once, without waiting, until a write of it succeeds again.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QMenu>
 
@@ -98,6 +100,7 @@ std::vector<win::IniValue> TForm1::settingsValues() {
     for (int c = 1; c < prgmlistCells.ColCount(); ++c)
         add(kTamanhos, "prgmlc" + std::to_string(c), prgmlistCells.ColWidth(c));
     for (win::IniValue& v : stationValues()) values.push_back(std::move(v));
+    for (win::IniValue& v : onAirValues()) values.push_back(std::move(v));
     return values;
 }
 
@@ -107,7 +110,12 @@ bool TForm1::saveSettings(bool force, std::string* error) {
     const std::size_t digest = digestOf(values), position = positionOf(values);
     const bool settingsChanged = force || digest != keptIni_.savedDigest;
     if (!settingsChanged && position == keptIni_.savedPosition) return true;
+    // A password is for this account alone: the replacement takes the old
+    // file's mode, so the file is made private before it is written.
+    const bool secret = settingsHoldPassword();
+    if (secret) ::chmod(Settings->FileName().c_str(), 0600);
     if (!Settings->WriteValues(values, error, settingsChanged)) return false;
+    if (secret) ::chmod(Settings->FileName().c_str(), 0600);
     keptIni_.savedDigest = digest;
     keptIni_.savedPosition = position;
     return true;

@@ -158,6 +158,7 @@ void TForm1::stationTick() {
     nowPlayingTick(playing, position);
     const station::DeadAirVerdict verdict = st.deadAir->Check(onAir, position);
     if (verdict.kind != station::DeadAirKind::None) answerDeadAir(verdict);
+    onAirTick();
     if (!st.started) return;
     if (st.watch->KeepAliveDue(playing, position)) win::service::NotifyWatchdog();
     if (!EnginePlaying()) tellStatus("Parado");

@@ -166,6 +166,38 @@ BASS_API BOOL BASS_GetOutputLevel(BASS_OUTPUTLEVEL* level) {
     return ok();
 }
 
+// Taps: rings of what the output takes, 100 ms to 60 s long, each read by
+// one thread; they need no device and outlive BASS_Free.
+BASS_API HTAP BASS_TapCreate(DWORD ms) {
+    if (ms < 100 || ms > 60000) return fail(BASS_ERROR_ILLPARAM, 0u);
+    const HTAP h = lib().createTap(ms);
+    return h ? (setError(BASS_OK), h) : fail(BASS_ERROR_NOCHAN, 0u);
+}
+
+// What the tap holds, up to length bytes in whole frames, at once: the
+// bytes given (0 when nothing has come), or -1 for a bad handle.
+BASS_API DWORD BASS_TapRead(HTAP tap, void* buffer, DWORD length) {
+    auto ring = lib().tap(tap);
+    if (!ring) return fail(BASS_ERROR_HANDLE, 0xFFFFFFFFu);
+    if (!buffer && length) return fail(BASS_ERROR_ILLPARAM, 0xFFFFFFFFu);
+    setError(BASS_OK);
+    return DWORD(ring->read(static_cast<int16_t*>(buffer), length / 4) * 4);
+}
+
+BASS_API BOOL BASS_TapGetInfo(HTAP tap, BASS_TAPINFO* info) {
+    if (!info) return fail(BASS_ERROR_ILLPARAM, FALSE);
+    auto ring = lib().tap(tap);
+    if (!ring) return fail(BASS_ERROR_HANDLE, FALSE);
+    info->freq = Mixer::instance().rate();
+    info->chans = 2;
+    info->lost = ring->lost();
+    return ok();
+}
+
+BASS_API BOOL BASS_TapFree(HTAP tap) {
+    return lib().freeTap(tap) ? ok() : fail(BASS_ERROR_HANDLE, FALSE);
+}
+
 BASS_API HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, DWORD offset, DWORD length,
                                        DWORD /*flags*/) {
     if (!file) return fail(BASS_ERROR_FILEOPEN, 0u);
@@ -270,7 +302,10 @@ BASS_API DWORD BASS_ChannelIsActive(DWORD handle) {
     auto c = find(handle);
     if (!c) return BASS_ACTIVE_STOPPED;
     setError(BASS_OK);
-    return c->active();
+    const DWORD state = c->active();
+    // An end seen here is in the capture too, as one told by a sync is.
+    if (state == BASS_ACTIVE_STOPPED) lib().flushCapture();
+    return state;
 }
 
 BASS_API BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {

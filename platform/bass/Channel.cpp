@@ -5,6 +5,7 @@
 
 #include "MixGate.h"
 #include "MixKernels.h"
+#include "Mixer.h"
 
 namespace kavbass {
 
@@ -259,7 +260,10 @@ DWORD Channel::active() const {
         case kPaused:
             return BASS_ACTIVE_PAUSED;
         case kPlaying:
-            if (ended_.load()) return BASS_ACTIVE_STOPPED;
+            // Ended once the output has taken the pass with the last frames,
+            // so that every consumer of the tap has them by then.
+            if (ended_.load() && Mixer::instance().deliveredPasses() > endPass_.load())
+                return BASS_ACTIVE_STOPPED;
             return stalled_.load() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
         default:
             return BASS_ACTIVE_STOPPED;

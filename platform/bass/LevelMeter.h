@@ -3,11 +3,15 @@
 // receives the audio. Each block the output takes is one entry: its mean
 // square, and the frames taken up to its end.
 //
-// Threads: feed() must only be called from the output thread (the device's
-// callback or the null output's loop); it never blocks, locks, allocates or
-// makes a system call, and does nothing until a reader has asked once. read()
-// must only be called from one reader thread (the engine's, through
-// BASS_GetOutputLevel).
+// The meter is one of the output's tap consumers (Tap.h): what it keeps of a
+// block is the block's level, worked out as the block is taken, so its ring
+// holds a number per block instead of the samples.
+//
+// Threads: feed() (take(), for the tap) must only be called from the output
+// thread (the device's callback or the null output's loop); it never blocks,
+// locks, allocates or makes a system call, and does nothing until a reader
+// has asked once. read() must only be called from one reader thread (the
+// engine's, through BASS_GetOutputLevel).
 //
 // The ring of entries is a power of two long and never makes the writer
 // wait: a writer that laps a slow reader overwrites the oldest entries, and
@@ -28,9 +32,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "TapConsumer.h"
+
 namespace kavbass {
 
-class LevelMeter {
+class LevelMeter final : public TapConsumer {
   public:
     // Digital silence, or no block at all.
     static constexpr float kSilentDb = -200.0f;
@@ -53,6 +59,7 @@ class LevelMeter {
         totals_[n & kMask].store(fedTotal_, std::memory_order_relaxed);
         written_.store(n + 1, std::memory_order_release);
     }
+    void take(const int16_t* frames, size_t frameCount) override { feed(frames, frameCount); }
 
     // Reader thread only: the entries written since the previous read. The
     // first read arms the meter and reads nothing.

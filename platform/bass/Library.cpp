@@ -118,6 +118,42 @@ void Library::stopSyncThread() {
     }
 }
 
+void Library::flushCapture() {
+    std::lock_guard<std::mutex> lk(mtx_);
+    output_.flushCapture();
+}
+
+HTAP Library::createTap(DWORD ms) {
+    auto ring = std::make_shared<TapRing>(size_t(uint64_t(Mixer::instance().rate()) * ms / 1000));
+    if (!output_.tap().attach(ring.get(), true)) return 0;
+    const HTAP handle = newHandle();
+    {
+        std::lock_guard<std::mutex> lk(tapMtx_);
+        taps_[handle] = ring;
+    }
+    MixGate::instance().playing.raise();  // an idle null output runs on for it
+    return handle;
+}
+
+std::shared_ptr<TapRing> Library::tap(HTAP handle) const {
+    std::lock_guard<std::mutex> lk(tapMtx_);
+    auto it = taps_.find(handle);
+    return it == taps_.end() ? nullptr : it->second;
+}
+
+bool Library::freeTap(HTAP handle) {
+    std::shared_ptr<TapRing> ring;
+    {
+        std::lock_guard<std::mutex> lk(tapMtx_);
+        auto it = taps_.find(handle);
+        if (it == taps_.end()) return false;
+        ring = std::move(it->second);
+        taps_.erase(it);
+    }
+    output_.tap().detach(ring.get());
+    return true;
+}
+
 bool Library::initialized() const {
     std::lock_guard<std::mutex> lk(mtx_);
     return initialized_;
@@ -254,8 +290,10 @@ void Library::syncLoop() {
                 for (const Sync& s : en.channel->takeUnfired(BASS_SYNC_DOWNLOAD))
                     s.proc(s.handle, en.channel->handle(), 0, s.user);
             }
-            for (const Sync& s : en.channel->takeEndSyncs(Mixer::instance().deliveredPasses()))
-                s.proc(s.handle, en.channel->handle(), 0, s.user);
+            const auto ends = en.channel->takeEndSyncs(Mixer::instance().deliveredPasses());
+            // What the output took up to the end is in the capture before the end is told.
+            if (!ends.empty()) flushCapture();
+            for (const Sync& s : ends) s.proc(s.handle, en.channel->handle(), 0, s.user);
         }
     }
 }

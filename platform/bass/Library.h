@@ -16,6 +16,7 @@
 #include "HttpFeed.h"
 #include "Output.h"
 #include "Playlists.h"
+#include "TapRing.h"
 
 namespace kavbass {
 
@@ -32,6 +33,8 @@ struct Entry {
 
 class Library {
   public:
+    // Writes what the capture, if any, holds and has not yet written.
+    void flushCapture();
     static Library& instance();
 
     bool init(int device, DWORD freq, DWORD flags, int& error);
@@ -44,6 +47,13 @@ class Library {
     // The level of what the output takes; its reader is the caller of
     // BASS_GetOutputLevel (one thread).
     LevelMeter& outputMeter() { return output_.meter(); }
+
+    // Rings of what the output takes, for readers outside the library (the
+    // stream outputs), each read by one thread of the reader's. A tap lives
+    // until it is freed, over BASS_Free and BASS_Init.
+    HTAP createTap(DWORD ms);
+    std::shared_ptr<TapRing> tap(HTAP handle) const;
+    bool freeTap(HTAP handle);
 
     DWORD newHandle() { return nextHandle_.fetch_add(1); }
     HSYNC newSyncHandle() { return nextSync_.fetch_add(1); }
@@ -109,6 +119,9 @@ class Library {
     std::deque<Event> events_;
     bool stopSync_ = false;
     std::thread syncThread_;
+
+    mutable std::mutex tapMtx_;
+    std::map<HTAP, std::shared_ptr<TapRing>> taps_;
 
     std::mutex deadMtx_;
     std::map<std::string, std::chrono::steady_clock::time_point> deadServers_;

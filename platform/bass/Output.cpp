@@ -50,9 +50,14 @@ void sdlCallback(void* user, Uint8* stream, int len) {
     m.delivered();
 }
 
-Output::Output() = default;
+Output::Output() {
+    tap_.attach(&meter_, false);
+}
+
 Output::~Output() {
     close();
+    setCapture(nullptr);
+    tap_.detach(&meter_);
 }
 
 const std::vector<std::string>& Output::deviceNames() {
@@ -102,13 +107,25 @@ bool Output::openSdl(int device, int& error) {
     return true;
 }
 
-void Output::openNull() {
-    const char* capture = std::getenv("KAV_CAPTURE_WAV");
-    // An output reopened with the same capture goes on writing it.
-    if (!capture || !*capture)
+// An output reopened with the same capture goes on writing it.
+void Output::setCapture(const char* path) {
+    const bool wanted = path && *path;
+    if (wanted && capture_ && capture_->path() == path && capture_->rate() == rate_) return;
+    if (capture_) {
+        tap_.detach(&capture_->ring());
         capture_.reset();
-    else if (!capture_ || capture_->path() != capture || capture_->rate() != rate_)
-        capture_ = std::make_unique<WavCapture>(capture, rate_);
+    }
+    if (!wanted) return;
+    capture_ = std::make_unique<WavCapture>(path, rate_);
+    tap_.attach(&capture_->ring(), true);
+}
+
+void Output::flushCapture() {
+    if (capture_) capture_->flush();
+}
+
+void Output::openNull() {
+    setCapture(std::getenv("KAV_CAPTURE_WAV"));
     const char* pace = std::getenv("KAV_NULL_PACE");
     paced_ = !(pace && std::strcmp(pace, "0") == 0);
     latencyMs_ = 10;
@@ -118,9 +135,10 @@ void Output::openNull() {
 
 // Consumes one 10 ms period at a time, at real-time pace unless told not to;
 // unpaced, it waits until every playing channel can fill the period (a
-// channel it waits for raises the playing signal once it has read). With
-// nothing to play it sleeps until something starts, unless it captures: the
-// capture holds the silence too.
+// channel it waits for raises the playing signal once it has read) and every
+// consumer that wants all the sound (the capture) has room for it. With
+// nothing to play it sleeps until something starts, unless a consumer of the
+// tap wants the silence too (the capture, a stream output): it then runs on.
 void Output::nullLoop() {
     using clock = std::chrono::steady_clock;
     const size_t period = rate_ / 100;
@@ -130,7 +148,7 @@ void Output::nullLoop() {
     Signal& playing = MixGate::instance().playing;
     while (!stopNull_.load()) {
         const uint32_t seen = playing.seen();
-        if (!capture_ && mixer.idle()) {
+        if (!tap_.continuous() && mixer.idle()) {
             if (!stopNull_.load()) playing.wait(seen);
             next = clock::now();
             continue;
@@ -142,10 +160,12 @@ void Output::nullLoop() {
         } else if (!mixer.readyToMix(period)) {
             if (!stopNull_.load()) playing.wait(seen);
             continue;
+        } else if (!tap_.roomFor(period)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
         }
         mixer.mix(buf.data(), period);
         receive(buf.data(), period);
-        if (capture_) capture_->append(buf.data(), period);
         mixer.delivered();
     }
 }
@@ -161,6 +181,8 @@ void Output::close() {
         MixGate::instance().playing.raise();
         nullThread_.join();
     }
+    // Everything the output took is in the file when the library is freed.
+    flushCapture();
     device_ = 0;
 }
 

@@ -1,5 +1,7 @@
 // Output devices: those SDL2 reports (the default first), then the null
 // output, which consumes the mix at real-time pace and can capture it to WAV.
+// Whatever the device, what it takes leaves through the tap (Tap.h): the
+// level meter, the capture and the stream outputs' rings are its consumers.
 #pragma once
 
 #include <atomic>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "LevelMeter.h"
+#include "Tap.h"
 #include "bass_types.h"
 
 namespace kavbass {
@@ -32,14 +35,19 @@ class Output {
     DWORD latencyMs() const { return latencyMs_; }
     // The level of what the output took (read by one reader thread).
     LevelMeter& meter() { return meter_; }
+    // The consumers of what the output takes; they outlive a close and a reopen.
+    Tap& tap() { return tap_; }
+    // Writes what the capture, if any, has not yet written (not on the output thread).
+    void flushCapture();
     // The one point after the final mix where the output receives the audio:
-    // it is measured here. Output thread only.
-    void receive(const int16_t* frames, size_t frameCount) { meter_.feed(frames, frameCount); }
+    // it goes to the tap's consumers. Output thread only.
+    void receive(const int16_t* frames, size_t frameCount) { tap_.deliver(frames, frameCount); }
 
   private:
     bool openSdl(int device, int& error);
     void openNull();
     void nullLoop();
+    void setCapture(const char* path);
 
     int device_ = 0;
     DWORD rate_ = 44100;
@@ -47,8 +55,9 @@ class Output {
     uint32_t sdlDevice_ = 0;
     std::thread nullThread_;
     std::atomic<bool> stopNull_{false};
-    std::unique_ptr<WavCapture> capture_;  // kept over a reopen: one capture per run
+    Tap tap_;
     LevelMeter meter_;
+    std::unique_ptr<WavCapture> capture_;  // kept over a reopen: one capture per run
     bool paced_ = true;
 };
 

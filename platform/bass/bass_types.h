@@ -14,6 +14,7 @@ using HSTREAM = DWORD;
 using HMUSIC = DWORD;
 using HSYNC = DWORD;
 using HCHANNEL = DWORD;
+using HTAP = DWORD;
 
 #ifndef TRUE
 #define TRUE 1
@@ -56,6 +57,14 @@ struct BASS_OUTPUTLEVEL {
     DWORD reserved;  // 0
 };
 static_assert(sizeof(BASS_OUTPUTLEVEL) == 16, "BASS_OUTPUTLEVEL must be 16 bytes");
+
+// BASS_TapGetInfo: the format a tap gives and what it lost.
+struct BASS_TAPINFO {
+    DWORD freq;   // the output's rate: frames per second of what BASS_TapRead gives
+    DWORD chans;  // 2: interleaved 16-bit stereo
+    QWORD lost;   // frames dropped because the reader had not made room in time
+};
+static_assert(sizeof(BASS_TAPINFO) == 16, "BASS_TAPINFO must be 16 bytes");
 
 typedef DWORD(STREAMPROC)(HSTREAM handle, void* buffer, DWORD length, void* user);
 // For the metadata sync, data is the address of the NUL-terminated text (or of

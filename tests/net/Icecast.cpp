@@ -39,6 +39,9 @@ std::string config(const std::string& dir, int port) {
       << "<adminroot>/usr/share/icecast2/admin</adminroot></paths>\n"
       << "  <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>"
       << "<loglevel>3</loglevel></logging>\n"
+      // ICY titles go to listeners in ISO-8859-1 unless a mount says otherwise.
+      << "  <mount><mount-name>" << Icecast::kUtf8Mount
+      << "</mount-name><charset>UTF-8</charset></mount>\n"
       << "  <security><chroot>0</chroot>";
     // The server will not run as root: it gives up root for nobody once it listens.
     if (::geteuid() == 0)
@@ -72,10 +75,18 @@ Icecast::Icecast() {
     ::chmod((dir_ + "/log").c_str(), 0777);
     port_ = closedPort();
     std::ofstream(dir_ + "/icecast.xml") << config(dir_, port_);
+    ok_ = start();
+}
+
+bool Icecast::start() {
     server_ =
         std::make_unique<Child>(std::vector<std::string>{"icecast2", "-c", dir_ + "/icecast.xml"},
                                 std::vector<std::string>{}, dir_ + "/server.out");
-    ok_ = waitFor([this] { return httpGet(port_, "/status-json.xsl").code == 200; }, 10s);
+    return waitFor([this] { return httpGet(port_, "/status-json.xsl").code == 200; }, 10s);
+}
+
+const char* Icecast::password() {
+    return kPassword;
 }
 
 Icecast::~Icecast() {

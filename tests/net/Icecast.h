@@ -14,6 +14,10 @@ namespace nettest {
 
 class Icecast {
   public:
+    // The one mount whose ICY titles reach listeners in UTF-8 (the others':
+    // ISO-8859-1, the server's default).
+    static constexpr const char* kUtf8Mount = "/utf8.mp3";
+
     // Writes the configuration into a folder of its own (open to the
     // server's user, removed with it) and starts the server; ok() tells
     // whether it listens.
@@ -34,6 +38,11 @@ class Icecast {
     // Whether the server has a source on mount.
     bool serves(const std::string& mount) const;
     void stop();
+    // Starts the stopped server again, on the same port and configuration;
+    // true once it listens.
+    bool start();
+    // What sources log in with (user "source").
+    static const char* password();
     // What the server and the sources wrote, for a failure's message.
     std::string logs() const;
 
