@@ -184,7 +184,7 @@ class Channel final : public Mixable {
     Frame a_, b_;
     bool haveA_ = false, haveB_ = false;
     double frac_ = 0.0;
-    size_t shift_ = 0;  // input frames to move past before the next output
+    size_t shift_ = 0;            // input frames to move past before the next output
     size_t framesBeforeEnd_ = 0;  // output frames filled by the pass that ended it
 
     // What was heard, for BASS_ChannelGetData.

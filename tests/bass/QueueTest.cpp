@@ -52,8 +52,8 @@ std::string checkOneRun(const Capture& heard, size_t frames) {
     for (size_t next = 0; next < frames; ++next, ++at) {
         if (at >= heard.frames()) return "only " + std::to_string(next) + " frames heard";
         if (heard.left[at] != countedSample(next) || heard.right[at] != -countedSample(next))
-            return "frame " + std::to_string(next) + " heard as " +
-                   std::to_string(heard.left[at]) + " at " + std::to_string(at);
+            return "frame " + std::to_string(next) + " heard as " + std::to_string(heard.left[at]) +
+                   " at " + std::to_string(at);
     }
     for (; at < heard.frames(); ++at)
         if (heard.left[at] != 0 || heard.right[at] != 0)
