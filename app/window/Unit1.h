@@ -80,6 +80,7 @@ class TForm1 : public QMainWindow {
     QAction* repetepl = nullptr;
     QAction* autobaralhar = nullptr;
     QAction* autoplay = nullptr;  // "Tocar ao iniciar", [estacao] autoplay
+    QAction* pontual = nullptr;   // "Início pontual", [estacao] pontual
     QAction* Sobre1 = nullptr;
     QActionGroup* mplacaGroup = nullptr;
 
@@ -87,7 +88,9 @@ class TForm1 : public QMainWindow {
     std::string AppDir;
     std::string DataDir;  // where the settings, the lists and the state are written
     std::unique_ptr<win::IniFile> Settings;  // open from FormCreate to FormDestroy
-    std::uint8_t StartupDevice = 1;          // the device the engine initialises
+    // Beyond the Parts: a tick at the moment the next programme entry is due.
+    win::Timer DueTimer;
+    std::uint8_t StartupDevice = 1;  // the device the engine initialises
     // The engine, from FormCreate on.
     std::unique_ptr<TBASSPlayer> BASSPlayer1;
     TDropTarget DropTarget = TDropTarget::Playlist;
@@ -180,6 +183,7 @@ class TForm1 : public QMainWindow {
 
     // Unit1Playback.cpp
     void createPlayback();
+    void armDueTimer();
     void guarded(const std::function<void()>& action);
     void showNowPlaying(const NowPlayingTexts& texts);
     void beginFade();

@@ -75,6 +75,9 @@ void TForm1::createControls() {
     somOpenDialog->FilterIndex = 1;
 
     Timer1.SetInterval(100);
+    // Beyond the Parts: on the clock's tenths of a second, so that an entry's
+    // whole second is seen as it comes, not up to a tick later.
+    Timer1.SetAlignedToClock(true);
     Timer1.SetEnabled(false);
     createMenus();
     createTrayIcon();
@@ -186,6 +189,8 @@ void TForm1::createMenus() {
     Opcoes1->addSeparator();
     autoplay = Opcoes1->addAction("Tocar ao iniciar");
     autoplay->setCheckable(true);
+    pontual = Opcoes1->addAction(QString::fromUtf8("Início pontual"));
+    pontual->setCheckable(true);
 
     mplaca = menuBar()->addMenu("Placa");
     mplacaGroup = new QActionGroup(this);
@@ -248,4 +253,7 @@ void TForm1::connectHandlers() {
     volume->OnMouseWheelDown = [this] { volumeMouseWheelDown(); };
     volume->OnMouseWheelUp = [this] { volumeMouseWheelUp(); };
     Timer1.OnTimer = [this] { Timer1Timer(); };
+    DueTimer.OnTimer = [this] { Timer1Timer(); };
+    connect(pontual, &QAction::triggered, this,
+            [this](bool checked) { Automation->SetPunctual(checked); });
 }

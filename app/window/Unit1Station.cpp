@@ -60,9 +60,11 @@ void TForm1::startStation() {
     st.settings = station::ReadSettings(*Settings);
     st.events.SetAlarm(st.settings.alarm);
     autoplay->setChecked(st.settings.autoplay);
+    pontual->setChecked(st.settings.punctual);
+    Automation->SetPunctual(st.settings.punctual);
     st.playlistFile = st.settings.file;
     st.playlistPositionMs = st.settings.positionMs;
-    for (const char* key : {"autoplay", "posicao", "ficheiro"})
+    for (const char* key : {"autoplay", "pontual", "posicao", "ficheiro"})
         st.keepSection = st.keepSection || Settings->ValueExists(station::kSection, key);
     std::string error;
     st.lastRun = st.state.Begin(&error);
@@ -198,8 +200,11 @@ void TForm1::endStation() {
 std::vector<win::IniValue> TForm1::stationValues() {
     if (!Station) return {};
     TStationParts& st = *Station;
-    st.keepSection =
-        st.keepSection || autoplay->isChecked() != st.settings.autoplay || !st.playlistFile.empty();
+    st.keepSection = st.keepSection || autoplay->isChecked() != st.settings.autoplay ||
+                     pontual->isChecked() != st.settings.punctual || !st.playlistFile.empty();
     if (!st.keepSection) return {};
-    return station::KeptValues(autoplay->isChecked(), st.playlistPositionMs, st.playlistFile);
+    std::vector<win::IniValue> values =
+        station::KeptValues(autoplay->isChecked(), st.playlistPositionMs, st.playlistFile);
+    values.push_back(station::PunctualValue(pontual->isChecked()));
+    return values;
 }
