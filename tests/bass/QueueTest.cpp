@@ -103,6 +103,53 @@ TEST(QueueTest, AQueuedStreamFollowsTheLastSampleOfTheOneBeforeIt) {
     }
 }
 
+// Encoded tones join as tightly: an Ogg Vorbis stream ends at the sample its
+// last granule gives (the decoder may hand out more), and the next starts on
+// the sample after it. Nothing between them is digital silence.
+TEST(QueueTest, EncodedTonesJoinWithoutASilentSample) {
+    for (const char* ext : {"ogg", "wma"}) {
+        SCOPED_TRACE(ext);
+        Session s(std::string("queue-encoded-") + ext);
+        ASSERT_TRUE(s.ok());
+        // 1.5 s of 400 Hz ends on a whole number of periods; FFmpeg decodes
+        // the Vorbis file past it.
+        const std::string a = encode(makeToneWav("qe-a.wav", 1.5, 400), ext);
+        const std::string b = encode(makeToneWav("qe-b.wav", 1.0, 600), ext);
+        const bool wma = std::string(ext) == "wma";
+        const auto open = [&](const std::string& f) {
+            return wma ? BASS_WMA_StreamCreateFile(FALSE, f.c_str(), 0, 0, 0)
+                       : BASS_StreamCreateFile(FALSE, f.c_str(), 0, 0, 0);
+        };
+        const DWORD ha = open(a);
+        const DWORD hb = open(b);
+        ASSERT_NE(ha, 0u);
+        ASSERT_NE(hb, 0u);
+        SyncCounter endB;
+        ASSERT_NE(BASS_ChannelSetSync(hb, BASS_SYNC_END, 0, SyncCounter::proc, &endB), 0u);
+        ASSERT_TRUE(BASS_StreamPlay(ha, FALSE, 0));
+        ASSERT_TRUE(BASS_StreamPlayAfter(hb, ha));
+        ASSERT_TRUE(waitFor([&] { return endB.calls.load() > 0; }, 5s));
+        if (!wma) {
+            EXPECT_EQ(BASS_ChannelGetPosition(ha), 66150u * 4);
+        }
+        const QWORD heardA = BASS_ChannelGetPosition(ha) / 4;
+        BASS_StreamFree(ha);
+        BASS_StreamFree(hb);
+        const Capture heard = loadCapture(s);
+        size_t first = 0, last = heard.frames();
+        while (first < last && heard.left[first] == 0 && heard.right[first] == 0) ++first;
+        while (last > first && heard.left[last - 1] == 0 && heard.right[last - 1] == 0) --last;
+        // Digital silence inside, but for a lone zero where the wave crosses it.
+        size_t silent = 0;
+        for (size_t i = first + 1; i + 1 < last; ++i) {
+            if (heard.left[i] != 0 || heard.right[i] != 0) continue;
+            const bool crossing = (heard.left[i - 1] < 0) != (heard.left[i + 1] < 0);
+            if (!crossing || heard.left[i + 1] == 0) ++silent;
+        }
+        EXPECT_EQ(silent, 0u) << "around frame " << first + heardA;
+    }
+}
+
 // Whatever cancels the queue, only the first stream is heard.
 TEST(QueueTest, StoppingEitherStreamOrFreeingTheQueuedOneKeepsItFromStarting) {
     const char* ways[] = {"stop queued", "free queued", "stop first", "play queued"};
