@@ -124,7 +124,7 @@ class TBASSPlayer {
     bool ShowPluginConfig();
     TPluginConfigForm* PluginConfigForm() const { return FPluginConfig; }
 
-    // Opens a local file or network address (http://, ftp://, mms://) and
+    // Opens a local file or network address (http://, https://, ftp://, mms://) and
     // makes the player ready. A local file that no reader recognises (one
     // that cannot be opened, or is no regular file) gives false and leaves
     // the previous channel untouched.

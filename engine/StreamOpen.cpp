@@ -386,6 +386,8 @@ void TBASSPlayer::ReadLiveStreamInfo(TStreamInfo& info) {
     // A live Ogg stream names its track in its comments, as its later changes do.
     if (info.Title.empty())
         info.Title = kav::MetaTitleFromData(BASS_StreamGetTags(handle, BASS_TAG_OGG), true);
+    // Reached through a playlist link: the list's title until the stream sends one.
+    if (info.Title.empty()) info.Title = TagText(BASS_StreamGetTags(handle, BASS_TAG_LINK));
     BASS_ChannelSetSync(handle, BASS_SYNC_META, 0, MetaSyncProc,
                         reinterpret_cast<void*>(FMessageWindow));
 }

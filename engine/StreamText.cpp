@@ -35,7 +35,8 @@ std::string ExtractFileName(const std::string& path) {
 }
 
 bool IsNetworkAddress(const std::string& path) {
-    return path.starts_with("http://") || path.starts_with("ftp://") || path.starts_with("mms://");
+    return path.starts_with("http://") || path.starts_with("https://") ||
+           path.starts_with("ftp://") || path.starts_with("mms://");
 }
 
 std::string StreamTitleOf(const std::string& meta) {

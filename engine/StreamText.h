@@ -15,7 +15,8 @@ std::string UpperExt(const std::string& path);
 // The file name part of a path: everything after the last separator.
 std::string ExtractFileName(const std::string& path);
 
-// A network address begins with "http://", "ftp://" or "mms://" exactly (lower case).
+// A network address begins with "http://", "https://", "ftp://" or "mms://"
+// exactly (lower case).
 bool IsNetworkAddress(const std::string& path);
 
 // The title of Shoutcast metadata ("StreamTitle='...';..."); empty when the

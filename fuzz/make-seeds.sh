@@ -55,3 +55,12 @@ seed fuzz_chunked chunked.bin
 seed fuzz_icy_meta icy_blocks.bin
 seed fuzz_ogg_stream chain.bin
 seed fuzz_stream_title title.txt comments.bin icy_br.txt
+
+# Playlist links: the first byte chooses the parser (0 PLS, 1 M3U, 2 XSPF).
+printf '\x00[playlist]\r\nNumberOfEntries=2\r\nFile1=http://127.0.0.1:8000/live\r\nTitle1=One\r\nFile2=../b/live?x=1\r\nTitle2=Two\r\nLength1=-1\r\nVersion=2\r\n' \
+  > radio.pls
+printf '\x01\xEF\xBB\xBF#EXTM3U\n#PLAYLIST:Radio\n#EXTINF:-1,Main\nhttps://[::1]:8443/live\n# note\r\n/relative/live\r\n' \
+  > radio.m3u
+printf '\x02<?xml version="1.0"?><playlist version="1" xmlns="http://xspf.org/ns/0/"><title>S &amp; C</title><trackList><track><location>http://a/live?x=1&amp;y=2</location><title>&#233;&#x263A;</title></track><track><location><![CDATA[//b/live]]></location></track></trackList></playlist>' \
+  > radio.xspf
+seed fuzz_playlist radio.pls radio.m3u radio.xspf

@@ -13,9 +13,10 @@
 //   and never waits without a bound. A plug-in's thread may outlive the
 //   manager (one retired while inside a call): every function stays safe to
 //   call after Teardown.
-// - the library's worker thread of the user stream: the stream procedure. It
-//   never waits on the plug-in: when the writer is inside the ring it hands
-//   back nothing and is asked again.
+// - the library's worker thread of the user stream: the stream procedure. When
+//   the ring holds less than it asks for, it waits for the plug-in's next
+//   blocks at most 20 ms, then hands on what there is; when the writer is
+//   inside the ring it hands back nothing and is asked again.
 #pragma once
 
 #include <cstdint>

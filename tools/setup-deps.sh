@@ -10,6 +10,7 @@ packages=(
   lame sox vorbis-tools ffmpeg mpg123 xvfb xauth imagemagick
   xdotool openbox trayer x11-utils dbus desktop-file-utils
   libsystemd-dev systemd
+  libgnutls28-dev openssl icecast2
 )
 
 missing=()

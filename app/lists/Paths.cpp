@@ -18,7 +18,8 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 size_t schemeLength(std::string_view path) {
-    static constexpr std::array<std::string_view, 3> schemes = {"http://", "ftp://", "mms://"};
+    static constexpr std::array<std::string_view, 4> schemes = {"http://", "https://", "ftp://",
+                                                                "mms://"};
     for (auto scheme : schemes)
         if (startsWithNoCase(path, scheme)) return scheme.size();
     return 0;

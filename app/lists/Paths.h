@@ -8,7 +8,7 @@
 
 namespace paths {
 
-// "http://", "ftp://" or "mms://" (any case).
+// "http://", "https://", "ftp://" or "mms://" (any case).
 bool IsNetworkAddress(std::string_view path);
 
 // The part after the last separator.

@@ -12,13 +12,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A file's or a download's ring holds a second, read ahead whole. A user
+// A file's or a download's ring holds a second, read ahead whole; a live
+// stream's has room for the refill after it ran dry, too. A user
 // stream is kept only a fifth of a second ahead, so that its procedure's data
 // is heard soon after it is produced, unless an output that runs ahead of
 // real time waits for it: then its ring of two seconds is filled whole, in as
 // few calls of the procedure as it takes.
 size_t ringFramesFor(const ChannelFormat& f) {
-    return f.userStream ? 2 * f.freq : f.freq;
+    return f.userStream ? 2 * f.freq : f.live ? 3 * f.freq : f.freq;
 }
 size_t aheadFramesFor(const ChannelFormat& f) {
     return f.userStream ? f.freq / 5 : f.freq;
@@ -66,7 +67,7 @@ void Channel::shutdown() {
 
 bool Channel::wantsData() const {
     if (seekPending_) return true;
-    if (sourceEnded_) return false;
+    if (sourceEnded_ || cutOff_.load()) return false;
     if (!source_->readsAhead() && state_.load() != kPlaying) return false;
     return roomFrames() >= chunkFrames_;
 }
@@ -75,8 +76,9 @@ bool Channel::wantsData() const {
 // output waits for this channel.
 size_t Channel::roomFrames() const {
     const size_t ch = fmt_.chans;
-    const size_t ahead =
-        hurried_.load(std::memory_order_relaxed) ? ring_.capacity() / ch : aheadFrames_;
+    size_t ahead = hurried_.load(std::memory_order_relaxed) ? ring_.capacity() / ch : aheadFrames_;
+    if (refilling_.load(std::memory_order_relaxed))
+        ahead = std::max(ahead, std::min(ring_.capacity() / ch, refillFrames() + chunkFrames_));
     const size_t held = (ring_.capacity() - ring_.writable()) / ch;
     return held >= ahead ? 0 : ahead - held;
 }
@@ -183,6 +185,7 @@ void Channel::resetOutput(uint64_t baseFrame) {
     ended_.store(false);
     stalled_.store(false);
     endEvent_.store(false);
+    refilling_.store(false);
     {
         std::lock_guard<std::mutex> sl(syncMtx_);
         endTaken_ = false;
@@ -386,8 +389,14 @@ Channel::Frame Channel::takeFrame(size_t index) {
     return f;
 }
 
+size_t Channel::refillFrames() const {
+    return static_cast<size_t>(LiveWatch::kRefillSeconds * fmt_.freq);
+}
+
 bool Channel::fedFor(size_t frames, DWORD deviceRate) const {
     if (eof_.load(std::memory_order_acquire)) return true;
+    if (refilling_.load(std::memory_order_relaxed))
+        return ring_.readable() / fmt_.chans >= refillFrames();
     const double rate = freq_.load() ? freq_.load() : fmt_.freq;
     const size_t needed = static_cast<size_t>(frames * rate / deviceRate) + 2;
     return ring_.readable() / fmt_.chans >= needed;
@@ -486,11 +495,39 @@ bool Channel::mixSameRate(float* acc, size_t frames, float gl, float gr, Cursor&
     return n == frames;
 }
 
+// A live stream waiting for its refill: true while this pass is silence
+// (finished: it has waited too long and ends now).
+bool Channel::waitRefill(size_t frames, DWORD deviceRate, uint64_t pass, bool eof, bool& finished) {
+    if (eof || ring_.readable() / fmt_.chans >= refillFrames()) {
+        refilling_.store(false, std::memory_order_relaxed);
+        return false;
+    }
+    stalled_.store(true, std::memory_order_relaxed);
+    finished = !watch_.pass(frames, frames, deviceRate) && finish(pass);
+    return true;
+}
+
+// The end of a live stream that gave up: heard as a dead stream's end.
+bool Channel::finish(uint64_t pass) {
+    cutOff_.store(true);
+    haveA_ = haveB_ = false;
+    shift_ = 0;
+    stalled_.store(false, std::memory_order_relaxed);
+    endPass_.store(pass, std::memory_order_relaxed);
+    endEvent_.store(true, std::memory_order_release);
+    ended_.store(true, std::memory_order_release);
+    return true;
+}
+
 bool Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterGain,
                       uint64_t pass) {
     if (!mixEnabled_.load(std::memory_order_acquire)) return false;
     if (state_.load(std::memory_order_acquire) != kPlaying || ended_.load()) return false;
     const bool eof = eof_.load(std::memory_order_acquire);
+    bool gaveUp = false;
+    if (fmt_.live && refilling_.load(std::memory_order_relaxed) &&
+        waitRefill(frames, deviceRate, pass, eof, gaveUp))
+        return gaveUp;
     const int f = freq_.load(std::memory_order_relaxed);
     const DWORD rate = f ? static_cast<DWORD>(f) : fmt_.freq;
     const double step = static_cast<double>(rate) / deviceRate;
@@ -522,6 +559,12 @@ bool Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
         endPass_.store(pass, std::memory_order_relaxed);
         endEvent_.store(true, std::memory_order_release);
         ended_.store(true, std::memory_order_release);
+    } else if (fmt_.live) {
+        if (!watch_.pass(frames, 0, deviceRate)) return finish(pass);
+        if (dry && !eof) {
+            refilling_.store(true, std::memory_order_relaxed);
+            if (!watch_.ranDry(deviceRate)) return finish(pass);
+        }
     }
     return finished;
 }

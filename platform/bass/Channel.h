@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "LiveWatch.h"
 #include "Mixable.h"
 #include "SampleHistory.h"
 #include "SampleRing.h"
@@ -28,6 +29,9 @@ struct ChannelFormat {
     bool music = false;
     bool userStream = false;  // flush and stop restart the procedure's data at 0
     bool seekable = true;
+    // A network stream with no known end: one that runs dry is silent until
+    // it has refilled, and one that keeps running dry ends (LiveWatch).
+    bool live = false;
     int64_t lengthFrames = -1;  // -1 when unknown
 };
 
@@ -179,6 +183,15 @@ class Channel final : public Mixable {
     std::atomic<bool> hurried_{false};  // an output waits for this channel's data
     std::atomic<bool> starved_{false};  // the source had nothing: the worker rests
     std::atomic<DWORD> leader_{0};      // queued: the channel whose end starts this one
+
+    // A live stream that ran dry: the mixer waits for a refill, the worker
+    // reads ahead that far. cutOff_: it gave up, the worker reads no more.
+    std::atomic<bool> refilling_{false};
+    std::atomic<bool> cutOff_{false};
+    LiveWatch watch_;  // mixer only
+    size_t refillFrames() const;
+    bool waitRefill(size_t frames, DWORD deviceRate, uint64_t pass, bool eof, bool& finished);
+    bool finish(uint64_t pass);
 
     // Mixer-only resampling state (reset with the mixer kept off).
     Frame a_, b_;

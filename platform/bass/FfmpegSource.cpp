@@ -10,6 +10,9 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "FfmpegLog.h"
+#include "NetConnection.h"
+
 namespace kavbass {
 
 // An in-memory file read through FFmpeg's I/O layer.
@@ -22,6 +25,7 @@ struct FfmpegSource::MemoryFile {
 namespace {
 
 constexpr int kIoBufferSize = 32768;
+constexpr int kFeedProbeBytes = 65536;
 
 int readMemory(void* opaque, uint8_t* buf, int size) {
     auto* m = static_cast<FfmpegSource::MemoryFile*>(opaque);
@@ -101,7 +105,7 @@ int64_t steadyNs(std::chrono::steady_clock::time_point t) {
 }  // namespace
 
 std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int& error) {
-    av_log_set_level(AV_LOG_QUIET);
+    quietFfmpegLog();
     std::unique_ptr<FfmpegSource> s(new FfmpegSource);
     if (req.deadline != std::chrono::steady_clock::time_point::max())
         s->deadlineNs_.store(steadyNs(req.deadline));
@@ -157,8 +161,10 @@ bool FfmpegSource::openInput(const OpenRequest& req, int& error) {
         fmt_->pb = avio_;
         fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
         if (req.feed) {
-            // A live feed delivers at playback pace: decide on little data.
-            fmt_->probesize = 65536;
+            // A live feed delivers at playback pace: decide on little data,
+            // and probe (when the demuxer is not known) no further either.
+            fmt_->probesize = kFeedProbeBytes;
+            if (req.feedSize < 0) fmt_->format_probesize = kFeedProbeBytes;
             fmt_->max_analyze_duration = AV_TIME_BASE / 2;
         }
     }
@@ -171,9 +177,12 @@ bool FfmpegSource::openInput(const OpenRequest& req, int& error) {
         // through the interrupt callback, which FFmpeg's waits ask often.
         av_dict_set_int(&opts, "rw_timeout", int64_t(req.timeoutMs) * 1000, 0);
         av_dict_set_int(&opts, "timeout", int64_t(req.timeoutMs) * 1000, 0);
+        if (req.url.compare(0, 8, "https://") == 0) addCertificateChecks(&opts);
     }
     const char* url = (req.memory || req.feed) ? "" : req.url.c_str();
-    int rc = avformat_open_input(&fmt_, url, nullptr, &opts);
+    const AVInputFormat* format =
+        req.format.empty() ? nullptr : av_find_input_format(req.format.c_str());
+    int rc = avformat_open_input(&fmt_, url, format, &opts);
     av_dict_free(&opts);
     if (rc < 0) {
         // avformat_open_input frees the context on failure.

@@ -31,7 +31,9 @@ struct OpenRequest {
     size_t memorySize = 0;
     // A byte feed: returns bytes read, 0 at the end, negative when aborted.
     std::function<int(uint8_t*, int)> feed;
-    int64_t feedSize = -1;       // total size of the feed when known
+    int64_t feedSize = -1;  // total size of the feed when known
+    // The demuxer to read the feed with ("mp3", "ogg"); empty: probe for it.
+    std::string format;
     uint32_t musicRate = 44100;  // output rate of module music
     int timeoutMs = 10000;       // network addresses FFmpeg opens itself
     // Opening and probing give up at this time (network input that never

@@ -1,13 +1,6 @@
 #include "HttpFeed.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -23,140 +16,66 @@ constexpr size_t kTailBytes = 70000;              // more than the longest Ogg p
 constexpr size_t kMaxBuffered = 64u << 20;        // a download kept ahead of the decoder
 constexpr auto kStall = std::chrono::seconds(5);  // no byte for this long ends the body
 
-bool parseUrl(const std::string& url, std::string& host, std::string& port, std::string& path) {
-    const std::string scheme = "http://";
-    if (url.compare(0, scheme.size(), scheme) != 0) return false;
-    std::string rest = url.substr(scheme.size());
-    auto slash = rest.find('/');
-    std::string hostport = rest.substr(0, slash);
-    path = slash == std::string::npos ? "/" : rest.substr(slash);
-    auto colon = hostport.rfind(':');
-    if (colon != std::string::npos && hostport.find(']') == std::string::npos) {
-        host = hostport.substr(0, colon);
-        port = hostport.substr(colon + 1);
-    } else {
-        host = hostport;
-        port = "80";
-    }
-    return !host.empty() && !port.empty();
-}
-
-bool waitFd(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
-    int rc;
-    do {
-        rc = ::poll(&p, 1, timeoutMs);
-    } while (rc < 0 && errno == EINTR);
-    return rc > 0;
-}
-
-bool waitFdUntil(int fd, short events, Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 && waitFd(fd, events, static_cast<int>(std::min<long long>(left, 60000)));
-}
-
 }  // namespace
 
 HttpFeed::~HttpFeed() {
     abort();
     if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) ::close(fd_);
 }
 
 std::unique_ptr<HttpFeed> HttpFeed::open(const std::string& url, bool wantMetadata,
-                                         Clock::time_point deadline, int& error, bool& spokeHttp) {
-    spokeHttp = false;
+                                         Clock::time_point deadline, FeedOpen& result) {
+    result = FeedOpen{};
     std::string current = url;
     for (int redirects = 0; redirects < 5; ++redirects) {
-        std::string host, port, path;
-        if (!parseUrl(current, host, port, path)) return error = BASS_ERROR_FILEOPEN, nullptr;
+        NetAddress a;
+        if (!parseAddress(current, a)) return result.error = BASS_ERROR_FILEOPEN, nullptr;
         std::unique_ptr<HttpFeed> f(new HttpFeed);
-        if (!f->connectTo(host, port, deadline, error) ||
-            !f->request(host, path, wantMetadata, deadline, error) ||
-            !f->readHeaders(deadline, error, spokeHttp))
+        f->address_ = current;
+        f->conn_ = NetConnection::open(a, deadline, result.error, result.reason);
+        if (!f->conn_ || !f->request(a, wantMetadata, deadline, result.error) ||
+            !f->readHeaders(deadline, result))
             return nullptr;
         if (f->head_.location.empty()) return f;
-        current = f->head_.location;
+        // A Location may be relative to the address that gave it (RFC 9110, 10.2.2).
+        current = resolveReference(current, f->head_.location);
     }
-    error = BASS_ERROR_FILEOPEN;
+    result.error = BASS_ERROR_FILEOPEN;
     return nullptr;
 }
 
-bool HttpFeed::connectTo(const std::string& host, const std::string& port,
-                         Clock::time_point deadline, int& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* res = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0) {
-        error = BASS_ERROR_FILEOPEN;
-        return false;
-    }
-    bool late = false;
-    for (addrinfo* ai = res; ai && fd_ < 0 && !late; ai = ai->ai_next) {
-        int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-        if (fd < 0) continue;
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-        int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
-        if (rc != 0 && errno == EINPROGRESS) {
-            if (waitFdUntil(fd, POLLOUT, deadline)) {
-                int err = 0;
-                socklen_t len = sizeof err;
-                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-                rc = err == 0 ? 0 : -1;
-            } else {
-                late = true;
-            }
-        }
-        if (rc == 0) {
-            fd_ = fd;
-        } else {
-            ::close(fd);
-        }
-    }
-    ::freeaddrinfo(res);
-    if (fd_ < 0) error = late ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEOPEN;
-    return fd_ >= 0;
-}
-
-bool HttpFeed::request(const std::string& host, const std::string& path, bool wantMetadata,
-                       Clock::time_point deadline, int& error) {
-    std::string req =
-        "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\nUser-Agent: KAV\r\nAccept: */*\r\n";
+bool HttpFeed::request(const NetAddress& a, bool wantMetadata, Clock::time_point deadline,
+                       int& error) {
+    std::string req = "GET " + a.target + " HTTP/1.0\r\nHost: " + a.authority +
+                      "\r\nUser-Agent: KAV\r\nAccept: */*\r\n";
     if (wantMetadata) req += "Icy-MetaData: 1\r\n";
     req += "Connection: close\r\n\r\n";
-    size_t sent = 0;
-    while (sent < req.size()) {
-        if (!waitFdUntil(fd_, POLLOUT, deadline)) return error = BASS_ERROR_TIMEOUT, false;
-        ssize_t n = ::send(fd_, req.data() + sent, req.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return error = BASS_ERROR_FILEOPEN, false;
-        if (n > 0) sent += static_cast<size_t>(n);
-    }
-    return true;
+    if (conn_->send(req, deadline)) return true;
+    error = Clock::now() >= deadline ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEOPEN;
+    return false;
 }
 
 // Anything but the start of a status line fails at once: a server that is
 // not an HTTP server gives nothing to wait for.
-bool HttpFeed::readHeaders(Clock::time_point deadline, int& error, bool& spokeHttp) {
+bool HttpFeed::readHeaders(Clock::time_point deadline, FeedOpen& result) {
+    int& error = result.error;
     std::string raw;
     size_t bodyAt = 0;
     for (;;) {
         const HeadScan scan = scanHead(raw, bodyAt);
         if (scan == HeadScan::NotHttp) return error = BASS_ERROR_FILEFORM, false;
         if (scan == HeadScan::Complete) break;
-        if (!waitFdUntil(fd_, POLLIN, deadline)) return error = BASS_ERROR_TIMEOUT, false;
-        char buf[4096];
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n == 0) return error = BASS_ERROR_FILEOPEN, false;
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return error = BASS_ERROR_FILEOPEN, false;
-        if (n > 0) raw.append(buf, static_cast<size_t>(n));
+        uint8_t buf[4096];
+        const int n = conn_->receive(buf, sizeof buf, deadline);
+        if (n == NetConnection::kTimedOut) return error = BASS_ERROR_TIMEOUT, false;
+        if (n <= 0) return error = BASS_ERROR_FILEOPEN, false;
+        raw.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
     }
     pendingBody_ = raw.substr(bodyAt);
     raw.resize(bodyAt);
     while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.pop_back();
     if (!parseHead(raw, head_)) return error = BASS_ERROR_FILEFORM, false;
-    spokeHttp = true;
+    result.spokeHttp = true;
     const int code = head_.code;
     if (code >= 300 && code < 400 && !head_.location.empty()) return true;
     head_.location.clear();
@@ -192,19 +111,13 @@ void HttpFeed::readLoop() {
             closed = true;
             break;
         }
-        if (!waitFd(fd_, POLLIN, 100)) {
-            if (Clock::now() - lastData > kStall) break;
-            continue;
-        }
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        // Nothing for kStall ends the body; an abort ends the wait too.
+        const int n = conn_->receive(buf, sizeof buf, lastData + kStall);
         if (n == 0) {
             closed = true;
             break;
         }
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR) continue;
-            break;
-        }
+        if (n < 0) break;
         lastData = Clock::now();
         closed = !takeBody(buf, static_cast<size_t>(n));
     }
@@ -323,7 +236,15 @@ void HttpFeed::abort() {
         std::lock_guard<std::mutex> lk(mtx_);
         aborted_.store(true);
     }
+    if (conn_) conn_->abort();
     cv_.notify_all();
+}
+
+std::string HttpFeed::waitHead(size_t size, Clock::time_point deadline) const {
+    std::unique_lock<std::mutex> lk(mtx_);
+    cv_.wait_until(lk, deadline,
+                   [&] { return bodyHead_.size() >= size || ended_ || aborted_.load(); });
+    return bodyHead_.substr(0, size);
 }
 
 std::string HttpFeed::head() const {

@@ -1,7 +1,8 @@
-// A download over HTTP/1.0 (or an ICY/Shoutcast live stream): connects,
-// reads the headers, then a thread of its own reads the body, undoes a chunked
-// transfer coding, takes out the metadata blocks and keeps the audio bytes for
-// the decoder. A body that brings no byte for 5 s ends there.
+// A download over HTTP/1.0 or HTTPS (or an ICY/Shoutcast live stream):
+// connects, reads the headers, follows redirects, then a thread of its own
+// reads the body, undoes a chunked transfer coding, takes out the metadata
+// blocks and keeps the audio bytes for the decoder. A body that brings no
+// byte for 5 s ends there.
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "HttpParse.h"
+#include "NetConnection.h"
 #include "OggComments.h"
 
 namespace kavbass {
@@ -32,13 +34,20 @@ struct HttpEvents {
     std::function<void()> downloaded;  // the whole body has arrived
 };
 
+// What an open tells besides the feed.
+struct FeedOpen {
+    int error = 0;           // a BASS_ERROR_* code when it failed
+    bool spokeHttp = false;  // some server answered as an HTTP server
+    std::string reason;      // why a TLS connection failed
+};
+
 class HttpFeed {
   public:
     ~HttpFeed();
-    // Connects and reads the headers by deadline; nullptr with a BASS_ERROR_*
-    // code. spokeHttp tells whether any server answered as an HTTP server.
+    // Connects and reads the headers by deadline, following up to 5
+    // redirects (relative ones too); nullptr when it fails.
     static std::unique_ptr<HttpFeed> open(const std::string& url, bool wantMetadata,
-                                          Clock::time_point deadline, int& error, bool& spokeHttp);
+                                          Clock::time_point deadline, FeedOpen& result);
 
     // Starts the reading thread; the download's end is told from it, the
     // news from the thread that reads the audio.
@@ -50,6 +59,12 @@ class HttpFeed {
     void abort();
 
     bool isIcy() const { return head_.icy; }
+    // The address the body came from, after redirects.
+    const std::string& address() const { return address_; }
+    const std::string& contentType() const { return head_.contentType; }
+    // The first bytes of the body once size of them came, or the body ended,
+    // or deadline passed (then fewer).
+    std::string waitHead(size_t size, Clock::time_point deadline) const;
     // Header lines, status line first, NUL-separated with an empty one last.
     const std::string& headerList() const { return head_.headerList; }
     int64_t contentLength() const { return head_.contentLength; }
@@ -62,11 +77,8 @@ class HttpFeed {
 
   private:
     HttpFeed() = default;
-    bool connectTo(const std::string& host, const std::string& port, Clock::time_point deadline,
-                   int& error);
-    bool request(const std::string& host, const std::string& path, bool wantMetadata,
-                 Clock::time_point deadline, int& error);
-    bool readHeaders(Clock::time_point deadline, int& error, bool& spokeHttp);
+    bool request(const NetAddress& a, bool wantMetadata, Clock::time_point deadline, int& error);
+    bool readHeaders(Clock::time_point deadline, FeedOpen& result);
     void readLoop();
     // Takes raw body bytes; false once a chunked body has ended (or is broken).
     bool takeBody(const uint8_t* data, size_t n);
@@ -78,7 +90,8 @@ class HttpFeed {
     void keepAudio(const std::string& audio, std::vector<StreamNews>& titles);
     void tell(const std::vector<News>& due) const;
 
-    int fd_ = -1;
+    std::unique_ptr<NetConnection> conn_;
+    std::string address_;
     HttpHead head_;
     std::string pendingBody_;  // body bytes that came with the headers
 
@@ -91,7 +104,7 @@ class HttpFeed {
     HttpEvents events_;
     std::thread thread_;
     mutable std::mutex mtx_;
-    std::condition_variable cv_;
+    mutable std::condition_variable cv_;
     std::deque<uint8_t> buffer_;
     std::deque<News> news_;    // in the order of their audio
     uint64_t audioKept_ = 0;   // audio bytes ever put in buffer_

@@ -86,6 +86,7 @@ bool parseHead(const std::string& text, HttpHead& head) {
         if (key == "transfer-encoding")
             head.chunked = lower(value).find("chunked") != std::string::npos;
         if (key == "location") head.location = value;
+        if (key == "content-type") head.contentType = value;
     }
     head.headerList += '\0';
     // A chunked body's length is set by its chunks, not by a Content-Length.

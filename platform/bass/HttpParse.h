@@ -26,6 +26,7 @@ struct HttpHead {
     size_t metaint = 0;
     bool chunked = false;
     std::string location;
+    std::string contentType;  // as the server wrote it
 };
 // text: the header block without its blank line. False when not a response.
 bool parseHead(const std::string& text, HttpHead& head);

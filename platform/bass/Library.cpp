@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include "Id3Blocks.h"
 #include "MixGate.h"
 #include "Mixer.h"
 #include "MpegGapless.h"
+#include "NetAddress.h"
 #include "OggComments.h"
+#include "StreamFormat.h"
 
 namespace kavbass {
 
@@ -22,6 +25,12 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kUrlOpenTime = std::chrono::milliseconds(2500);
 constexpr auto kWmaUrlOpenTime = std::chrono::milliseconds(1500);
 constexpr auto kDeadServerMemory = std::chrono::seconds(30);
+// A stream whose type its server does not tell is looked at this far, this long.
+constexpr size_t kSniffBytes = 8192;
+constexpr auto kSniffTime = std::chrono::seconds(1);
+// A link may lead to a playlist that links to one more, no further.
+constexpr int kMaxLinkDepth = 2;
+constexpr size_t kMaxPlaylistBytes = 256 * 1024;
 
 bool isAddress(const std::string& url) {
     return url.find("://") != std::string::npos;
@@ -261,6 +270,7 @@ DWORD Library::finishCreate(std::unique_ptr<FfmpegSource> src, DWORD handle, boo
     f.music = music;
     f.lengthFrames = exactLength >= 0 ? exactLength : src->lengthFrames();
     f.seekable = !entry.feed && !entry.downloadAtSourceEnd;
+    f.live = entry.feed && entry.feed->contentLength() < 0;
     if (entry.fileSize < 0) entry.fileSize = src->fileSize();
     entry.channel = std::make_shared<Channel>(handle, f, std::move(src), std::move(tags));
     if (!add(entry)) {
@@ -332,56 +342,121 @@ DWORD Library::createWma(const OpenRequest& req, int& error) {
 
 DWORD Library::createUrl(const std::string& url, DWORD flags, int& error) {
     if (!initialized()) return error = BASS_ERROR_INIT, 0;
+    // Connecting, the headers and enough audio to know the format, all by one deadline.
+    const auto deadline = Clock::now() + kUrlOpenTime;
+    NetAddress address;
+    if (parseAddress(url, address)) return openHttp(url, flags, deadline, 0, {}, error);
+    if (url.compare(0, 6, "ftp://") != 0) return error = BASS_ERROR_FILEOPEN, 0;
     OpenRequest req;
+    req.deadline = deadline;
+    req.url = url;
+    auto src = FfmpegSource::open(req, error);
+    if (!src) return 0;
     Entry entry;
+    entry.downloadAtSourceEnd = true;
+    return finishCreate(std::move(src), newHandle(), false, std::make_shared<TagStore>(), entry,
+                        error);
+}
+
+DWORD Library::openHttp(const std::string& url, DWORD flags, Clock::time_point deadline, int depth,
+                        const std::string& linkTitle, int& error) {
+    FeedOpen opened;
+    std::shared_ptr<HttpFeed> feed =
+        HttpFeed::open(url, (flags & BASS_STREAM_META) != 0, deadline, opened);
+    noteServer(url, opened.spokeHttp || opened.error != BASS_ERROR_TIMEOUT);
+    if (!feed) {
+        // Why a secure connection failed is told where someone may read it.
+        if (!opened.reason.empty())
+            std::fprintf(stderr, "bass.dll: %s: %s\n", url.c_str(), opened.reason.c_str());
+        return error = opened.error, 0;
+    }
+    feed->setReadDeadline(deadline);
     auto tags = std::make_shared<TagStore>();
     const DWORD handle = newHandle();
-    // Connecting, the headers and enough audio to know the format, all by one deadline.
-    req.deadline = Clock::now() + kUrlOpenTime;
-    if (url.compare(0, 6, "ftp://") == 0) {
-        req.url = url;
-        entry.downloadAtSourceEnd = true;
-    } else if (url.compare(0, 7, "http://") == 0) {
-        bool spokeHttp = false;
-        std::shared_ptr<HttpFeed> feed =
-            HttpFeed::open(url, (flags & BASS_STREAM_META) != 0, req.deadline, error, spokeHttp);
-        noteServer(url, spokeHttp || error != BASS_ERROR_TIMEOUT);
-        if (!feed) return 0;
-        feed->setReadDeadline(req.deadline);
-        tags->set(feed->isIcy() ? BASS_TAG_ICY : BASS_TAG_HTTP, feed->headerList());
-        HttpFeed* raw = feed.get();
-        HttpEvents ev;
-        ev.metadata = [this, handle, tags](const std::string& text) {
-            tags->set(BASS_TAG_META, text);
-            post(handle, BASS_SYNC_META, text);
-        };
-        ev.oggComments = [this, handle, tags](const std::string& list) {
-            tags->set(BASS_TAG_OGG, list);
-            post(handle, BASS_SYNC_META, list);
-        };
-        ev.downloaded = [tags, raw] { tags->set(BASS_TAG_ID3, id3v1Block(raw->tail())); };
-        feed->start(std::move(ev));
-        req.feed = [raw](uint8_t* buf, int size) { return raw->read(buf, size); };
-        req.feedSize = feed->contentLength();
-        entry.feed = feed;
-        entry.fileSize = feed->contentLength();
-    } else {
-        return error = BASS_ERROR_FILEOPEN, 0;
+    startFeed(*feed, handle, tags);
+    std::string format;
+    const PlaylistKind kind = classifyBody(*feed, url, deadline, format);
+    if (kind != PlaylistKind::None) {
+        if (depth >= kMaxLinkDepth) return error = BASS_ERROR_FILEFORM, 0;
+        return openPlaylist(*feed, kind, flags, deadline, depth, error);
     }
+    OpenRequest req;
+    req.deadline = deadline;
+    req.format = format;
+    HttpFeed* raw = feed.get();
+    req.feed = [raw](uint8_t* buf, int size) { return raw->read(buf, size); };
+    req.feedSize = feed->contentLength();
     auto src = FfmpegSource::open(req, error);
-    if (!src) {
-        if (entry.feed) entry.feed->abort();
-        return 0;
-    }
-    if (entry.feed) {
-        entry.feed->setReadDeadline(Clock::time_point::max());
-        const std::string head = entry.feed->head();
-        tags->set(BASS_TAG_ID3V2, id3v2Block(head));
-        // Unless opening read on into a later song, the first song's comments.
-        if (src->ctype() == BASS_CTYPE_STREAM_OGG && !tags->get(BASS_TAG_OGG))
-            tags->set(BASS_TAG_OGG, oggCommentList(head));
-    }
+    if (!src) return feed->abort(), 0;
+    feed->setReadDeadline(Clock::time_point::max());
+    const std::string head = feed->head();
+    tags->set(BASS_TAG_ID3V2, id3v2Block(head));
+    // Unless opening read on into a later song, the first song's comments.
+    if (src->ctype() == BASS_CTYPE_STREAM_OGG && !tags->get(BASS_TAG_OGG))
+        tags->set(BASS_TAG_OGG, oggCommentList(head));
+    tags->set(BASS_TAG_LINK, linkTitle);
+    Entry entry;
+    entry.feed = feed;
+    entry.fileSize = feed->contentLength();
     return finishCreate(std::move(src), handle, false, std::move(tags), entry, error);
+}
+
+// Its tags and syncs go to the channel handle will be, once it is made.
+void Library::startFeed(HttpFeed& feed, DWORD handle, const std::shared_ptr<TagStore>& tags) {
+    tags->set(feed.isIcy() ? BASS_TAG_ICY : BASS_TAG_HTTP, feed.headerList());
+    HttpEvents ev;
+    ev.metadata = [this, handle, tags](const std::string& text) {
+        tags->set(BASS_TAG_META, text);
+        post(handle, BASS_SYNC_META, text);
+    };
+    ev.oggComments = [this, handle, tags](const std::string& list) {
+        tags->set(BASS_TAG_OGG, list);
+        post(handle, BASS_SYNC_META, list);
+    };
+    HttpFeed* raw = &feed;
+    ev.downloaded = [tags, raw] { tags->set(BASS_TAG_ID3, id3v1Block(raw->tail())); };
+    feed.start(std::move(ev));
+}
+
+// A playlist, or audio in format (empty: to be probed). The server's
+// Content-Type and the address decide when they can; else the first bytes.
+PlaylistKind Library::classifyBody(const HttpFeed& feed, const std::string& url,
+                                   Clock::time_point deadline, std::string& format) {
+    const std::string& type = feed.contentType();
+    PlaylistKind kind = playlistKind(type, url, {});
+    if (kind == PlaylistKind::None) kind = playlistKind(type, feed.address(), {});
+    if (kind != PlaylistKind::None) return kind;
+    format = streamFormat(type, feed.waitHead(4, deadline));
+    if (!format.empty()) return kind;
+    const std::string head =
+        feed.waitHead(kSniffBytes, std::min(deadline, Clock::now() + kSniffTime));
+    kind = playlistKind(type, feed.address(), head);
+    if (kind == PlaylistKind::None) format = streamFormat(type, head);
+    return kind;
+}
+
+// The entries in order, each but the last given half the time left, so that
+// a dead one leaves time for the next.
+DWORD Library::openPlaylist(HttpFeed& feed, PlaylistKind kind, DWORD flags,
+                            Clock::time_point deadline, int depth, int& error) {
+    std::string body;
+    uint8_t buf[4096];
+    for (int n; body.size() < kMaxPlaylistBytes && (n = feed.read(buf, sizeof buf)) > 0;)
+        body.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
+    feed.abort();
+    const std::vector<PlaylistEntry> entries = parsePlaylist(kind, body);
+    error = BASS_ERROR_FILEFORM;
+    for (size_t i = 0; i < entries.size() && Clock::now() < deadline; ++i) {
+        const std::string target = resolveReference(feed.address(), entries[i].location);
+        NetAddress address;
+        if (!parseAddress(target, address)) continue;
+        const auto share =
+            i + 1 < entries.size() ? (deadline - Clock::now()) / 2 : deadline - Clock::now();
+        if (DWORD h =
+                openHttp(target, flags, Clock::now() + share, depth + 1, entries[i].title, error))
+            return h;
+    }
+    return 0;
 }
 
 }  // namespace kavbass

@@ -15,6 +15,7 @@
 #include "FfmpegSource.h"
 #include "HttpFeed.h"
 #include "Output.h"
+#include "Playlists.h"
 
 namespace kavbass {
 
@@ -81,6 +82,17 @@ class Library {
     void noteServer(const std::string& url, bool answered);
     bool deadServer(const std::string& url);
     void stopSyncThread();
+    // An http:// or https:// address: a stream, or a playlist whose entries
+    // are tried in turn (depth: the links followed to reach url).
+    DWORD openHttp(const std::string& url, DWORD flags,
+                   std::chrono::steady_clock::time_point deadline, int depth,
+                   const std::string& linkTitle, int& error);
+    void startFeed(HttpFeed& feed, DWORD handle, const std::shared_ptr<TagStore>& tags);
+    static PlaylistKind classifyBody(const HttpFeed& feed, const std::string& url,
+                                     std::chrono::steady_clock::time_point deadline,
+                                     std::string& format);
+    DWORD openPlaylist(HttpFeed& feed, PlaylistKind kind, DWORD flags,
+                       std::chrono::steady_clock::time_point deadline, int depth, int& error);
     DWORD finishCreate(std::unique_ptr<FfmpegSource> src, DWORD handle, bool music,
                        std::shared_ptr<TagStore> tags, Entry entry, int& error,
                        int64_t exactLength = -1);

@@ -91,6 +91,8 @@ constexpr DWORD BASS_TAG_OGG = 2;    // Ogg comments, NUL-separated, empty last
 constexpr DWORD BASS_TAG_HTTP = 3;   // HTTP headers, NUL-separated, empty last
 constexpr DWORD BASS_TAG_ICY = 4;    // ICY headers, NUL-separated, empty last
 constexpr DWORD BASS_TAG_META = 5;   // current stream metadata text
+// The title the playlist a link led to gave the stream it opened (text).
+constexpr DWORD BASS_TAG_LINK = 0x20000;
 
 // BASS_StreamGetFilePosition modes.
 constexpr DWORD BASS_FILEPOS_DECODE = 0;

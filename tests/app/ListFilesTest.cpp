@@ -76,13 +76,16 @@ TEST(AddToPlaylist, ListLinesAreRelativeRootedOrNetworkAndCommentsAndEmptyLinesA
                    "http://radio.example:8000/\r\n"
                    "HTTP://host/live/stream.mp3\r\n"
                    "mms://host\r\n"
-                   "ftp://host/list.m3u");
+                   "ftp://host/list.m3u\r\n"
+                   "https://host/live\r\n"
+                   "https://host:8443/radio.pls");
     StringGrid pl = newPlaylist();
     AddToPlaylist(pl, dir.File("listas/x.m3u"));
-    EXPECT_EQ(paths(pl), (std::vector<std::string>{
-                             dir.File("listas/sub/a.mp3"), "/musica/b.mp3",
-                             dir.File("listas/../c d.mp3 "), "http://radio.example:8000/",
-                             "HTTP://host/live/stream.mp3", "mms://host", "ftp://host/list.m3u"}));
+    EXPECT_EQ(paths(pl),
+              (std::vector<std::string>{
+                  dir.File("listas/sub/a.mp3"), "/musica/b.mp3", dir.File("listas/../c d.mp3 "),
+                  "http://radio.example:8000/", "HTTP://host/live/stream.mp3", "mms://host",
+                  "ftp://host/list.m3u", "https://host/live", "https://host:8443/radio.pls"}));
     // An address with a path shows its last part as the name.
     EXPECT_EQ(pl.Cell(1, 5), "stream.mp3");
     EXPECT_EQ(pl.Cell(2, 5), "HTTP://host/live");
@@ -383,8 +386,9 @@ TEST(StringGrid, RowIdentitiesStayWithTheirRowsAndAreNeverGivenAgain) {
 }
 
 TEST(Paths, NetworkEntriesGiveTheirAddressBackAndLocalOnesSplitAtTheLastSeparator) {
-    for (std::string address : {"http://h", "http://h/", "http://h:80/a/b.mp3", "ftp://h/x/",
-                                "mms://h/s", "Http://h/a?b=c/d"}) {
+    for (std::string address :
+         {"http://h", "http://h/", "http://h:80/a/b.mp3", "ftp://h/x/", "mms://h/s",
+          "Http://h/a?b=c/d", "https://h", "HTTPS://h:8443/live", "https://h/a/radio.m3u8"}) {
         paths::Entry e = paths::SplitEntry(address);
         EXPECT_FALSE(e.name.empty()) << address;
         EXPECT_EQ(paths::JoinEntry(e.dir, e.name), address);

@@ -26,7 +26,8 @@ TEST(StreamText, NetworkSchemesAreLowerCaseOnly) {
     EXPECT_TRUE(IsNetworkAddress("ftp://127.0.0.1/a.mp3"));
     EXPECT_TRUE(IsNetworkAddress("mms://127.0.0.1/a"));
     EXPECT_FALSE(IsNetworkAddress("HTTP://127.0.0.1/a.mp3"));
-    EXPECT_FALSE(IsNetworkAddress("https://127.0.0.1/a.mp3"));
+    EXPECT_TRUE(IsNetworkAddress("https://127.0.0.1/a.mp3"));
+    EXPECT_FALSE(IsNetworkAddress("HTTPS://127.0.0.1/a.mp3"));
     EXPECT_FALSE(IsNetworkAddress("/tmp/http://x"));
 }
 

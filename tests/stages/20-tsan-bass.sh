@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The audio library's tests under ThreadSanitizer: any report fails the stage.
+# The audio library's tests under ThreadSanitizer (its network streams too):
+# any report fails the stage.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build-audio-tsan
@@ -8,7 +9,7 @@ command -v ninja >/dev/null && generator=(-G Ninja)
 cmake -S . -B "$build" "${generator[@]}" -DKAV_SANITIZE=thread -DKAV_BUILD_QT=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target bass basswma incomplete_bass basstool bass_tests \
-  bass_ring_tests
+  bass_ring_tests net_library_tests
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -18,7 +19,7 @@ export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1"
 run=()
 command -v setarch >/dev/null && setarch -R true 2>/dev/null && run=(setarch -R)
 status=0
-for suite in bass_ring_tests bass_tests; do
+for suite in bass_ring_tests bass_tests net_library_tests; do
   (cd "$KAV_BIN_DIR" && "${run[@]}" "../tests/$suite" --gtest_brief=1) >>"$log" 2>&1 || status=$?
 done
 cat "$log"
