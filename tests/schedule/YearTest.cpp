@@ -3,6 +3,7 @@
 // entries between tracks of many lengths, across every midnight and both
 // changes of the clock. The rules are the application's own; the player only
 // keeps time, so the year runs in seconds.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <time.h>
@@ -177,7 +178,8 @@ class TimedPlayer : public PlayerPort {
 
     // When the item that plays reaches its end; nullopt while nothing plays.
     std::optional<Ms> EndsAt() const {
-        return playing_ ? std::optional<Ms>(endsAt_) : std::nullopt;
+        const Ms told = endsAt_ + (current_ == lateEndOf ? lateEndBy : 0);
+        return playing_ ? std::optional<Ms>(told) : std::nullopt;
     }
     // The item has played to its end: the engine's end notice. Its path.
     std::string TakeEnd() {
@@ -191,6 +193,10 @@ class TimedPlayer : public PlayerPort {
 
     std::function<void(const std::string&)> onOpen;
     std::vector<Played> played;
+    // A faulty engine: the end of this item is told only this long after
+    // its sound has ended.
+    std::string lateEndOf;
+    Ms lateEndBy = 0;
 
   private:
     ZoneClock& clock_;
@@ -500,6 +506,32 @@ TEST(YearTest, EveryEntryFiresOnceAtEachDueTimeThroughAYearWithBothClockChanges)
             ADD_FAILURE() << key.first << " due at " << LocalText(key.second) << " fired " << times
                           << " times";
     EXPECT_EQ(wrong, 0) << "of " << fired.size() << " due times";
+}
+
+// What was heard is checked, not only what was asked for: an engine that
+// tells the end of the count entry two seconds after its sound stops (dead
+// air after every count entry) fails the checks.
+TEST(YearTest, DeadAirAfterEveryCountEntryFailsTheChecksOfWhatWasHeard) {
+    const Zone zone(DaylightSavingZone());
+    const Ms start = UtcOfLocal(2027, 1, 1, 0, 0, 5);
+    Station station(start, {"%h:00:00", "%h:30:00", "07:15:00", std::to_string(kCountEvery)});
+    station.Player().lateEndOf = kCounted;
+    station.Player().lateEndBy = 2 * kSecond;
+    station.PressPlay();
+    station.RunUntil(start + 7 * kDay);
+
+    testing::TestPartResultArray failures;
+    {
+        testing::ScopedFakeTestPartResultReporter intercept(
+            testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+        CheckWhatWasHeard(station);
+    }
+    int deadAirAfterCount = 0;
+    for (int i = 0; i < failures.size(); ++i) {
+        const std::string message = failures.GetTestPartResult(i).message();
+        if (message.find("of silence after " + kCounted) != std::string::npos) ++deadAirAfterCount;
+    }
+    EXPECT_GT(deadAirAfterCount, 0) << failures.size() << " failures, none for the count entry";
 }
 
 // A tick held up across midnight (by a fade, a slow open) still fires what
