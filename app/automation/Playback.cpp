@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <utility>
 #include <vector>
 
 #include "Markers.h"
@@ -192,7 +193,7 @@ void TPlayback::MoveOnAfterFailedOpen() {
         // Rows replaced while messages are processed could keep the pass
         // from ever being complete: twice the rows bounds it.
         if (tries > 2 * playlist_.DataRows()) break;
-        win::ProcessMessages();
+        ProcessMessagesAfterAFailedStart();
         win::Sleep(1);
         if (player_.Playing()) break;     // something else was started meanwhile
         if (win::QuitRequested()) break;  // the program is ending: nothing starts
@@ -288,6 +289,15 @@ void TPlayback::ResumePlaylistRow(unsigned row, std::uint32_t fromMs) {
     if (started) return;
     if (host_.ItemFailed) host_.ItemFailed(path);
     MoveOnAfterFailedOpen();
+}
+
+// The start that failed is over: an entry that came due during it fires
+// now (nothing plays, so without a fade), before the playlist moves on.
+void TPlayback::ProcessMessagesAfterAFailedStart() {
+    const int starting = std::exchange(starting_, 0);
+    win::ProcessMessages();
+    if (dueCheck_ && !player_.Playing()) dueCheck_();
+    starting_ = starting;
 }
 
 void TPlayback::MoveOnFromDeadItem() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -64,6 +65,9 @@ class TPlayback {
     // Beyond the Parts. An item is being opened and started (the engine's
     // start may dispatch messages).
     bool Starting() const { return starting_ > 0; }
+    // Asked once a start has failed, before the playlist moves on: the
+    // scheduler's look for an entry that came due during that start.
+    void SetDueCheck(std::function<void()> check) { dueCheck_ = std::move(check); }
     // The path PlayProgrammeRow would play for row at hour.
     std::string ProgrammeRowPath(unsigned row, unsigned hour) const;
     // The path of the row PlayNextPlaylistRow would play: after the repeat
@@ -87,6 +91,7 @@ class TPlayback {
     bool OpenAndStartTimed(const std::string& path);
     bool OpenAndStartNow(const std::string& path);
     void MoveOnAfterFailedOpen();
+    void ProcessMessagesAfterAFailedStart();
     void FadeIfPlaying();
     // The seed of the reshuffle at the end of the list: the one drawn ahead
     // for this order of the rows, or a fresh one.
@@ -102,7 +107,8 @@ class TPlayback {
     bool openFailed_ = false;  // an open failed while it ran
     // The playlist rows tried while it runs, by identity.
     std::unordered_set<std::uint64_t> triedRows_;
-    int starting_ = 0;  // OpenAndStart calls running (they may nest)
+    int starting_ = 0;
+    std::function<void()> dueCheck_;  // OpenAndStart calls running (they may nest)
     TStartTimes startTimes_;
     // A reshuffle at the end of the list drawn ahead: its seed, the list's
     // revision it was drawn for, and the path it puts first.
