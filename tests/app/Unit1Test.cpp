@@ -354,12 +354,16 @@ TEST_F(Form1Test, ControlsAndMenusCarryTheirCaptions) {
     for (QAction* a : f.menuBar()->actions()) menus.push_back(a->text());
     EXPECT_EQ(menus, (std::vector<QString>{"Ficheiro", "Opções", "Placa", "Ajuda"}));
     EXPECT_EQ(f.Ficheiro1->actions().at(0)->text(), "Sair");
-    // The three options, then, apart, the station's own ("Tocar ao iniciar").
+    // The three options, then, apart, the station's own ("Tocar ao iniciar",
+    // "Início pontual").
     const QList<QAction*> options = f.Opcoes1->actions();
-    ASSERT_EQ(options.size(), 5);
+    ASSERT_EQ(options.size(), 6);
     for (QAction* a : options.mid(0, 3)) EXPECT_TRUE(a->isCheckable());
     EXPECT_TRUE(options[3]->isSeparator());
     EXPECT_EQ(options[4], f.autoplay);
+    EXPECT_EQ(options[5], f.pontual);
+    EXPECT_TRUE(f.pontual->isCheckable());
+    EXPECT_EQ(f.pontual->text(), QString::fromUtf8("Início pontual"));
     EXPECT_EQ(f.autobaralhar->text(), "Baralhar playlist automaticamente ao chegar ao fim");
     EXPECT_EQ(f.Ajuda1->actions().at(0)->text(), "Sobre...");
     std::vector<QString> popup;
