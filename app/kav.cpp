@@ -1,6 +1,6 @@
 // The program entry. Options: --help, --version, --play, --headless (the
-// Parts read no arguments; these are additions, and without them the
-// program starts as they say).
+// desk program read no arguments; these are additions, and without them
+// the program starts as it always did).
 #include <QApplication>
 #include <QTimer>
 

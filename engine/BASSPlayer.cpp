@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "engine/DRT_BASSWMA.h"
 #include "engine/Dynamic_BASS.h"
@@ -15,6 +16,7 @@
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
 #include "plugins/AppExec.h"
+#include "plugins/ioplug.h"
 #include "plugins/zavSharedMemory.h"
 
 uint8_t StartupDevice = 1;
@@ -26,7 +28,8 @@ void SleepWhileOthersWork(unsigned ms) {
 namespace {
 
 constexpr unsigned kPlayerTimerMs = 33;
-constexpr int kPluginStartAttempts = 60;
+// A plug-in's output must have started within 60 waits of 50 ms.
+constexpr auto kPluginStartLimit = std::chrono::milliseconds(3000);
 constexpr unsigned kPluginStartSleepMs = 50;
 constexpr int kPluginStartMinOutputMs = 200;
 constexpr int kPluginSeekAttempts = 50;
@@ -87,6 +90,7 @@ void TBASSPlayer::CreateLibraryObjects() {
 // may still use the output module. A plug-in's thread still inside the
 // library (one retired while inside a call) keeps it bound.
 TBASSPlayer::~TBASSPlayer() {
+    if (FPlayerReady) DropPrepared();
     if (FChannelKind == CHANNEL_PLUGIN) {
         if (FChannelHandle != 0) PluginStop(FActivePlugin);
     } else if (FPlayState == PLAYSTATE_PLAYING) {
@@ -126,8 +130,11 @@ bool TBASSPlayer::StartPlayback() {
     }
     // The end sync goes on before the channel starts: a track that ends
     // within the moment between the two would otherwise end unnoticed.
+    // A channel the library started after the one before it plays already.
     if (FChannelKind != CHANNEL_PLUGIN) RegisterEndSync();
-    if (!StartChannel(true)) return false;
+    const bool startedByQueue = std::exchange(FStartedByQueue, false);
+    if (!startedByQueue && !StartChannel(true)) return false;
+    if (FChannelKind != CHANNEL_PLUGIN) FSoundStartTick = win::GetTickCount();
     if (AfterChannelStart) AfterChannelStart();
     FPlayState = PLAYSTATE_PLAYING;
     SendVisRecord(1);
@@ -184,7 +191,9 @@ bool TBASSPlayer::StartPlugin(bool showError) {
     FPluginStarting = true;
     FChannelHandle = 1;
     const uint64_t serial = ++FStreamSerial;
+    ioplug::StartNextOutputAtFirstBlock(FFollowsEnd);
     const bool playing = PluginPlay(FActivePlugin, FCurrentFile) == 0;
+    ioplug::StartNextOutputAtFirstBlock(false);
     const StartWait wait = playing ? WaitForPluginOutput(serial) : StartWait::Failed;
     FPluginStarting = false;
     if (wait == StartWait::Superseded) return false;
@@ -201,10 +210,12 @@ bool TBASSPlayer::StartPlugin(bool showError) {
     return started;
 }
 
-// Messages are dispatched while waiting, so the emulator's notifications get
-// through. An end of the program gives up the wait.
+// Messages are dispatched while waiting, each as soon as it comes, so the
+// emulator's start of the output is not held up. An end of the program
+// gives up the wait.
 TBASSPlayer::StartWait TBASSPlayer::WaitForPluginOutput(uint64_t serial) {
-    for (int attempt = 0; attempt < kPluginStartAttempts; ++attempt) {
+    const auto deadline = std::chrono::steady_clock::now() + kPluginStartLimit;
+    for (;;) {
         if (FStreamSerial != serial) return StartWait::Superseded;
         // A file shorter than the 200 ms asked for has started once it has
         // been heard to its end.
@@ -212,8 +223,8 @@ TBASSPlayer::StartWait TBASSPlayer::WaitForPluginOutput(uint64_t serial) {
             (FEndDuringStart && FOutputStarted))
             return StartWait::Started;
         if (win::QuitRequested() || !PluginUsable(FActivePlugin)) return StartWait::Failed;
-        win::ProcessMessages();
-        SleepWhileOthersWork(kPluginStartSleepMs);
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        win::WaitForMessages(kPluginStartSleepMs);
     }
     return FStreamSerial != serial ? StartWait::Superseded : StartWait::Failed;
 }
@@ -238,8 +249,18 @@ void TBASSPlayer::RegisterEndSync() {
                                    reinterpret_cast<void*>(FMessageWindow));
 }
 
+// An addition for a station left alone: the end of a plug-in's output stream, which comes only
+// once the plug-in has written its whole file and all of it has been heard,
+// is its end too; the plug-in's own end message, which it posts once it has
+// noticed, comes later (stale by then).
+void TBASSPlayer::RegisterPluginEndSync(DWORD stream) {
+    BASS_ChannelSetSync(stream, BASS_SYNC_END, 0, EndSyncProc,
+                        reinterpret_cast<void*>(FMessageWindow));
+}
+
 void TBASSPlayer::StopPlayback() {
     if (FPlayState != PLAYSTATE_PLAYING) return;
+    UnqueuePrepared();
     if (FChannelKind == CHANNEL_PLUGIN) {
         StopPluginChannel();
     } else {

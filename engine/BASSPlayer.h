@@ -150,6 +150,24 @@ class TBASSPlayer {
     void UnloadDSPPlugin();
     void ShowBASSError(const std::string& message);
 
+    // Beyond the player component: the next item, opened ahead
+    // (PreparedStream.cpp). Opens a local file as OpenStream would, beside
+    // what plays, decoding its first audio; false, with nothing shown, when
+    // it cannot be. OpenStream of the same path then takes it at once. Any
+    // other open, a failure and ReopenOutput drop it.
+    bool PrepareStream(const std::string& path);
+    // Has the audio library start the prepared stream at the sample after
+    // the last one of the library channel that plays; false when either side
+    // is not a library stream, or the prepared file has gone (it is dropped).
+    // Stopping what plays undoes it.
+    bool QueuePrepared();
+    void DropPrepared();
+    const std::string& PreparedPath() const;  // empty when nothing is prepared
+    bool PreparedQueued() const;
+    // The tick count (win::GetTickCount) when the output of the item started
+    // last began.
+    uint32_t SoundStartTick() const { return FSoundStartTick; }
+
     // Beyond the player component (StationOutput.cpp). The level of what the
     // output took since the previous call (the first call starts measuring
     // and reads nothing); false when no device is open.
@@ -159,6 +177,16 @@ class TBASSPlayer {
     bool ReopenOutput();
 
   private:
+    // The next item, opened ahead.
+    struct TPreparedStream {
+        std::string path;
+        TStreamInfo info;
+        uint8_t kind = CHANNEL_NONE;
+        DWORD handle = 0;  // the library's channel; 0 on the plug-in path
+        BASS_CHANNELINFO channelInfo{};
+        int32_t pluginIndex = -1;
+        bool queued = false;  // the library starts it after the current channel
+    };
     void CreateLibraryObjects();
     bool StartChannel(bool showError);
     bool StartPlugin(bool showError);
@@ -168,13 +196,21 @@ class TBASSPlayer {
     void ReleaseActivePlugin();
     void EndHeldDuringStart();
     void RegisterEndSync();
+    void RegisterPluginEndSync(DWORD stream);
     void CloseChannel();
+    bool OpenPrepared(const std::string& path);
+    void UnqueuePrepared();
+    void RaisePlayEnd();
     uint32_t BytesToMs(QWORD bytes);
     void SetPluginPosition(uint32_t ms);
     void WaitPluginDrain();
 
     // Stream opening.
     bool OpenLocalChannel(const std::string& path, int32_t pluginIndex, TPlayableBy verdict);
+    bool PlaysThroughPlugin(TPlayableBy verdict) const;
+    DWORD CreateLibraryChannel(const std::string& path, uint8_t& kind, BASS_CHANNELINFO& info,
+                               bool report);
+    void FreeLibraryChannel(DWORD handle);
     bool OpenNetworkChannel(const std::string& address, TStreamInfo& info);
     void ActivatePlugin(int32_t index);
     void ReadNetworkFileInfo(const std::string& ext, TStreamInfo& info);
@@ -236,6 +272,10 @@ class TBASSPlayer {
     // Goes up with every open and every plug-in start: a wait whose stream has
     // been replaced or started again (from messages it dispatched) gives up.
     uint64_t FStreamSerial = 0;
+    std::unique_ptr<TPreparedStream> FPrepared;
+    bool FStartedByQueue = false;  // the library started the current channel itself
+    bool FFollowsEnd = false;      // OnPlayEnd runs: a start now joins the item that ended
+    uint32_t FSoundStartTick = 0;
 
     bool FBassBound = false;
     bool FPlayerReady = false;

@@ -33,6 +33,7 @@
     X(BOOL, BASS_StreamFree, (HSTREAM handle))                                           \
     X(BOOL, BASS_MusicFree, (HMUSIC handle))                                             \
     X(BOOL, BASS_StreamPlay, (HSTREAM handle, BOOL flush, DWORD flags))                  \
+    X(BOOL, BASS_StreamPlayAfter, (HSTREAM handle, DWORD previous))                      \
     X(BOOL, BASS_MusicPlay, (HMUSIC handle))                                             \
     X(BOOL, BASS_ChannelStop, (DWORD handle))                                            \
     X(BOOL, BASS_ChannelPause, (DWORD handle))                                           \

@@ -48,7 +48,10 @@ win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
             break;
         }
         case WM_BP_STREAMHANDLE:
-            if (PluginOutputExpected()) FChannelHandle = static_cast<DWORD>(m.wParam);
+            if (PluginOutputExpected()) {
+                FChannelHandle = static_cast<DWORD>(m.wParam);
+                RegisterPluginEndSync(FChannelHandle);
+            }
             break;
         case WM_BP_CHANNELEND:
             HandleChannelEnd(static_cast<DWORD>(m.wParam));
@@ -94,14 +97,15 @@ void TBASSPlayer::HandleLinkMessage(const win::Message& m) {
 
 // An end that belongs to a channel no longer current, or that arrives after
 // StopPlayback, is not an end of what plays now: the track was stopped, or
-// another one has been opened since.
+// another one has been opened since. A plug-in's output stream ends once the
+// plug-in has written its whole file and it has all been heard: the end of
+// the plug-in's play, as its own end message is, which comes later.
 void TBASSPlayer::HandleChannelEnd(DWORD channel) {
-    if (channel != FChannelHandle || FChannelKind == CHANNEL_PLUGIN ||
-        FPlayState != PLAYSTATE_PLAYING)
-        return;
+    if (FChannelKind == CHANNEL_PLUGIN) return HandlePluginEOF(channel);
+    if (channel != FChannelHandle || FPlayState != PLAYSTATE_PLAYING) return;
     FPlayState = PLAYSTATE_STOPPED;
     SendVisRecord(1);
-    if (OnPlayEnd) OnPlayEnd(this);
+    RaisePlayEnd();
 }
 
 // The end carries the stream it belongs to; 0 when the plug-in had no output
@@ -132,7 +136,7 @@ void TBASSPlayer::HandlePluginEOF(DWORD stream) {
         }
     if (!SamePluginPlay(serial, channel)) return;
     StopPlayback();
-    if (OnPlayEnd) OnPlayEnd(this);
+    RaisePlayEnd();
 }
 
 bool TBASSPlayer::SamePluginPlay(uint64_t serial, DWORD channel) const {
@@ -148,6 +152,7 @@ bool TBASSPlayer::PluginOutputExpected() const {
 }
 
 void TBASSPlayer::HandlePluginStart(PChannelInfo info) {
+    if (FPluginStarting) FSoundStartTick = win::GetTickCount();
     FBusy = false;
     FOutputStarted = true;
     SetOutputVolume(FVolume);  // the plug-in has set the emulator's volume itself

@@ -10,6 +10,7 @@ bool TBASSPlayer::ReadOutputLevel(BASS_OUTPUTLEVEL& level) {
 
 bool TBASSPlayer::ReopenOutput() {
     if (!FBassBound) return false;
+    DropPrepared();
     StopPlayback();
     CloseChannel();
     FPlayState = PLAYSTATE_IDLE;

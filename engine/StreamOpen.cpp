@@ -204,6 +204,7 @@ bool TBASSPlayer::OpenStream(const std::string& path) {
         win::MessageBox(FAppWindow, "Player is not ready !", "Confirm", win::MB_OK);
         return false;
     }
+    if (OpenPrepared(path)) return true;
     const bool network = kav::IsNetworkAddress(path);
     TStreamInfo info;
     int32_t pluginIndex = -1;
@@ -224,6 +225,7 @@ bool TBASSPlayer::OpenStream(const std::string& path) {
 }
 
 void TBASSPlayer::CloseChannel() {
+    FStartedByQueue = false;
     switch (FChannelKind) {
         case CHANNEL_STREAM:
         case CHANNEL_WMA:
@@ -255,13 +257,30 @@ void TBASSPlayer::ActivatePlugin(int32_t index) {
     SelectInputPlugin(index);
 }
 
+bool TBASSPlayer::PlaysThroughPlugin(TPlayableBy verdict) const {
+    return verdict == PLAYABLE_PLUGIN || (verdict == PLAYABLE_BOTH && FPluginFirst);
+}
+
 bool TBASSPlayer::OpenLocalChannel(const std::string& path, int32_t pluginIndex,
                                    TPlayableBy verdict) {
-    if (verdict == PLAYABLE_PLUGIN || (verdict == PLAYABLE_BOTH && FPluginFirst)) {
+    if (PlaysThroughPlugin(verdict)) {
         ActivatePlugin(pluginIndex);
         return true;
     }
-    uint8_t kind = CHANNEL_STREAM;
+    uint8_t kind = CHANNEL_NONE;
+    const DWORD handle = CreateLibraryChannel(path, kind, FChannelInfo, true);
+    if (!handle) return false;
+    FChannelKind = kind;
+    FChannelHandle = handle;
+    return true;
+}
+
+// A stream, a WMA stream or music, whichever opens the file first; 0 when
+// none does or it gives 8-bit samples. Reported as an open always was when asked
+// (a prepared stream's failure is told at its turn, by the open that follows).
+DWORD TBASSPlayer::CreateLibraryChannel(const std::string& path, uint8_t& kind,
+                                        BASS_CHANNELINFO& info, bool report) {
+    kind = CHANNEL_STREAM;
     DWORD handle = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
     if (!handle && FWMAReady) {
         kind = CHANNEL_WMA;
@@ -272,21 +291,24 @@ bool TBASSPlayer::OpenLocalChannel(const std::string& path, int32_t pluginIndex,
         handle = BASS_MusicLoad(FALSE, path.c_str(), 0, 0, BASS_MUSIC_CALCLEN, 0);
     }
     if (!handle) {
-        ShowBASSError("Can't play the file");
-        return false;
+        if (report) ShowBASSError("Can't play the file");
+        return 0;
     }
-    BASS_ChannelGetInfo(handle, &FChannelInfo);
-    if (FChannelInfo.flags & BASS_SAMPLE_8BITS) {
-        // Whichever kind the handle is, only the matching free takes effect.
-        BASS_MusicFree(handle);
-        BASS_StreamFree(handle);
-        win::MessageBox(FAppWindow, "Sound card does not support 16-bit sources.", "Confirm",
-                        win::MB_OK);
-        return false;
+    BASS_ChannelGetInfo(handle, &info);
+    if (info.flags & BASS_SAMPLE_8BITS) {
+        FreeLibraryChannel(handle);
+        if (report)
+            win::MessageBox(FAppWindow, "Sound card does not support 16-bit sources.", "Confirm",
+                            win::MB_OK);
+        return 0;
     }
-    FChannelKind = kind;
-    FChannelHandle = handle;
-    return true;
+    return handle;
+}
+
+// Whichever kind the handle is, only the matching free takes effect.
+void TBASSPlayer::FreeLibraryChannel(DWORD handle) {
+    BASS_MusicFree(handle);
+    BASS_StreamFree(handle);
 }
 
 bool TBASSPlayer::OpenNetworkChannel(const std::string& address, TStreamInfo& info) {

@@ -95,7 +95,9 @@ struct Emulator {
     std::condition_variable dataArrived;
     std::atomic<uint32_t> readerWants{0};  // bytes a waiting reader needs, 0: none waits
     std::atomic<bool> startPosted{false};  // the start is on its way to the GUI thread
-    TChannelInfo channelInfo{};            // written by the plug-in's thread (SetInfo) and Write
+    // The next Open's output starts at its first block, and this one's does.
+    std::atomic<bool> nextAtFirstBlock{false}, atFirstBlock{false};
+    TChannelInfo channelInfo{};  // written by the plug-in's thread (SetInfo) and Write
     std::atomic<win::HWND> notifyWindow{0};
     std::unique_ptr<TMsgHandler> handler;  // GUI thread only
     std::atomic<win::HWND> window{0};      // the handler's window, for the other threads
@@ -179,7 +181,7 @@ void LeaveAsWriter() {
 
 bool MayStart() {
     const uint32_t used = emu->ring.used();
-    return emu->ring.free() <= kStartFreeBytes ||
+    return (emu->atFirstBlock.load() && used > 0) || emu->ring.free() <= kStartFreeBytes ||
            used >= 2 * static_cast<uint32_t>(emu->threshold.load());
 }
 
@@ -291,6 +293,7 @@ void ResetRing() {
 
 int Open(int samplerate, int numchannels, int bitspersamp, int, int) {
     int result = -1;
+    emu->atFirstBlock = emu->nextAtFirstBlock.exchange(false);
     const LibraryUse library;
     if (emu->ready && library) {
         const DWORD flags = bitspersamp == 8 ? BASS_SAMPLE_8BITS : 0;
@@ -406,6 +409,7 @@ void Flush(int t) {
     // The writer's flag keeps the reader out while both positions move.
     const bool entered = EnterAsWriter();
     BASS_ChannelStop(stream);
+    emu->atFirstBlock = false;  // a restart after a seek waits for the threshold
     if (rearm) emu->waitingToStart = true;
     emu->timeOffset = t;
     emu->ring.reset();
@@ -608,6 +612,10 @@ void SetNotifyWindow(win::HWND window) {
 
 void SetSeekPending() {
     if (emu) emu->seekPending = true;
+}
+
+void StartNextOutputAtFirstBlock(bool atFirstBlock) {
+    if (emu) emu->nextAtFirstBlock = atFirstBlock;
 }
 
 void InstallHostFunctions(In_Module* m) {

@@ -57,6 +57,10 @@ void* OutModule();  // the Out_Module record (Out_Module*)
 win::HWND Window();
 void SetNotifyWindow(win::HWND window);
 void SetSeekPending();
+// Beyond the start threshold: the output of the next Open starts as soon as
+// its first block is written (a track that follows another, whose join
+// should cost no more than the output's own period). Any thread.
+void StartNextOutputAtFirstBlock(bool atFirstBlock);
 // Fills the twelve host functions of a loaded plug-in.
 void InstallHostFunctions(In_Module* module);
 // What PostMessageA posts for a plug-in: its end of file, posted to the

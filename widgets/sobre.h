@@ -21,8 +21,8 @@ class Tfsobre : public QDialog {
     QLabel* Label5 = nullptr;   // the notice
     TLnkLabel* LnkLabel1 = nullptr;
     TLnkLabel* LnkLabel2 = nullptr;
-    // Beyond the Parts: the data folder, on a line below the box's own when
-    // it is not the program directory (then the Parts' box is as it was).
+    // An addition for a station left alone: the data folder, on a line below the box's own when
+    // it is not the program directory (then the box is as it always was).
     QLabel* DataLabel = nullptr;
     QPushButton* Button1 = nullptr;  // "&OK"
 

@@ -12,7 +12,9 @@ TAutomation::TAutomation(StringGrid& playlist, StringGrid& prgmlist, PlayerPort&
       host_(std::move(host)),
       fade_(run_, player, host_),
       playback_(run_, playlist, prgmlist, player, host_, fade_),
-      scheduler_(run_, prgmlist, player, host_, playback_, fade_) {}
+      scheduler_(run_, prgmlist, player, host_, playback_, fade_) {
+    playback_.SetDueCheck([this] { scheduler_.Tick(); });
+}
 
 unsigned TAutomation::FindPlaylistRow() {
     return FindCurrentRow(playlist_, run_.CurrentPlaylistRow);

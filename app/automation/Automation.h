@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "Fade.h"
 #include "Playback.h"
@@ -29,7 +30,7 @@ class TAutomation {
     void PlaylistRowCommand(unsigned row) { playback_.PlaylistRowCommand(row); }
     void ProgrammeRowCommand(unsigned row) { playback_.ProgrammeRowCommand(row); }
     void ShufflePlaylist() { playback_.ShufflePlaylist(); }  // "&Baralhar"
-    // Beyond the Parts: a start that plays by itself, and dead air.
+    // An addition for a station left alone: a start that plays by itself, and dead air.
     void ResumePlaylistRow(unsigned row, std::uint32_t fromMs) {
         playback_.ResumePlaylistRow(row, fromMs);
     }
@@ -37,7 +38,15 @@ class TAutomation {
 
     // The engine's end of a track, and the window's timer tick.
     void TrackEnded() { scheduler_.TrackEnded(); }
-    void Tick() { scheduler_.Tick(); }
+    void Tick() {
+        scheduler_.Tick();
+        scheduler_.KeepNextReady();
+    }
+    // An addition for a station left alone: when the next tick is due for an entry (see
+    // TScheduler::MsUntilDue), and time entries on the second.
+    std::optional<std::uint32_t> MsUntilDue() const { return scheduler_.MsUntilDue(); }
+    void SetPunctual(bool punctual) { scheduler_.SetPunctual(punctual); }
+    bool Punctual() const { return scheduler_.Punctual(); }
 
     void FadeOutAndStop() { fade_.FadeOutAndStop(); }
     bool Fading() const { return fade_.Fading(); }

@@ -5,10 +5,6 @@
 #include "platform/win/Clock.h"
 #include "platform/win/Messages.h"
 
-namespace {
-constexpr std::uint32_t kAfterStopSleepMs = 100;
-}  // namespace
-
 TFade::TFade(const RunState& run, PlayerPort& player, const AutomationHost& host)
     : run_(run), player_(player), host_(host) {}
 
@@ -19,13 +15,16 @@ void TFade::FadeOutAndStop() {
         explicit Running(bool& f) : flag(f) { flag = true; }
         ~Running() { flag = false; }
     } running(fading_);
+    // What was prepared to follow the item does not: whatever the fade is
+    // for comes next (and a track started by itself would not be faded).
+    player_.DropPrepared();
     if (host_.BeginFade) host_.BeginFade();
     const int slider = host_.VolumeValue ? host_.VolumeValue() : 255;
     const std::uint32_t startVolume = std::uint32_t(std::clamp(slider, 0, 255));
     const bool timed = run_.FadeTime > 0;
     if (timed) FallToSilence(startVolume, std::uint32_t(run_.FadeTime));
     player_.StopPlayback();
-    if (timed) win::Sleep(kAfterStopSleepMs);
+    if (timed) win::Sleep(kPauseAfterStopMs);
     player_.SetOutputVolume(startVolume);
     if (host_.EndFade) host_.EndFade();
 }

@@ -11,6 +11,9 @@ class TFade {
   public:
     TFade(const RunState& run, PlayerPort& player, const AutomationHost& host);
 
+    // The pause between the stop and the volume's return.
+    static constexpr std::uint32_t kPauseAfterStopMs = 100;
+
     void FadeOutAndStop();
     bool Fading() const { return fading_; }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <utility>
 #include <vector>
 
 #include "Markers.h"
@@ -13,6 +14,8 @@
 
 namespace {
 constexpr int kPlaylistDirCol = 2, kPlaylistNameCol = 1;
+// A start measured as longer is not a start's time (a clock put back).
+constexpr std::uint32_t kLongestStartMs = 10'000;
 constexpr int kProgrammeDirCol = 3, kProgrammeNameCol = 2;
 constexpr std::uint32_t kLcgMultiplier = 134775813u;
 
@@ -97,6 +100,10 @@ void ShuffleRows(StringGrid& grid, std::uint32_t seed) {
     grid.ReorderRows(order);
 }
 
+void KeepMarkedRowOffTheTop(StringGrid& grid) {
+    if (grid.DataRows() > 1 && grid.Cell(0, 1) == kRowMarker) grid.MoveRow(1, 2);
+}
+
 std::uint32_t ShuffleSeed() {
     const std::uint64_t counter = win::GetClock().PerformanceCounter();
     return counter != 0 ? std::uint32_t(counter) : win::GetTickCount();
@@ -119,7 +126,30 @@ TPlayback::TPlayback(RunState& run, StringGrid& playlist, StringGrid& prgmlist, 
       host_(host),
       fade_(fade) {}
 
+// While it runs the scheduler fires nothing: an entry that comes due waits
+// for the start to finish, then fades what it started.
 bool TPlayback::OpenAndStart(const std::string& path) {
+    struct Running {
+        int& count;
+        explicit Running(int& c) : count(++c) {}
+        ~Running() { --count; }
+    } running(starting_);
+    return OpenAndStartTimed(path);
+}
+
+// How long a start takes to its first sound is noted for programme entries
+// played on the second; an item that was prepared ahead says nothing of that.
+bool TPlayback::OpenAndStartTimed(const std::string& path) {
+    const bool prepared = player_.PreparedPath() == path;
+    const std::uint32_t began = win::GetTickCount();
+    if (!OpenAndStartNow(path)) return false;
+    const std::uint32_t took = player_.SoundStartTick() - began;
+    if (!prepared && player_.SoundStartTick() != 0 && took < kLongestStartMs)
+        startTimes_.Note(path, took);
+    return true;
+}
+
+bool TPlayback::OpenAndStartNow(const std::string& path) {
     player_.StopPlayback();
     if (!player_.OpenStream(path)) return false;
     if (host_.ItemStarting) {
@@ -163,7 +193,7 @@ void TPlayback::MoveOnAfterFailedOpen() {
         // Rows replaced while messages are processed could keep the pass
         // from ever being complete: twice the rows bounds it.
         if (tries > 2 * playlist_.DataRows()) break;
-        win::ProcessMessages();
+        ProcessMessagesAfterAFailedStart();
         win::Sleep(1);
         if (player_.Playing()) break;     // something else was started meanwhile
         if (win::QuitRequested()) break;  // the program is ending: nothing starts
@@ -186,8 +216,8 @@ void TPlayback::PlayPlaylistRow(unsigned row) {
         if (!host_.RepeatPlaylist || !host_.RepeatPlaylist()) return;
         row = 1;
         if (host_.AutoShuffle && host_.AutoShuffle()) {
-            ShufflePlaylist();
-            KeepLastTrackOffTheTop();
+            ShuffleRows(playlist_, ReshuffleSeed());
+            KeepMarkedRowOffTheTop(playlist_);
         }
     }
     if (row == 0) row = 1;
@@ -201,12 +231,42 @@ void TPlayback::PlayNextPlaylistRow() {
     PlayPlaylistRow(FindCurrentRow(playlist_, run_.CurrentPlaylistRow) + 1);
 }
 
-void TPlayback::PlayProgrammeRow(unsigned row) {
+void TPlayback::PlayProgrammeRow(unsigned row, std::optional<unsigned> hour) {
     if (row > unsigned(prgmlist_.DataRows()) || row == 0) row = 1;
     MarkProgrammeRow(row);
     run_.PlayingFromProgramme = true;
-    PlayFile(ReplaceHour(RowPath(prgmlist_, int(row), kProgrammeDirCol, kProgrammeNameCol),
-                         win::CurrentHour()));
+    PlayFile(ProgrammeRowPath(row, hour.value_or(win::CurrentHour())));
+}
+
+std::string TPlayback::ProgrammeRowPath(unsigned row, unsigned hour) const {
+    if (row > unsigned(prgmlist_.DataRows()) || row == 0) row = 1;
+    return ReplaceHour(RowPath(prgmlist_, int(row), kProgrammeDirCol, kProgrammeNameCol), hour);
+}
+
+std::string TPlayback::NextPlaylistPath() {
+    unsigned row = FindCurrentRow(playlist_, run_.CurrentPlaylistRow) + 1;
+    if (row > unsigned(playlist_.DataRows())) {
+        if (!host_.RepeatPlaylist || !host_.RepeatPlaylist()) return {};
+        row = 1;
+        if (host_.AutoShuffle && host_.AutoShuffle()) {
+            if (!keptReshuffle_ || keptReshuffle_->revision != playlist_.Revision()) {
+                StringGrid reshuffled = playlist_;
+                const std::uint32_t seed = ShuffleSeed();
+                ShuffleRows(reshuffled, seed);
+                KeepMarkedRowOffTheTop(reshuffled);
+                keptReshuffle_ = {seed, playlist_.Revision(), PlaylistRowPath(reshuffled, 1)};
+            }
+            return keptReshuffle_->first;
+        }
+    }
+    return PlaylistRowPath(playlist_, int(row));
+}
+
+std::uint32_t TPlayback::ReshuffleSeed() {
+    const bool kept = keptReshuffle_ && keptReshuffle_->revision == playlist_.Revision();
+    const std::uint32_t seed = kept ? keptReshuffle_->seed : ShuffleSeed();
+    keptReshuffle_.reset();
+    return seed;
 }
 
 void TPlayback::ShufflePlaylist() {
@@ -231,15 +291,18 @@ void TPlayback::ResumePlaylistRow(unsigned row, std::uint32_t fromMs) {
     MoveOnAfterFailedOpen();
 }
 
+// The start that failed is over: an entry that came due during it fires
+// now (nothing plays, so without a fade), before the playlist moves on.
+void TPlayback::ProcessMessagesAfterAFailedStart() {
+    const int starting = std::exchange(starting_, 0);
+    win::ProcessMessages();
+    if (dueCheck_ && !player_.Playing()) dueCheck_();
+    starting_ = starting;
+}
+
 void TPlayback::MoveOnFromDeadItem() {
     player_.StopPlayback();
     MoveOnAfterFailedOpen();
-}
-
-// The marker is still on the track that just ended: if the reshuffle put it
-// first, it would play twice in a row.
-void TPlayback::KeepLastTrackOffTheTop() {
-    if (playlist_.DataRows() > 1 && playlist_.Cell(0, 1) == kRowMarker) playlist_.MoveRow(1, 2);
 }
 
 void TPlayback::FadeIfPlaying() {

@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
 #include "Fade.h"
 #include "PlayerPort.h"
 #include "RunState.h"
+#include "StartTimes.h"
 #include "StringGrid.h"
 
 NowPlayingTexts DescribeStream(const TStreamInfo& info);
@@ -28,6 +31,9 @@ class ShuffleGenerator {
 
 // Reorders data rows 1..n, whole, by drawing from the copies left.
 void ShuffleRows(StringGrid& grid, std::uint32_t seed);
+// After a reshuffle at the end of the list: the track that has just ended
+// (the marked one) does not come first, which would play it twice in a row.
+void KeepMarkedRowOffTheTop(StringGrid& grid);
 // The clock's seed: the performance counter's low half, else the tick count.
 std::uint32_t ShuffleSeed();
 
@@ -46,14 +52,31 @@ class TPlayback {
     void MarkProgrammeRow(unsigned row);
     void PlayPlaylistRow(unsigned row);
     void PlayNextPlaylistRow();
-    void PlayProgrammeRow(unsigned row);
+    // hour: the one "%h" in the path stands for; the clock's hour when not given.
+    void PlayProgrammeRow(unsigned row, std::optional<unsigned> hour = std::nullopt);
     void ShufflePlaylist();
-    // Beyond the Parts. Plays playlist row r from fromMs on (muted until it
+    // An addition for a station left alone. Plays playlist row r from fromMs on (muted until it
     // has moved there); a row that cannot be opened is skipped as any other.
     void ResumePlaylistRow(unsigned row, std::uint32_t fromMs);
     // Dead air: what plays is stopped and the playlist moves on exactly as
     // after a failed open.
     void MoveOnFromDeadItem();
+
+    // An addition for a station left alone. An item is being opened and started (the engine's
+    // start may dispatch messages).
+    bool Starting() const { return starting_ > 0; }
+    // Asked once a start has failed, before the playlist moves on: the
+    // scheduler's look for an entry that came due during that start.
+    void SetDueCheck(std::function<void()> check) { dueCheck_ = std::move(check); }
+    // The path PlayProgrammeRow would play for row at hour.
+    std::string ProgrammeRowPath(unsigned row, unsigned hour) const;
+    // The path of the row PlayNextPlaylistRow would play: after the repeat
+    // rule and the reshuffle at the end of the list (drawn now and kept for
+    // that reshuffle); empty when nothing would play.
+    std::string NextPlaylistPath();
+    // How long the open and start of path is expected to take to its first
+    // sound, from the starts measured so far.
+    std::uint32_t ExpectedStartMs(const std::string& path) const { return startTimes_.Guess(path); }
 
     // The transport commands; each first fades out what plays.
     void PlayCommand();                      // "Pla&y"
@@ -65,9 +88,14 @@ class TPlayback {
     // Stops, opens and starts; false when the path could not be opened or
     // what it opened could not be started.
     bool OpenAndStart(const std::string& path);
+    bool OpenAndStartTimed(const std::string& path);
+    bool OpenAndStartNow(const std::string& path);
     void MoveOnAfterFailedOpen();
-    void KeepLastTrackOffTheTop();
+    void ProcessMessagesAfterAFailedStart();
     void FadeIfPlaying();
+    // The seed of the reshuffle at the end of the list: the one drawn ahead
+    // for this order of the rows, or a fresh one.
+    std::uint32_t ReshuffleSeed();
 
     RunState& run_;
     StringGrid& playlist_;
@@ -79,4 +107,15 @@ class TPlayback {
     bool openFailed_ = false;  // an open failed while it ran
     // The playlist rows tried while it runs, by identity.
     std::unordered_set<std::uint64_t> triedRows_;
+    int starting_ = 0;
+    std::function<void()> dueCheck_;  // OpenAndStart calls running (they may nest)
+    TStartTimes startTimes_;
+    // A reshuffle at the end of the list drawn ahead: its seed, the list's
+    // revision it was drawn for, and the path it puts first.
+    struct KeptReshuffle {
+        std::uint32_t seed = 0;
+        unsigned long long revision = 0;
+        std::string first;
+    };
+    std::optional<KeptReshuffle> keptReshuffle_;
 };

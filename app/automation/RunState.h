@@ -45,7 +45,7 @@ struct AutomationHost {
     std::function<void()> BeginFade{};  // centre and show "Fading...", disable input
     std::function<void()> EndFade{};    // hide it, enable input again
     std::function<void(bool)> SetTimerEnabled{};
-    // Beyond the Parts: told of each item after it opened and before the
+    // An addition for a station left alone: told of each item after it opened and before the
     // engine starts it (a crash inside the start must find it on record), and
     // of each item that could not be opened.
     std::function<void(const StartingItem&)> ItemStarting{};

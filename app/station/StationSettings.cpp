@@ -22,6 +22,7 @@ double readNumber(const win::IniFile& ini, const char* key, double defaultValue)
 Settings ReadSettings(const win::IniFile& ini) {
     Settings s;
     s.autoplay = ini.ReadBool(kSection, "autoplay", s.autoplay);
+    s.punctual = ini.ReadBool(kSection, "pontual", s.punctual);
     s.silenceSeconds = ini.ReadInteger(kSection, "silencio", s.silenceSeconds);
     if (s.silenceSeconds < 0) s.silenceSeconds = 0;
     s.silenceDb = readNumber(ini, "silencio_db", s.silenceDb);
@@ -42,6 +43,10 @@ std::vector<win::IniValue> KeptValues(bool autoplay, std::uint32_t positionMs,
     return {{kSection, "autoplay", autoplay ? "1" : "0"},
             {kSection, "posicao", std::to_string(positionMs)},
             {kSection, "ficheiro", file}};
+}
+
+win::IniValue PunctualValue(bool punctual) {
+    return {kSection, "pontual", punctual ? "1" : "0"};
 }
 
 }  // namespace station

@@ -15,6 +15,7 @@ constexpr const char* kSection = "estacao";
 
 struct Settings {
     bool autoplay = false;         // autoplay: play the playlist at the end of start-up
+    bool punctual = false;         // pontual: a time entry's first sound comes at its time
     int silenceSeconds = 20;       // silencio: dead air after this long below the level; 0: off
     double silenceDb = -50.0;      // silencio_db: the level, dB relative to full scale
     std::string alarm;             // alarme: the command run for every station event
@@ -33,5 +34,7 @@ Settings ReadSettings(const win::IniFile& ini);
 // ficheiro): the values for IniFile::WriteValues.
 std::vector<win::IniValue> KeptValues(bool autoplay, std::uint32_t positionMs,
                                       const std::string& file);
+// The value of pontual, as the menu item sets it.
+win::IniValue PunctualValue(bool punctual);
 
 }  // namespace station

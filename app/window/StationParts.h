@@ -1,4 +1,4 @@
-// What the main window keeps for a station left alone, beyond the Parts: the
+// What the main window keeps for a station left alone, beyond the operator's desk: the
 // [estacao] settings, the events and their alarm, the run's state on disk,
 // the dead-air watch over the engine's output level, the service manager's
 // watchdog, and what plays as told outside the engine (the now-playing

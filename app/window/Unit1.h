@@ -91,6 +91,7 @@ class TForm1 : public QMainWindow {
     QAction* repetepl = nullptr;
     QAction* autobaralhar = nullptr;
     QAction* autoplay = nullptr;      // "Tocar ao iniciar", [estacao] autoplay
+    QAction* pontual = nullptr;       // "Início pontual", [estacao] pontual
     QAction* Transmissao1 = nullptr;  // "Transmissão...": the stream outputs
     QAction* Sobre1 = nullptr;
     QActionGroup* mplacaGroup = nullptr;
@@ -99,7 +100,9 @@ class TForm1 : public QMainWindow {
     std::string AppDir;
     std::string DataDir;  // where the settings, the lists and the state are written
     std::unique_ptr<win::IniFile> Settings;  // open from FormCreate to FormDestroy
-    std::uint8_t StartupDevice = 1;          // the device the engine initialises
+    // An addition for a station left alone: a tick at the moment the next programme entry is due.
+    win::Timer DueTimer;
+    std::uint8_t StartupDevice = 1;  // the device the engine initialises
     // The engine, from FormCreate on.
     std::unique_ptr<TBASSPlayer> BASSPlayer1;
     TDropTarget DropTarget = TDropTarget::Playlist;
@@ -157,7 +160,7 @@ class TForm1 : public QMainWindow {
     const RunState& Run() const { return Automation->Run(); }
     std::unique_ptr<TAutomation> Automation;
 
-    // --- Beyond the Parts: a station left alone (Unit1Station.cpp) ----------
+    // --- A station left alone (Unit1Station.cpp) ----------
     // The stream outputs' dialog (Unit1OnAir.cpp).
     void TransmissaoClick();
     // The playlist's file that plays or played last, and its position.
@@ -199,6 +202,7 @@ class TForm1 : public QMainWindow {
 
     // Unit1Playback.cpp
     void createPlayback();
+    void armDueTimer();
     void guarded(const std::function<void()>& action);
     void showNowPlaying(const NowPlayingTexts& texts);
     void beginFade();

@@ -75,6 +75,9 @@ void TForm1::createControls() {
     somOpenDialog->FilterIndex = 1;
 
     Timer1.SetInterval(100);
+    // An addition for a station left alone: on the clock's tenths of a second, so that an entry's
+    // whole second is seen as it comes, not up to a tick later.
+    Timer1.SetAlignedToClock(true);
     Timer1.SetEnabled(false);
     createMenus();
     createTrayIcon();
@@ -182,10 +185,12 @@ void TForm1::createMenus() {
     repetepl = Opcoes1->addAction("Repetir playlist ao chegar ao fim");
     autobaralhar = Opcoes1->addAction("Baralhar playlist automaticamente ao chegar ao fim");
     for (QAction* item : {compressor, repetepl, autobaralhar}) item->setCheckable(true);
-    // Beyond the Parts: the station's own options, apart from the three above.
+    // An addition for a station left alone: the station's own options, apart from the three above.
     Opcoes1->addSeparator();
     autoplay = Opcoes1->addAction("Tocar ao iniciar");
     autoplay->setCheckable(true);
+    pontual = Opcoes1->addAction(QString::fromUtf8("Início pontual"));
+    pontual->setCheckable(true);
     Transmissao1 = Opcoes1->addAction(QString::fromUtf8("Transmissão..."));
 
     mplaca = menuBar()->addMenu("Placa");
@@ -250,4 +255,7 @@ void TForm1::connectHandlers() {
     volume->OnMouseWheelDown = [this] { volumeMouseWheelDown(); };
     volume->OnMouseWheelUp = [this] { volumeMouseWheelUp(); };
     Timer1.OnTimer = [this] { Timer1Timer(); };
+    DueTimer.OnTimer = [this] { Timer1Timer(); };
+    connect(pontual, &QAction::triggered, this,
+            [this](bool checked) { Automation->SetPunctual(checked); });
 }

@@ -1,4 +1,4 @@
-// The main window telling what plays, beyond the Parts: the now-playing
+// The main window telling what plays, beyond the operator's desk: the now-playing
 // notifier hears of every item the automation opens, starts, stops or cannot
 // play, of the engine's ends and stream titles and of the station's ticks;
 // its listeners are the as-run log, the now-playing files (and the ao_mudar

@@ -52,6 +52,20 @@ class FormPlayer : public PlayerPort {
         static const TStreamInfo none;
         return engine() ? engine()->StreamInfo() : none;
     }
+    std::uint32_t LengthMs() override { return engine() ? engine()->LengthMs() : 0; }
+    bool PrepareNext(const std::string& path) override {
+        return engine() && engine()->PrepareStream(path);
+    }
+    bool QueuePrepared() override { return engine() && engine()->QueuePrepared(); }
+    void DropPrepared() override {
+        if (engine()) engine()->DropPrepared();
+    }
+    std::string PreparedPath() const override {
+        return engine() ? engine()->PreparedPath() : std::string();
+    }
+    std::uint32_t SoundStartTick() const override {
+        return engine() ? engine()->SoundStartTick() : 0;
+    }
 
   private:
     TBASSPlayer* engine() const { return form_.BASSPlayer1.get(); }
@@ -71,7 +85,11 @@ void TForm1::createPlayback() {
             .ShowNowPlaying = [this](const NowPlayingTexts& texts) { showNowPlaying(texts); },
             .BeginFade = [this] { beginFade(); },
             .EndFade = [this] { endFade(); },
-            .SetTimerEnabled = [this](bool on) { Timer1.SetEnabled(on); },
+            .SetTimerEnabled =
+                [this](bool on) {
+                    Timer1.SetEnabled(on);
+                    if (!on) DueTimer.SetEnabled(false);
+                },
             .ItemStarting = [this](const StartingItem& item) { itemStarting(item); },
             .ItemFailed = [this](const std::string& path) { itemFailed(path); },
         });
@@ -160,4 +178,17 @@ void TForm1::ScheduleTick() {
     // A stop within the tick is a programme entry's time that came.
     const nowplaying::CauseScope cause = Because(nowplaying::reason::kTime);
     guarded([this] { Automation->Tick(); });
+    armDueTimer();
+}
+
+// An addition for a station left alone: a tick of its own when the next entry is due, between
+// two of Timer1's; set again after every tick, so a change of the list, the
+// clock or the day is followed within one. Off while Timer1 is.
+void TForm1::armDueTimer() {
+    const std::optional<std::uint32_t> due =
+        Timer1.Enabled() ? Automation->MsUntilDue() : std::nullopt;
+    if (due)
+        DueTimer.StartOnce(*due);
+    else
+        DueTimer.SetEnabled(false);
 }

@@ -1,4 +1,4 @@
-// The main window as a station left alone, beyond the Parts: [estacao] read
+// The main window as a station left alone, beyond the operator's desk: [estacao] read
 // and kept, the run's state on disk before every item starts, playing by
 // itself at the end of start-up from where the last run was, the dead-air
 // watch and its answer, station events, and what a service manager is told.
@@ -62,9 +62,11 @@ void TForm1::startStation() {
     st.settings = station::ReadSettings(*Settings);
     st.events.SetAlarm(st.settings.alarm);
     autoplay->setChecked(st.settings.autoplay);
+    pontual->setChecked(st.settings.punctual);
+    Automation->SetPunctual(st.settings.punctual);
     st.playlistFile = st.settings.file;
     st.playlistPositionMs = st.settings.positionMs;
-    for (const char* key : {"autoplay", "posicao", "ficheiro"})
+    for (const char* key : {"autoplay", "pontual", "posicao", "ficheiro"})
         st.keepSection = st.keepSection || Settings->ValueExists(station::kSection, key);
     std::string error;
     st.lastRun = st.state.Begin(&error);
@@ -238,8 +240,11 @@ void TForm1::endStation() {
 std::vector<win::IniValue> TForm1::stationValues() {
     if (!Station) return {};
     TStationParts& st = *Station;
-    st.keepSection =
-        st.keepSection || autoplay->isChecked() != st.settings.autoplay || !st.playlistFile.empty();
+    st.keepSection = st.keepSection || autoplay->isChecked() != st.settings.autoplay ||
+                     pontual->isChecked() != st.settings.punctual || !st.playlistFile.empty();
     if (!st.keepSection) return {};
-    return station::KeptValues(autoplay->isChecked(), st.playlistPositionMs, st.playlistFile);
+    std::vector<win::IniValue> values =
+        station::KeptValues(autoplay->isChecked(), st.playlistPositionMs, st.playlistFile);
+    values.push_back(station::PunctualValue(pontual->isChecked()));
+    return values;
 }

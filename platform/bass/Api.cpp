@@ -279,6 +279,22 @@ BASS_API BOOL BASS_MusicPlay(HMUSIC handle) {
     return c->play(false) ? ok() : fail(BASS_ERROR_START, FALSE);
 }
 
+// Beyond the 2.0 interface: a stream primed now, started on the mixer at the
+// sample after the last one of `previous` (which must be playing), so that the
+// two join without a gap. Playing, stopping or freeing it cancels that.
+BASS_API BOOL BASS_StreamPlayAfter(HSTREAM handle, DWORD previous) {
+    auto c = find(handle);
+    if (!c) return FALSE;
+    if (c->isMusic()) return fail(BASS_ERROR_HANDLE, FALSE);
+    auto p = find(previous);
+    if (!p) return FALSE;
+    if (p == c) return fail(BASS_ERROR_ILLPARAM, FALSE);
+    const DWORD state = p->active();
+    if (state != BASS_ACTIVE_PLAYING && state != BASS_ACTIVE_STALLED)
+        return fail(BASS_ERROR_NOPLAY, FALSE);
+    return c->queueAfter(previous) ? ok() : fail(BASS_ERROR_START, FALSE);
+}
+
 BASS_API BOOL BASS_ChannelStop(DWORD handle) {
     auto c = find(handle);
     if (!c) return FALSE;

@@ -87,8 +87,11 @@ size_t Channel::roomFrames() const {
 // How long the worker may rest before the ring has room for a chunk at the
 // pace the channel plays. Whatever else gives it work (play, resume, a seek,
 // shutdown, an output that runs ahead of real time) wakes it sooner.
+// A queued channel is started by the mixer, which cannot wake it: it looks
+// again as often as a chunk plays.
 std::chrono::microseconds Channel::restFor() const {
-    if (state_.load() != kPlaying || sourceEnded_) return 1s;
+    const int state = state_.load();
+    if ((state != kPlaying && state != kQueued) || sourceEnded_) return 1s;
     const size_t room = roomFrames();
     if (room >= chunkFrames_) return 0us;
     const int f = freq_.load();
@@ -229,8 +232,29 @@ bool Channel::play(bool restart) {
     return true;
 }
 
+bool Channel::queueAfter(DWORD leader) {
+    if (fmt_.userStream || !source_->readsAhead()) return false;
+    const int state = state_.load();
+    if (state == kPlaying || state == kPaused) return false;
+    if (ended_.load() && !seekFrames(0)) return false;
+    wakeWorker();
+    waitPrimed();
+    leader_.store(leader);
+    state_.store(kQueued);
+    wakeWorker();
+    return true;
+}
+
+// Output thread only.
+bool Channel::startAfter(DWORD leader) {
+    if (leader == 0 || leader_.load(std::memory_order_acquire) != leader) return false;
+    int queued = kQueued;
+    return state_.compare_exchange_strong(queued, kPlaying);
+}
+
 void Channel::stop() {
     state_.store(kStopped);
+    leader_.store(0);
     MixGate::instance().playing.raise();  // an output waiting for it mixes the others
     if (fmt_.userStream) {
         std::lock_guard<std::mutex> lk(mtx_);
@@ -428,6 +452,7 @@ bool Channel::mixResampled(float* acc, size_t frames, double step, float gl, flo
         if (!moveOn(c) || !interpolate(c, eof, out)) return false;
         acc[2 * i] += out.l * gl;
         acc[2 * i + 1] += out.r * gr;
+        c.out = i + 1;
         frac_ += step;
         const auto whole = static_cast<size_t>(frac_);
         frac_ -= static_cast<double>(whole);
@@ -466,6 +491,7 @@ bool Channel::mixSameRate(float* acc, size_t frames, float gl, float gr, Cursor&
     // Moved past the frame output before this pass and all but the last of these.
     c.heard += (haveA_ ? 1 : 0) + n - 1;
     c.used = n;
+    c.out = n;
     a_.l = last[0];
     a_.r = ch >= 2 ? last[1] : a_.l;
     haveA_ = true;
@@ -533,6 +559,7 @@ bool Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
     heardFrames_.fetch_add(c.heard, std::memory_order_release);
     stalled_.store(dry && !eof, std::memory_order_relaxed);
     if (finished) {
+        framesBeforeEnd_ = c.out;
         endPass_.store(pass, std::memory_order_relaxed);
         endEvent_.store(true, std::memory_order_release);
         ended_.store(true, std::memory_order_release);

@@ -51,7 +51,7 @@ class Channel final : public Mixable {
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
-    DWORD handle() const { return handle_; }
+    DWORD handle() const override { return handle_; }
     const ChannelFormat& format() const { return fmt_; }
     // The length in frames, -1 when unknown; a download may learn it late.
     int64_t lengthFrames() const { return length_.load(); }
@@ -66,6 +66,12 @@ class Channel final : public Mixable {
     // stop keeps the position, but a user stream's buffered data is dropped
     // and its position goes back to 0, as its procedure starts afresh.
     bool play(bool restart);
+    // Beyond the 2.0 interface: primes the channel and leaves it to the mixer,
+    // which starts it at the sample after the last one of the channel whose
+    // handle is leader, in the same pass. play, stop and free cancel it; a
+    // leader that never plays to its end never starts it. False for a channel
+    // that cannot be primed ahead (a user stream) or that plays.
+    bool queueAfter(DWORD leader);
     void stop();
     bool pause();
     bool resume();
@@ -108,9 +114,11 @@ class Channel final : public Mixable {
         if (!starved_.load(std::memory_order_relaxed)) cv_.notify_all();
     }
     bool isMusic() const override { return fmt_.music; }
+    size_t framesBeforeEnd() const override { return framesBeforeEnd_; }
+    bool startAfter(DWORD leader) override;
 
   private:
-    enum State : int { kStopped, kPlaying, kPaused };
+    enum State : int { kStopped, kPlaying, kPaused, kQueued };
     struct Frame {
         float l = 0, r = 0;
     };
@@ -127,6 +135,7 @@ class Channel final : public Mixable {
     struct Cursor {
         size_t used = 0, avail = 0;
         uint64_t heard = 0;
+        size_t out = 0;  // output frames filled
     };
     Frame takeFrame(size_t index);
     bool moveOn(Cursor& c);
@@ -173,6 +182,7 @@ class Channel final : public Mixable {
     std::atomic<int> freq_{0};          // 0: the channel's own rate
     std::atomic<bool> hurried_{false};  // an output waits for this channel's data
     std::atomic<bool> starved_{false};  // the source had nothing: the worker rests
+    std::atomic<DWORD> leader_{0};      // queued: the channel whose end starts this one
 
     // A live stream that ran dry: the mixer waits for a refill, the worker
     // reads ahead that far. cutOff_: it gave up, the worker reads no more.
@@ -187,7 +197,8 @@ class Channel final : public Mixable {
     Frame a_, b_;
     bool haveA_ = false, haveB_ = false;
     double frac_ = 0.0;
-    size_t shift_ = 0;  // input frames to move past before the next output
+    size_t shift_ = 0;            // input frames to move past before the next output
+    size_t framesBeforeEnd_ = 0;  // output frames filled by the pass that ended it
 
     // What was heard, for BASS_ChannelGetData.
     SampleHistory history_;

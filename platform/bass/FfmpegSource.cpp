@@ -113,6 +113,9 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int& er
     s->deadlineNs_.store(INT64_MAX);
     if (!s->ctype_)
         s->ctype_ = acceptedType(req.family, s->fmt_->iformat->name, s->codec_->codec_id, req.url);
+    if (s->ctype_ == BASS_CTYPE_STREAM_OGG && s->codec_->codec_id == AV_CODEC_ID_VORBIS &&
+        !req.feed)
+        s->endFrame_ = s->lengthFrames_;
     return s;
 }
 
@@ -318,6 +321,11 @@ bool FfmpegSource::decodeMore() {
 
 size_t FfmpegSource::read(int16_t* out, size_t maxFrames, bool& eof) {
     eof = false;
+    if (endFrame_ >= 0) {
+        maxFrames =
+            static_cast<size_t>(std::clamp<int64_t>(endFrame_ - nextFrame_, 0, int64_t(maxFrames)));
+        if (maxFrames == 0) return eof = true, 0;
+    }
     size_t done = 0;
     while (done < maxFrames) {
         if (pendingPos_ >= pending_.size()) {
@@ -334,6 +342,7 @@ size_t FfmpegSource::read(int16_t* out, size_t maxFrames, bool& eof) {
         pendingPos_ += n * chans_;
         done += n;
     }
+    nextFrame_ += static_cast<int64_t>(done);
     return done;
 }
 
@@ -350,6 +359,7 @@ bool FfmpegSource::seek(uint64_t frame) {
     pendingPos_ = 0;
     inputEnded_ = drained_ = false;
     skipTo_ = static_cast<int64_t>(frame);
+    nextFrame_ = static_cast<int64_t>(frame);
     return true;
 }
 

@@ -87,6 +87,10 @@ class FfmpegSource : public Source {
     std::vector<int16_t> pending_;  // decoded frames not yet handed out
     size_t pendingPos_ = 0;         // in samples
     int64_t skipTo_ = -1;           // after a seek: first frame wanted
+    // Ogg Vorbis: FFmpeg may decode past the last granule (the end of the
+    // last block), which the container says is the end.
+    int64_t endFrame_ = -1;
+    int64_t nextFrame_ = 0;  // the frame read hands out next
     bool inputEnded_ = false;
     bool drained_ = false;
     std::atomic<bool> aborted_{false};

@@ -22,6 +22,13 @@ class Mixable {
     // BASS_ACTIVE_*; PLAYING or STALLED is something to mix.
     virtual DWORD active() const = 0;
     virtual bool isMusic() const = 0;
+    virtual DWORD handle() const = 0;
+    // After a mixInto that played the last frame: the output frames it filled
+    // before that end.
+    virtual size_t framesBeforeEnd() const = 0;
+    // A channel queued after leader starts now (it is mixed from here on);
+    // false for any other.
+    virtual bool startAfter(DWORD leader) = 0;
 
   protected:
     ~Mixable() = default;

@@ -67,14 +67,45 @@ void Mixer::mixBlock(int16_t* out, size_t frames) {
     const float streamGain = std::min(1.0f, static_cast<float>(streamVolume.load()) / maxVol);
     const float musicGain = std::min(1.0f, static_cast<float>(musicVolume.load()) / maxVol);
     bool ended = false;
+    BlockStarts starts;
     const size_t inUse = inUse_.load(std::memory_order_acquire);
     for (size_t i = 0; i < inUse; ++i) {
         Mixable* c = slots_[i].load(std::memory_order_acquire);
-        if (c && c->mixInto(acc_, frames, devRate, c->isMusic() ? musicGain : streamGain, pass_))
-            ended = true;
+        if (!c || starts.contains(c) || !mixFrom(c, 0, frames, devRate, streamGain, musicGain))
+            continue;
+        ended = true;
+        startFollowers(c, c->framesBeforeEnd(), frames, devRate, streamGain, musicGain, starts);
     }
     if (ended) endMixed_.store(true);
     mixk::toPcm16(acc_, out, frames * 2);
+}
+
+bool Mixer::BlockStarts::contains(const Mixable* c) const {
+    return std::find(started, started + count, c) != started + count;
+}
+
+bool Mixer::mixFrom(Mixable* c, size_t from, size_t frames, DWORD devRate, float streamGain,
+                    float musicGain) {
+    if (from >= frames) return false;
+    return c->mixInto(acc_ + 2 * from, frames - from, devRate,
+                      c->isMusic() ? musicGain : streamGain, pass_);
+}
+
+// A follower that itself ends within the block starts its own, as far as the
+// block's record of starts reaches.
+void Mixer::startFollowers(const Mixable* leader, size_t at, size_t frames, DWORD devRate,
+                           float streamGain, float musicGain, BlockStarts& starts) {
+    const size_t inUse = inUse_.load(std::memory_order_acquire);
+    for (size_t i = 0; i < inUse && starts.count < kMaxStartsPerBlock; ++i) {
+        Mixable* f = slots_[i].load(std::memory_order_acquire);
+        if (!f || f == leader || !f->startAfter(leader->handle())) continue;
+        starts.started[starts.count++] = f;
+        if (mixFrom(f, at, frames, devRate, streamGain, musicGain)) {
+            endMixed_.store(true);
+            startFollowers(f, at + f->framesBeforeEnd(), frames, devRate, streamGain, musicGain,
+                           starts);
+        }
+    }
 }
 
 // Inside the gate like a mix pass: a channel being freed waits for it.

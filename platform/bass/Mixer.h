@@ -40,7 +40,21 @@ class Mixer {
   private:
     static constexpr size_t kSlots = 128;
     static constexpr size_t kBlock = 1024;
+    // Channels started within one block by the end of the one they were
+    // queued after: mixed from that sample on, and not again in the block.
+    static constexpr size_t kMaxStartsPerBlock = 8;
+    struct BlockStarts {
+        Mixable* started[kMaxStartsPerBlock] = {};
+        size_t count = 0;
+        bool contains(const Mixable* c) const;
+    };
     void mixBlock(int16_t* out, size_t frames);
+    // Mixes c into acc_ from frame `from`; true when it played its end there.
+    bool mixFrom(Mixable* c, size_t from, size_t frames, DWORD devRate, float streamGain,
+                 float musicGain);
+    // Starts what was queued after leader, at the frame after its last.
+    void startFollowers(const Mixable* leader, size_t at, size_t frames, DWORD devRate,
+                        float streamGain, float musicGain, BlockStarts& starts);
     std::atomic<Mixable*> slots_[kSlots] = {};
     // One past the highest slot ever taken: the passes look no further.
     std::atomic<size_t> inUse_{0};

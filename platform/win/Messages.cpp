@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -26,6 +28,8 @@ using HandlerPtr = std::shared_ptr<MessageHandler>;
 
 struct Registry {
     std::mutex mutex;
+    std::condition_variable posted;  // a message was posted
+    std::uint64_t postCount = 0;
     std::unordered_map<HWND, HandlerPtr> windows;
     HWND nextHandle = 0x100;
     QPointer<QObject> dispatcher;  // lives on the GUI thread
@@ -101,6 +105,8 @@ bool PostMessage(HWND window, unsigned msg, WPARAM wParam, LPARAM lParam, std::s
     if (!r.windows.count(window) || !r.dispatcher) return false;
     Message m{msg, wParam, lParam, std::move(text)};
     QCoreApplication::postEvent(r.dispatcher.data(), new MessageEvent(window, std::move(m)));
+    ++r.postCount;
+    r.posted.notify_all();
     return true;
 }
 
@@ -116,6 +122,22 @@ void ProcessMessages() {
     // messages that were queued before it ran; deliver those explicitly first.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void WaitForMessages(unsigned maxMs) {
+    Registry& r = registry();
+    std::uint64_t before;
+    {
+        std::lock_guard lock(r.mutex);
+        before = r.postCount;
+    }
+    ProcessMessages();
+    {
+        std::unique_lock lock(r.mutex);
+        r.posted.wait_for(lock, std::chrono::milliseconds(maxMs),
+                          [&] { return r.postCount != before; });
+    }
+    ProcessMessages();
 }
 
 namespace {

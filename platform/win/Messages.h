@@ -51,6 +51,11 @@ LRESULT SendMessage(HWND window, unsigned msg, WPARAM wParam = 0, LPARAM lParam 
 // for the GUI thread, then returns. Re-entrant: handlers may call it.
 void ProcessMessages();
 
+// GUI thread only: ProcessMessages, then, unless a message was posted
+// meanwhile, sleeps until one is posted or maxMs have passed, and dispatches
+// again. A wait for another thread's message ends as soon as it comes.
+void WaitForMessages(unsigned maxMs);
+
 // The same name gives the same number within the process; numbers lie in
 // 0xC000..0xFFFF like the platform's registered messages.
 unsigned RegisterWindowMessage(const std::string& name);

@@ -1,6 +1,7 @@
 // A GUI-thread timer (the platform's window timers): fires OnTimer every
 // Interval ms while Enabled. Runs on the Qt event loop, so it also fires
-// inside ProcessMessages().
+// inside ProcessMessages(). A timer does not fire again while its own
+// OnTimer runs.
 #pragma once
 
 #include <functional>
@@ -19,6 +20,12 @@ class Timer {
     unsigned Interval() const;
     void SetEnabled(bool enabled);
     bool Enabled() const;
+    // Beyond the platform's timers. Aligned: each firing comes when the
+    // clock's time of day (win::TimeOfDayMs) reaches a multiple of Interval,
+    // so its phase within the second is the same every time.
+    void SetAlignedToClock(bool aligned);
+    // Fires once, ms from now, then is disabled (Interval is not changed).
+    void StartOnce(unsigned ms);
 
     std::function<void()> OnTimer;
 

@@ -354,14 +354,17 @@ TEST_F(Form1Test, ControlsAndMenusCarryTheirCaptions) {
     for (QAction* a : f.menuBar()->actions()) menus.push_back(a->text());
     EXPECT_EQ(menus, (std::vector<QString>{"Ficheiro", "Opções", "Placa", "Ajuda"}));
     EXPECT_EQ(f.Ficheiro1->actions().at(0)->text(), "Sair");
-    // The three options, then, apart, the station's own ("Tocar ao iniciar")
-    // and the stream outputs' dialog.
+    // The three options, then, apart, the station's own ("Tocar ao iniciar",
+    // "Início pontual") and the stream outputs' dialog.
     const QList<QAction*> options = f.Opcoes1->actions();
-    ASSERT_EQ(options.size(), 6);
+    ASSERT_EQ(options.size(), 7);
     for (QAction* a : options.mid(0, 3)) EXPECT_TRUE(a->isCheckable());
     EXPECT_TRUE(options[3]->isSeparator());
     EXPECT_EQ(options[4], f.autoplay);
-    EXPECT_EQ(options[5], f.Transmissao1);
+    EXPECT_EQ(options[5], f.pontual);
+    EXPECT_TRUE(f.pontual->isCheckable());
+    EXPECT_EQ(f.pontual->text(), QString::fromUtf8("Início pontual"));
+    EXPECT_EQ(options[6], f.Transmissao1);
     EXPECT_EQ(f.Transmissao1->text(), "Transmissão...");
     EXPECT_FALSE(f.Transmissao1->isCheckable());
     EXPECT_EQ(f.autobaralhar->text(), "Baralhar playlist automaticamente ao chegar ao fim");

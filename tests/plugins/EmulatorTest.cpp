@@ -126,6 +126,23 @@ TEST_F(EmulatorTest, StartThresholdsByFormat) {
     }
 }
 
+// A track that follows another starts at its first block, once: the Open
+// after it, and a restart after a seek, wait for the threshold again.
+TEST_F(EmulatorTest, TheOutputAfterAJoinStartsAtItsFirstBlock) {
+    ioplug::StartNextOutputAtFirstBlock(true);
+    ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+    EXPECT_EQ(WriteUntilStart(2304), 2304u);
+    ASSERT_TRUE(PumpUntil([&] { return Find(WM_BP_PLUGINSTART) != nullptr; }, 2s));
+    EXPECT_TRUE(PumpUntil([&] { return out->IsPlaying() == 1; }, 1s));
+    ioplug::SetSeekPending();
+    out->Flush(1000);
+    EXPECT_GE(WriteUntilStart(2304), 70560u) << "the restart after a seek";
+    out->Close();
+    ASSERT_EQ(out->Open(44100, 2, 16, -1, -1), 0);
+    EXPECT_GE(WriteUntilStart(2304), 70560u) << "the next Open";
+    out->Close();
+}
+
 // On an empty ring 88,199 bytes fit and 88,200 do not; the refusal is
 // immediate on the writing thread and its box is shown on the GUI thread.
 TEST_F(EmulatorTest, LargestBlockAndTheRefusedOne) {

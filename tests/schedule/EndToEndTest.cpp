@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
 
 #include "CaptureAnalysis.h"
 #include "ProgramRun.h"
@@ -88,6 +91,121 @@ TEST(EndToEndTest, AProgrammeTimeFadesThePlaylistOutAndThePlaylistGoesOnAfterThe
     EXPECT_LT(heard[2].start - fall.end, 0.5);
     EXPECT_LT(heard[3].start - heard[2].end, 0.3);
     EXPECT_LT(heard[4].start - heard[3].end, 0.3);
+}
+
+// The same tone encoded beside it: ext is "ogg" or "wma".
+std::string Encoded(const std::string& wav, const std::string& ext) {
+    const std::string out = wav.substr(0, wav.rfind('.')) + "." + ext;
+    const std::string command = ext == "ogg" ? "oggenc -Q '" + wav + "' -o '" + out + "'"
+                                             : "ffmpeg -hide_banner -loglevel error -y -i '" + wav +
+                                                   "' -c:a wmav2 '" + out + "'";
+    return !wav.empty() && std::system(command.c_str()) == 0 ? out : "";
+}
+
+// The first sample at or after the given second louder than the level.
+double Onset(const capture::Sound& sound, double from, float level = 0.05f) {
+    for (size_t i = size_t(std::max(0.0, from) * sound.rate); i < sound.samples.size(); ++i)
+        if (std::fabs(sound.samples[i]) > level) return double(i) / sound.rate;
+    return -1;
+}
+
+// Writes the settings and lists, runs the program until the given time of
+// day and reads what it played.
+void RunUntil(e2e::ProgramRun& run, std::uint32_t until, capture::Sound& sound) {
+    ASSERT_TRUE(run.Start());
+    run.WaitFor(std::chrono::milliseconds(until - e2e::LocalTimeOfDayMs()));
+    ASSERT_TRUE(run.Running()) << "the program ended by itself";
+    int status = 0;
+    ASSERT_TRUE(run.Terminate(10s, status)) << "no end within 10 s of SIGTERM";
+    std::string error;
+    ASSERT_TRUE(capture::ReadWav(run.Capture(), sound, error)) << error;
+}
+
+// Playlist tracks in Ogg Vorbis and WMA, one after the other: each starts on
+// the sample after the previous one's last, so between the first sound of
+// the playlist and its last there is no digital silence (but for the lone
+// zero where a wave crosses it).
+TEST(EndToEndTest, ConsecutiveOggAndWmaTracksJoinWithoutASilentSample) {
+    e2e::ProgramRun run;
+    const std::uint32_t now = e2e::LocalTimeOfDayMs();
+    if (now > 86'340'000u) GTEST_SKIP() << "too close to midnight for a run of programme times";
+    const std::uint32_t kickAt = (now / 1000 + 3) * 1000;
+    const std::vector<std::string> tracks = {Encoded(run.Tone("a.wav", 1.5, kTrackA), "ogg"),
+                                             Encoded(run.Tone("b.wav", 1.0, kTrackB), "wma"),
+                                             Encoded(run.Tone("c.wav", 1.25, kTrackC), "ogg"),
+                                             Encoded(run.Tone("d.wav", 1.0, kTrackA), "ogg"),
+                                             Encoded(run.Tone("e.wav", 1.0, kTrackB), "wma")};
+    for (const std::string& t : tracks) ASSERT_FALSE(t.empty()) << "encoding failed";
+    const std::string kick = run.Tone("kick.wav", 0.5, kKick);
+    std::vector<std::string> playlist = {"#EXTM3U"};
+    playlist.insert(playlist.end(), tracks.begin(), tracks.end());
+    run.WriteLines("pl.m3u", playlist);
+    run.WriteLines("prgm.m3u", {"#EXTM3U", "#KAVINF:" + e2e::TimeText(kickAt), kick});
+    const int device = run.NullDevice();
+    ASSERT_GT(device, 0);
+    run.WriteLines("kav.ini", {"[varios]", "dev=" + std::to_string(device), "pln=0", "volume=255",
+                               "repetepl=0", "autobaralhar=0"});
+    capture::Sound sound;
+    RunUntil(run, kickAt + 500 + 5750 + 1500, sound);
+    if (HasFatalFailure()) return;
+
+    const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
+    std::vector<double> order;
+    for (const capture::Tone& t : heard) order.push_back(t.frequency);
+    ASSERT_EQ(order, (std::vector<double>{kKick, kTrackA, kTrackB, kTrackC, kTrackA, kTrackB}));
+    // From inside the first track: the programme item before it is not
+    // opened ahead, only the track after a playing track is.
+    const size_t first = size_t((heard[1].start + 0.02) * sound.rate);
+    size_t last = sound.samples.size();
+    while (last > first && sound.samples[last - 1] == 0) --last;
+    EXPECT_NEAR(double(last - first) / sound.rate, 5.73, 0.1) << "the playlist's length";
+    size_t silent = 0, firstSilent = 0;
+    for (size_t i = first + 1; i + 1 < last; ++i) {
+        if (sound.samples[i] != 0) continue;
+        const bool crossing = (sound.samples[i - 1] < 0) != (sound.samples[i + 1] < 0);
+        if (crossing && sound.samples[i + 1] != 0) continue;
+        if (silent++ == 0) firstSilent = i;
+    }
+    for (const capture::Tone& t : heard) std::cout << t.frequency << " from " << t.start << "\n";
+    EXPECT_EQ(silent, 0u) << "the first at " << double(firstSilent) / sound.rate << " s";
+}
+
+// With the punctual start the fade before a time entry begins early, so that
+// the entry's first sound comes near its due time: three seconds after the
+// first entry, which started with nothing playing. Without it the entry would
+// sound the fade, its pause and an open later (about a second).
+TEST(EndToEndTest, APunctualTimeEntrySoundsNearItsDueTime) {
+    e2e::ProgramRun run;
+    const std::uint32_t now = e2e::LocalTimeOfDayMs();
+    if (now > 86'340'000u) GTEST_SKIP() << "too close to midnight for a run of programme times";
+    const std::uint32_t kickAt = (now / 1000 + 3) * 1000;
+    const std::uint32_t firstAt = kickAt + 3000;
+    const std::string a = run.Tone("a.wav", 6, kTrackA);
+    const std::string kick = run.Tone("kick.wav", 0.5, kKick);
+    const std::string first = run.Tone("first.wav", 1, kFirst);
+    for (const std::string& t : {a, kick, first}) ASSERT_FALSE(t.empty()) << "sox failed";
+    run.WriteLines("pl.m3u", {"#EXTM3U", a});
+    run.WriteLines("prgm.m3u", {"#EXTM3U", "#KAVINF:" + e2e::TimeText(kickAt), kick,
+                                "#KAVINF:" + e2e::TimeText(firstAt), first});
+    const int device = run.NullDevice();
+    ASSERT_GT(device, 0);
+    run.WriteLines("kav.ini", {"[varios]", "dev=" + std::to_string(device), "pln=0",
+                               "tfade=" + std::to_string(kFadeMs), "volume=255", "repetepl=0",
+                               "autobaralhar=0", "[estacao]", "pontual=1"});
+    capture::Sound sound;
+    RunUntil(run, firstAt + 1500, sound);
+    if (HasFatalFailure()) return;
+
+    const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
+    std::vector<double> order;
+    for (const capture::Tone& t : heard) order.push_back(t.frequency);
+    ASSERT_EQ(order, (std::vector<double>{kKick, kTrackA, kFirst}));
+    const double kickSound = Onset(sound, heard[0].start - 0.03);
+    const double entrySound = Onset(sound, heard[2].start - 0.03);
+    std::cout << "kick at " << kickSound << " s, entry at " << entrySound << " s of the capture\n";
+    EXPECT_NEAR(entrySound - kickSound, 3.0, 0.05);
+    // The track was faded out before it, not cut.
+    EXPECT_GT(heard[1].end - heard[1].start, 1.0);
 }
 
 }  // namespace

@@ -192,13 +192,17 @@ TEST(StationSettingsTest, ReadWithDefaultsAndKeptInTheirOwnSection) {
     win::IniFile ini(path);
     station::Settings s = station::ReadSettings(ini);
     EXPECT_FALSE(s.autoplay);
+    EXPECT_FALSE(s.punctual);
     EXPECT_EQ(s.silenceSeconds, 5);
     EXPECT_DOUBLE_EQ(s.silenceDb, -47.5);
     EXPECT_EQ(s.alarm, "logger -t kav");
     EXPECT_EQ(s.positionMs, 0u) << "not a number: the default";
-    ASSERT_TRUE(ini.WriteValues(station::KeptValues(true, 123456, "/m/b c.mp3")));
+    std::vector<win::IniValue> kept = station::KeptValues(true, 123456, "/m/b c.mp3");
+    kept.push_back(station::PunctualValue(true));
+    ASSERT_TRUE(ini.WriteValues(kept));
     s = station::ReadSettings(ini);
     EXPECT_TRUE(s.autoplay);
+    EXPECT_TRUE(s.punctual);
     EXPECT_EQ(s.positionMs, 123456u);
     EXPECT_EQ(s.file, "/m/b c.mp3");
     EXPECT_EQ(s.silenceSeconds, 5);

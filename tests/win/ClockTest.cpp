@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 using namespace win;
 
@@ -51,4 +53,58 @@ TEST(Timer, FiresWhileEnabledOnlyAndInsideProcessMessages) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     ProcessMessages();
     EXPECT_EQ(ticks, stoppedAt);
+}
+
+// Started half-way between two tenths of a second, an aligned timer still
+// fires on them: its firings' phase within the tenth is the lateness of the
+// loop alone, whereas an unaligned timer keeps the phase it was started at.
+TEST(Timer, AnAlignedTimerFiresWhenTheClockReachesAMultipleOfItsInterval) {
+    for (const bool aligned : {true, false}) {
+        Timer timer;
+        std::vector<std::uint32_t> phases;
+        timer.OnTimer = [&] { phases.push_back(TimeOfDayMs() % 100); };
+        timer.SetInterval(100);
+        timer.SetAlignedToClock(aligned);
+        while (TimeOfDayMs() % 100 != 50)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        timer.SetEnabled(true);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (phases.size() < 8 && std::chrono::steady_clock::now() < end) WaitForMessages(5);
+        timer.SetEnabled(false);
+        ASSERT_EQ(phases.size(), 8u);
+        const std::uint32_t earliest = *std::min_element(phases.begin(), phases.end());
+        if (aligned)
+            EXPECT_LE(earliest, 10u) << "aligned";
+        else
+            EXPECT_GE(earliest, 45u) << "unaligned: the phase it was started at";
+    }
+}
+
+TEST(Timer, StartOnceFiresOnceAndAnAlignedTimerStoppedInsideItsHandlerStaysStopped) {
+    Timer once;
+    int fired = 0;
+    once.OnTimer = [&] { ++fired; };
+    once.StartOnce(5);
+    EXPECT_TRUE(once.Enabled());
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (fired == 0 && std::chrono::steady_clock::now() < end) WaitForMessages(5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ProcessMessages();
+    EXPECT_EQ(fired, 1);
+    EXPECT_FALSE(once.Enabled());
+
+    Timer aligned;
+    int ticks = 0;
+    aligned.SetInterval(10);
+    aligned.SetAlignedToClock(true);
+    aligned.OnTimer = [&] {
+        if (++ticks == 2) aligned.SetEnabled(false);
+    };
+    aligned.SetEnabled(true);
+    end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (ticks < 2 && std::chrono::steady_clock::now() < end) WaitForMessages(5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ProcessMessages();
+    EXPECT_EQ(ticks, 2);
+    EXPECT_FALSE(aligned.Enabled());
 }

@@ -116,3 +116,28 @@ TEST(Messages, RegisteredNumbersAreStablePerName) {
     EXPECT_GE(a, 0xC000u);
     EXPECT_LE(b, 0xFFFFu);
 }
+
+// A wait for messages ends when one is posted from another thread, long
+// before its limit, and otherwise at the limit.
+TEST(Messages, WaitForMessagesEndsWhenOneIsPostedOrAtItsLimit) {
+    int seen = 0;
+    HWND w = CreateMessageWindow([&](const Message&) -> LRESULT { return ++seen, 0; });
+    ProcessMessages();
+    auto start = std::chrono::steady_clock::now();
+    WaitForMessages(60);
+    const auto idle = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(idle, std::chrono::milliseconds(59));
+    EXPECT_EQ(seen, 0);
+    std::thread poster([w] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        PostMessage(w, WM_USER + 1);
+    });
+    start = std::chrono::steady_clock::now();
+    while (seen == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+        WaitForMessages(30'000);
+    poster.join();
+    EXPECT_EQ(seen, 1);
+    // Not the 30 s limit: the post ended the wait.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    DestroyMessageWindow(w);
+}

@@ -1,6 +1,9 @@
 // in_mp3: what lame encodes comes back sample for sample in length (no
 // encoder delay or padding heard) with the right tone, and damaged files end
 // cleanly with the end message.
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -29,6 +32,32 @@ class MpegPlugin : public PluginTest {
     }
 };
 
+// Counts the opens of one file (inotify), from construction on. Two opens in
+// a row with nothing read between would be told as one: read between them.
+class OpenCounter {
+  public:
+    explicit OpenCounter(const std::string& path) : fd_(inotify_init1(IN_NONBLOCK)) {
+        if (fd_ >= 0) inotify_add_watch(fd_, path.c_str(), IN_OPEN);
+    }
+    ~OpenCounter() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int Opens() {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
+            for (char* at = buffer; at < buffer + n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(at);
+                if (e->mask & IN_OPEN) ++opens_;
+                at += sizeof(inotify_event) + e->len;
+            }
+        return opens_;
+    }
+
+  private:
+    int fd_;
+    int opens_ = 0;
+};
+
 TEST_F(MpegPlugin, LameEncodedTonesPlayExactlyTheirSamples) {
     ASSERT_TRUE(plugin.get()) << plugin.error();
     struct Case {
@@ -40,12 +69,14 @@ TEST_F(MpegPlugin, LameEncodedTonesPlayExactlyTheirSamples) {
         {56445, 44100, 2, "-b 128"},
         {33333, 22050, 1, "-b 64 -m m"},
         {70001, 48000, 2, "-V 2"},
+        // Large enough to be indexed once the output is ahead, not at the open.
+        {44100 * 25 + 7, 44100, 2, "-b 128"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.lame) + " at " + std::to_string(c.rate));
         resetHost();
         const std::string mp3 =
-            toneMp3("tone" + std::to_string(c.rate), c.frames, c.rate, c.channels, c.lame);
+            toneMp3("tone" + std::to_string(c.frames), c.frames, c.rate, c.channels, c.lame);
         ASSERT_FALSE(mp3.empty());
         ASSERT_TRUE(playToEnd(plugin, mp3));
         const OutputLog log = outputLog();
@@ -144,6 +175,47 @@ TEST_F(MpegPlugin, FramesOfAnotherFormatAreSkippedNotPlayedAsTheFirst) {
     const std::size_t frames = pcm.size() / 2;
     EXPECT_NEAR(frequency(channel(pcm, 2, 0, frames * 3 / 4, frames / 5), 44100), 440, 3);
     EXPECT_NEAR(frequency(channel(pcm, 2, 1, frames * 3 / 4, frames / 5), 44100), 660, 3);
+}
+
+// The host asks about a file just before it plays it: the file is opened
+// once for both. A file replaced or removed in between is not taken for the
+// one asked about.
+TEST_F(MpegPlugin, AFileAskedAboutThenPlayedIsOpenedOnce) {
+    ASSERT_TRUE(plugin.get()) << plugin.error();
+    const std::string low = toneMp3("low", 44100, 44100, 2, "-b 128");
+    const std::string high = file("high.mp3");
+    ASSERT_TRUE(run("sox -n -r 44100 -c 2 -b 16 '" + file("high.wav") +
+                    "' synth 1 sine 880 vol 0.5 && lame --quiet -b 128 '" + file("high.wav") +
+                    "' '" + high + "'"));
+    std::string path = file("played.mp3");
+    char title[2048] = {};  // at least the interface's title buffer
+    int length = 0;
+    for (const std::string change : {"none", "replaced", "removed"}) {
+        SCOPED_TRACE(change);
+        resetHost();
+        writeBytes(path, readBytes(low));
+        OpenCounter counter(path);
+        plugin->GetFileInfo(path.data(), title, &length);
+        EXPECT_NEAR(length, 1000, 30);
+        EXPECT_EQ(counter.Opens(), 1);
+        if (change == "replaced") {
+            writeBytes(path + ".new", readBytes(high));
+            ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+        }
+        if (change == "removed") {
+            std::remove(path.c_str());
+            EXPECT_EQ(plugin->Play(path.data()), -1);
+            continue;
+        }
+        ASSERT_TRUE(playToEnd(plugin, path));
+        if (change == "none") {
+            EXPECT_EQ(counter.Opens(), 1);
+        }
+        const auto pcm = toInt16(outputLog().heard);
+        ASSERT_EQ(pcm.size(), 2u * 44100);
+        const auto middle = channel(pcm, 2, 0, 11025, 22050);
+        EXPECT_NEAR(frequency(middle, 44100), change == "none" ? 440 : 880, 3);
+    }
 }
 
 TEST_F(MpegPlugin, AFileThatCannotBeOpenedIsRefused) {

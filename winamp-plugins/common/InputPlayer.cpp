@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -11,14 +12,16 @@ namespace inplug {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-constexpr auto kPoll = std::chrono::milliseconds(10);
+// Once the whole file is written: how often the output is asked whether it
+// has been heard, so that the end is told within a few milliseconds.
+constexpr auto kPoll = std::chrono::milliseconds(2);
 // Waits for room in the output: long enough for a few blocks to fit, so the
 // decoding thread wakes a few times per output buffer, not once per block.
 constexpr int kRoomBlocks = 12;
 constexpr auto kShortestWait = std::chrono::milliseconds(2);
 constexpr auto kLongestWait = std::chrono::milliseconds(100);
-// Stop waits this long for the decoding thread, which never sleeps longer
-// than kLongestWait between checks of its stop flag.
+// Stop waits this long for the decoding thread, whose rests end as soon as
+// it is told to stop or seek; only a decoder or output call can hold it.
 constexpr auto kStopWait = std::chrono::seconds(5);
 }  // namespace
 
@@ -31,7 +34,18 @@ struct InputPlayer::Session {
 
     std::mutex mutex;
     std::condition_variable done;
-    bool finished = false;  // guarded by mutex
+    std::condition_variable wake;  // a stop or a seek was asked for
+    bool finished = false;         // guarded by mutex
+
+    // The decoding thread's rests, cut short by a stop or a seek.
+    void rest(Clock::duration time) {
+        std::unique_lock lock(mutex);
+        wake.wait_for(lock, time, [this] { return stop.load() || seekTo.load() >= 0; });
+    }
+    void interrupt() {
+        { std::lock_guard lock(mutex); }
+        wake.notify_all();
+    }
 };
 
 namespace {
@@ -39,8 +53,10 @@ namespace {
 // The decoding loop's state, on the decoding thread only.
 class BlockWriter {
   public:
-    BlockWriter(In_Module& module, const StreamFormat& format)
-        : module_(module),
+    BlockWriter(In_Module& module, const StreamFormat& format,
+                std::function<void(Clock::duration)> rest)
+        : rest_(std::move(rest)),
+          module_(module),
           format_(format),
           frameBytes_(format.channels * (format.bits / 8)),
           realTime_(std::max(1.0, static_cast<double>(frameBytes_) * format.rate)),
@@ -96,7 +112,7 @@ class BlockWriter {
         roomBefore_ = std::max(room, 0);
         waitStart_ = Clock::now();
         waited_ = true;
-        std::this_thread::sleep_for(std::clamp<Clock::duration>(wait, kShortestWait, kLongestWait));
+        rest_(std::clamp<Clock::duration>(wait, kShortestWait, kLongestWait));
         return true;
     }
 
@@ -116,6 +132,7 @@ class BlockWriter {
         return std::clamp(out, 0, InputPlayer::kBlockFrames * 2);
     }
 
+    std::function<void(Clock::duration)> rest_;
     In_Module& module_;
     const StreamFormat format_;
     const int frameBytes_;
@@ -131,31 +148,40 @@ class BlockWriter {
 
 }  // namespace
 
+// The decoder's slow preparation waits until a seek needs it: the first block
+// is not held up by it.
 void InputPlayer::run(In_Module& module, std::shared_ptr<Session> session) {
-    session->decoder->prepare();
-    session->lengthMs = session->decoder->format().lengthMs;
-    BlockWriter writer(module, session->format);
+    Session& s = *session;
+    bool prepared = false;
+    const auto prepare = [&] {
+        if (prepared) return;
+        prepared = true;
+        s.decoder->prepare();
+        s.lengthMs = s.decoder->format().lengthMs;
+    };
+    BlockWriter writer(module, s.format, [&s](Clock::duration time) { s.rest(time); });
     bool ended = false;
-    while (!session->stop) {
-        const int seek = session->seekTo.exchange(-1);
+    while (!s.stop) {
+        const int seek = s.seekTo.exchange(-1);
         if (seek >= 0) {
-            session->decoder->seekMs(seek);
+            prepare();
+            s.decoder->seekMs(seek);
             module.outMod->Flush(seek);
             writer.restartAt(seek);
             ended = false;
         } else if (!ended) {
-            ended = !writer.step(*session->decoder);
+            ended = !writer.step(*s.decoder);
         } else if (module.outMod->IsPlaying()) {
-            std::this_thread::sleep_for(kPoll);
+            s.rest(kPoll);
         } else {
             // The last sample has been heard.
             PostMessage(module.hMainWindow, WM_WA_MPEG_EOF, 0, 0);
             break;
         }
     }
-    std::lock_guard lock(session->mutex);
-    session->finished = true;
-    session->done.notify_all();
+    std::lock_guard lock(s.mutex);
+    s.finished = true;
+    s.done.notify_all();
 }
 
 int InputPlayer::play(std::unique_ptr<Decoder> decoder) {
@@ -179,6 +205,7 @@ int InputPlayer::play(std::unique_ptr<Decoder> decoder) {
 void InputPlayer::stop() {
     if (!session_) return;
     session_->stop = true;
+    session_->interrupt();
     bool finished;
     {
         std::unique_lock lock(session_->mutex);
@@ -208,7 +235,9 @@ void InputPlayer::unpause() {
 }
 
 void InputPlayer::seek(int ms) {
-    if (session_) session_->seekTo = std::max(ms, 0);
+    if (!session_) return;
+    session_->seekTo = std::max(ms, 0);
+    session_->interrupt();
 }
 
 int InputPlayer::lengthMs() const {

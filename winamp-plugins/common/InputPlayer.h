@@ -30,8 +30,9 @@ class Decoder {
   public:
     virtual ~Decoder() = default;
     virtual StreamFormat format() const = 0;
-    // Slow preparation (an index of the file), run on the decoding thread
-    // before the first read; format().lengthMs may be exact only afterwards.
+    // Slow preparation (an index of the file for exact seeks), run on the
+    // decoding thread before the first seek; format().lengthMs may be exact
+    // only afterwards.
     virtual void prepare() {}
     // Fills up to frames frames in the stream's format; 0 at the end.
     virtual int read(unsigned char* out, int frames) = 0;

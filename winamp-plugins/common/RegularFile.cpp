@@ -7,6 +7,13 @@
 #include <cerrno>
 
 namespace inplug {
+namespace {
+
+std::int64_t modifiedNs(const struct stat& st) {
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+}  // namespace
 
 RegularFile::RegularFile(const std::string& path) {
     // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer.
@@ -20,6 +27,16 @@ RegularFile::RegularFile(const std::string& path) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     fd_ = fd;
     size_ = static_cast<std::uint64_t>(st.st_size);
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    modifiedNs_ = modifiedNs(st);
+}
+
+bool RegularFile::isStill(const std::string& path) const {
+    struct stat st {};
+    return fd_ >= 0 && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_dev == device_ && st.st_ino == inode_ &&
+           static_cast<std::uint64_t>(st.st_size) == size_ && modifiedNs(st) == modifiedNs_;
 }
 
 RegularFile::~RegularFile() {

@@ -21,10 +21,14 @@ class RegularFile {
     std::uint64_t size() const { return size_; }
     // Reads up to length bytes at offset; returns the bytes read (0 at or past the end).
     std::size_t readAt(std::uint64_t offset, void* out, std::size_t length) const;
+    // Whether path still names this file, unchanged since it was opened.
+    bool isStill(const std::string& path) const;
 
   private:
     int fd_ = -1;
     std::uint64_t size_ = 0;
+    std::uint64_t device_ = 0, inode_ = 0;
+    std::int64_t modifiedNs_ = 0;
 };
 
 }  // namespace inplug

@@ -12,6 +12,10 @@ namespace {
 constexpr long kResyncLimitBytes = 64 * 1024;
 // The format reported for a file that holds no frame at all.
 constexpr int kFallbackRate = 44100;
+// A file this small is indexed as it is opened, which costs little; a larger
+// one only before its first seek (indexing once decoding has begun would
+// play a frame twice), its length read from its header until then.
+constexpr std::uint64_t kIndexAtOpenBytes = 256 * 1024;
 
 void configure(mpg123_handle* h) {
     mpg123_param(h, MPG123_FLAGS, MPG123_GAPLESS | MPG123_FORCE_SEEKABLE | MPG123_QUIET, 0);
@@ -47,6 +51,7 @@ std::unique_ptr<MpegDecoder> MpegDecoder::open(const std::string& path) {
         mpg123_open_handle(h, &decoder->input_) != MPG123_OK)
         return nullptr;
     decoder->playable_ = decoder->readFormat();
+    if (decoder->file_->size() <= kIndexAtOpenBytes) decoder->prepare();
     return decoder;
 }
 
@@ -79,9 +84,12 @@ void MpegDecoder::updateLength() {
         static_cast<int>(std::min<long long>(samples * 1000LL / format_.rate, INT_MAX));
 }
 
+// The index of every frame makes seeks land on the sample and the length
+// exact (also of a file without a header that gives it, or damaged).
 void MpegDecoder::prepare() {
-    // The index of every frame makes seeks land on the sample and the length exact.
-    if (playable_ && mpg123_scan(handle_) == MPG123_OK) updateLength();
+    if (indexed_ || !playable_) return;
+    indexed_ = true;
+    if (mpg123_scan(handle_) == MPG123_OK) updateLength();
 }
 
 int MpegDecoder::read(unsigned char* out, int frames) {
@@ -119,6 +127,10 @@ bool MpegDecoder::decodeFrame() {
         if (!foreign_ && audio && bytes > 0) pending_.assign(audio, audio + bytes);
     }
     return !pending_.empty();
+}
+
+void MpegDecoder::primeFirstFrame() {
+    if (pending_.empty() && pendingAt_ == 0) decodeFrame();
 }
 
 void MpegDecoder::seekMs(int ms) {

@@ -33,6 +33,10 @@ class MpegDecoder : public inplug::Decoder {
 
     // "Artist - Title" from the file's tags; empty when it has none.
     std::string tagTitle();
+    // Whether path still names the file this decoder reads, unchanged.
+    bool reads(const std::string& path) const { return file_->isStill(path); }
+    // Decodes the first frame now, so that the first read finds it ready.
+    void primeFirstFrame();
 
   private:
     MpegDecoder(std::unique_ptr<inplug::RegularFile> file, mpg123_handle* handle)
@@ -47,6 +51,7 @@ class MpegDecoder : public inplug::Decoder {
     mpg123_handle* handle_;
     inplug::StreamFormat format_;
     bool playable_ = false;               // a first frame was found
+    bool indexed_ = false;                // prepare has run
     bool foreign_ = false;                // the frames now decoded have another format
     std::vector<unsigned char> pending_;  // decoded, not yet read
     std::size_t pendingAt_ = 0;

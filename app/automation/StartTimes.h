@@ -1,0 +1,23 @@
+// How long items took from the open to their first sound, for starting a
+// programme entry early enough that its sound comes at its time: per file
+// (an entry plays the same file, hour after hour), and, for a file not
+// started yet, the median of the latest starts of any file.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <unordered_map>
+
+class TStartTimes {
+  public:
+    void Note(const std::string& path, std::uint32_t ms);
+    std::uint32_t Guess(const std::string& path) const;
+
+  private:
+    static constexpr std::size_t kFilesKept = 256;
+    static constexpr std::size_t kLatestKept = 9;
+    static constexpr std::uint32_t kFirstGuessMs = 30;
+    std::unordered_map<std::string, std::uint32_t> byFile_;
+    std::deque<std::uint32_t> latest_;
+};
