@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> fields, again;
     for (size_t at = 0; at < text.size();) {
         const size_t end = text.find('\n', at);
-        const std::string_view line = text.substr(at, end == std::string_view::npos ? end : end - at);
+        const std::string_view line =
+            text.substr(at, end == std::string_view::npos ? end : end - at);
         at = end == std::string_view::npos ? text.size() : end + 1;
         if (!nowplaying::SplitCsvLine(line, fields)) continue;
         std::string written;
@@ -37,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     r.records = reader.records;
     r.damaged = reader.damaged;
     r.titles = report::TitleTotals(r.records, false);
-    const report::LocalMs first = *report::ParseDay(r.firstDay), last = *report::ParseDay(r.lastDay);
+    const report::LocalMs first = *report::ParseDay(r.firstDay),
+                          last = *report::ParseDay(r.lastDay);
     r.programme = report::ProgrammeReport(r.records, {{1, "%h:30:00", "/j.mp3"}}, first, last,
                                           last + report::kDayMs - 1);
     report::TextReport(r);

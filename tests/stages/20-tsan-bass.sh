@@ -3,7 +3,7 @@
 # and the stream outputs that read its tap): any report fails the stage.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-build=build-audio-tsan
+build=build-tsan  # shared with the engine's ThreadSanitizer stage
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 cmake -S . -B "$build" "${generator[@]}" -DKAV_SANITIZE=thread -DKAV_BUILD_QT=OFF \

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer and UBSan) in
-# build-fuzz and runs each for KAV_FUZZ_SECONDS (20) seconds on a copy of its
+# build-fuzz and runs each for KAV_FUZZ_SECONDS (10) seconds on a copy of its
 # seed corpus. Any crash, leak, sanitizer report or time-out fails the stage.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$root/build-fuzz"
-seconds="${KAV_FUZZ_SECONDS:-20}"
+seconds="${KAV_FUZZ_SECONDS:-10}"
 
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)

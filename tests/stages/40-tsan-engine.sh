@@ -9,7 +9,7 @@
 # it starts); fails on any report.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="$root/build-engine-tsan"
+build="$root/build-tsan"  # shared with the audio library's ThreadSanitizer stage
 
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)

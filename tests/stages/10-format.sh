@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Every C and C++ file of the repository as the repository's .clang-format
+# lays it out: fails, naming the files, when clang-format would change one.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+mapfile -t files < <(git ls-files '*.c' '*.cpp' '*.h' '*.hpp' 2>/dev/null ||
+  find . -path ./build\* -prune -o -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print)
+unformatted=()
+for f in "${files[@]}"; do
+  clang-format --dry-run --Werror "$f" >/dev/null 2>&1 || unformatted+=("$f")
+done
+if [ ${#unformatted[@]} -gt 0 ]; then
+  echo "clang-format would change:" >&2
+  printf '  %s\n' "${unformatted[@]}" >&2
+  exit 1
+fi
+echo "format: ${#files[@]} files as .clang-format lays them out"
