@@ -1,7 +1,7 @@
 // The MessageWindow's procedure and the PlayerTimer tick: everything that
 // reaches the engine from another thread arrives here, on the GUI thread.
 #include "engine/BASSPlayer.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/Application.h"
 #include "platform/win/Clock.h"
 #include "plugins/ioplug.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "engine/BASSPlayer.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "engine/StreamText.h"
 
 namespace {

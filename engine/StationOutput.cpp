@@ -2,7 +2,7 @@
 // the level of what the output actually took, and a fresh start of the
 // output device when it has stopped working.
 #include "engine/BASSPlayer.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 
 bool TBASSPlayer::ReadOutputLevel(BASS_OUTPUTLEVEL& level) {
     return FPlayerReady && BASS_GetOutputLevel(&level);

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "engine/BASSPlayer.h"
-#include "engine/DRT_BASSWMA.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/DRT_BASSWMA.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "engine/StreamText.h"
 #include "fileinfo/MPEGaudio.h"
 #include "fileinfo/OggVorbis.h"

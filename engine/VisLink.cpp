@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/BASSPlayer.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/RemoteMessages.h"
 #include "plugins/AppExec.h"
 #include "plugins/VisBlock.h"

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/winamp/In_Module.h"
 #include "plugins/ChannelInfo.h"

@@ -6,6 +6,11 @@
 # else it stands alone. Unit A reaches unit B when a file of A includes a
 # header of B; a circle is a set of units that all reach one another.
 #
+# It also fails on a folder arrow that runs upward: each folder has a floor
+# (below), and a file may include a header of its own floor or a lower one
+# only. Our plug-ins include nothing but the plug-in SDK's folder and their
+# own. Folders not listed (tools, bench, fuzz) stand above everything.
+#
 #   tools/include-circles.sh [source root]   (default: the repository)
 set -euo pipefail
 root=${1:-"$(dirname "$0")/.."}
@@ -47,6 +52,26 @@ function resolve(from, name,    d, p) {
     p = baseof(name); if (bybase[p] != "" && bybase[p] != "?") return bybase[p]
     return ""
 }
+# The folder an arrow is drawn from: two levels under app/, platform/ and
+# winamp-plugins/, one elsewhere.
+function folderof(p,    n, parts) {
+    n = split(p, parts, "/")
+    if (n == 1) return ""
+    if (n > 2 && (parts[1] == "app" || parts[1] == "platform" || parts[1] == "winamp-plugins"))
+        return parts[1] "/" parts[2]
+    return parts[1]
+}
+function floorof(d) {
+    if (d in floors) return floors[d]
+    if (d ~ /^winamp-plugins/) return 2
+    return 99
+}
+function upward(from, to,    a, b) {
+    a = folderof(from); b = folderof(to)
+    if (a == b) return 0
+    if (a ~ /^winamp-plugins/) return !(b ~ /^winamp-plugins/ || b == "platform/winamp")
+    return floorof(b) > floorof(a)
+}
 function unitof(f,    d, s, best, u, k) {
     d = dirof(f); s = stemof(f); best = ""
     for (k = length(s); k > 0 && best == ""; --k) {
@@ -68,7 +93,15 @@ function visit(v,    i, w) {
     do { w = stack[top--]; onstack[w] = 0; member[w] = circle; ++size } while (w != v)
     if (size < 2) { member[v] = 0; --circle } else circles[circle] = size
 }
-BEGIN { reading = "files" }
+BEGIN {
+    reading = "files"
+    floors["app"] = 9; floors["app/window"] = 8
+    floors["app/automation"] = floors["app/station"] = floors["app/nowplaying"] = 7
+    floors["app/onair"] = 7; floors["app/lists"] = 6
+    floors["engine"] = 5; floors["plugins"] = floors["widgets"] = 4
+    floors["platform/bassbind"] = floors["fileinfo"] = 3
+    floors["platform/bass"] = floors["platform/win"] = 2; floors["platform/winamp"] = 1
+}
 reading == "files" {
     if ($0 == "--") { reading = "includes"; next }
     exists[$0] = 1
@@ -79,6 +112,7 @@ reading == "files" {
 {
     target = resolve($1, $3)
     if (target == "") next
+    if (upward($1, target)) up[++nup] = $1 ":" $2 " includes " $3 " (" folderof(target) ")"
     a = unitof($1); b = unitof(target)
     if (a == b) next
     units[a] = units[b] = 1
@@ -88,7 +122,12 @@ END {
     for (u in exists) units[unitof(u)] = 1
     for (u in units) if (!(u in index_)) visit(u)
     n = 0; for (u in units) ++n
-    if (circle == 0) { print "no include circles among " n " units"; exit 0 }
+    if (nup > 0) {
+        print "0\t0\tfolder arrows that run upward:"
+        for (i = 1; i <= nup; ++i) print "0\t" i "\t  " up[i]
+    }
+    if (circle == 0 && nup == 0) { print "no include circles among " n " units, no arrow upward"; exit 0 }
+    if (circle == 0) exit 1
     for (c = 1; c <= circle; ++c) {
         print c "\t0\tinclude circle of " circles[c] " units:"
         for (key in edge) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 
 namespace onair {
 

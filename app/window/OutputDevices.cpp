@@ -1,7 +1,7 @@
 #include "OutputDevices.h"
 
 #if defined(KAV_HAVE_BASSBIND)
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #endif
 
 OutputDeviceList QueryOutputDevices([[maybe_unused]] const std::string& appDir) {

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "engine/BASSPlayer.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/Messages.h"
 #include "platform/win/ProgramDir.h"
 

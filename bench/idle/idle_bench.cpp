@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 
 extern char** environ;
 

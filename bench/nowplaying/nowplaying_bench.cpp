@@ -34,7 +34,7 @@
 #include "FileListeners.h"
 #include "FileWriter.h"
 #include "Notifier.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "tests/nowplaying/MonthOfLogs.h"
 
 extern char** environ;

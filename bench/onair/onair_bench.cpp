@@ -27,7 +27,7 @@
 
 #include "app/onair/BassTap.h"
 #include "app/onair/OnAir.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "tests/net/Icecast.h"
 
 namespace fs = std::filesystem;

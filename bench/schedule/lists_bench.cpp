@@ -22,7 +22,7 @@
 #include "app/lists/ListFiles.h"
 #include "app/window/GridView.h"
 #include "engine/BASSPlayer.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/ProgramDir.h"
 
 namespace fs = std::filesystem;

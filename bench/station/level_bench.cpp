@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "LevelMeter.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 
 namespace fs = std::filesystem;
 

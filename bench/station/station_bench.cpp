@@ -31,7 +31,7 @@
 
 #include "StationSettings.h"
 #include "StationState.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/AtomicFile.h"
 #include "platform/win/IniFile.h"
 

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/IniFile.h"
 #include "tests/bass/Capture.h"
 #include "tests/support/BinDir.h"

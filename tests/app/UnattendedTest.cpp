@@ -19,7 +19,7 @@
 #include "GuiMessageBox.h"
 #include "Unit1.h"
 #include "engine/BASSPlayer.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/Clock.h"
 #include "platform/win/DynLib.h"
 #include "platform/win/MessageBox.h"

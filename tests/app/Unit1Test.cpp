@@ -22,7 +22,7 @@
 
 #include "ListFiles.h"
 #include "Markers.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
 #include "tests/support/BinDir.h"

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/DRT_BASSWMA.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/DRT_BASSWMA.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 
 namespace bass_test {
 

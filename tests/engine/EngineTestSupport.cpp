@@ -11,7 +11,7 @@
 #include <map>
 #include <thread>
 
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
 #include "tests/support/BinDir.h"

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "EngineTestSupport.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 
 using namespace enginetest;
 using namespace std::chrono_literals;

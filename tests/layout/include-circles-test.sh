@@ -38,6 +38,14 @@ check prefix 1 w/Unit1.h: w/Unit1Tick.cpp:Unit1.h,s/Sched.h s/Sched.h: s/Sched.c
 check alone 0 m/Main.cpp:m/Lib.h m/Lib.h: m/Lib.cpp:m/Lib.h
 # Tests are not looked at.
 check tests 0 A.h: A.cpp:tests/T.h tests/T.h:A.h
+# Folder arrows: downward passes, upward fails (the bindings in engine/, used
+# by plugins/, were one), and a plug-in of ours reaches only the SDK's folder.
+check down 0 engine/E.h: engine/E.cpp:E.h,plugins/P.h plugins/P.h: plugins/P.cpp:P.h
+check up 1 engine/Bind.h: engine/Bind.cpp:Bind.h plugins/P.h: plugins/P.cpp:P.h,engine/Bind.h
+check up_within_app 1 app/window/Unit1.h: app/lists/Paths.h: app/lists/Paths.cpp:app/window/Unit1.h
+check plugin_sdk 0 platform/winamp/In_Module.h: winamp-plugins/in_x/X.cpp:platform/winamp/In_Module.h
+check plugin_platform 1 platform/win/Dll.h: winamp-plugins/in_x/X.cpp:platform/win/Dll.h
+check tools_above 0 engine/E.h: tools/t/t.cpp:engine/E.h
 
 [ "$failures" -eq 0 ] && echo "include-circles: every case as expected"
 exit $((failures > 0))

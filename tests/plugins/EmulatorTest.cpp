@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "plugins/ioplug.h"
 #include "tests/engine/EngineTestSupport.h"

@@ -14,7 +14,7 @@
 #include "PluginHost.h"
 #include "app/automation/Automation.h"
 #include "app/lists/ListFiles.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "plugins/ForeignCall.h"
 #include "plugins/ioplug.h"

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "PluginHost.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "plugins/ioplug.h"
 #include "tests/bass/Capture.h"
 #define KAV_WINAMP_HOST

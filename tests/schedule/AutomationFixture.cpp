@@ -9,7 +9,7 @@
 
 #include "app/lists/ListFiles.h"
 #include "app/lists/Paths.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/Messages.h"
 #include "platform/win/ProgramDir.h"

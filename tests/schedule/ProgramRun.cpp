@@ -13,7 +13,7 @@
 #include <iterator>
 #include <thread>
 
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "tests/support/BinDir.h"
 
 extern char** environ;

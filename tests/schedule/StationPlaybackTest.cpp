@@ -11,7 +11,7 @@
 #include "AutomationFixture.h"
 #include "app/lists/Markers.h"
 #include "app/lists/Paths.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 
 namespace {
 

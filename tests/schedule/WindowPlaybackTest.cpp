@@ -14,7 +14,7 @@
 
 #include "Unit1.h"
 #include "engine/BASSPlayer.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/Clock.h"
 #include "platform/win/DynLib.h"
 #include "platform/win/MessageBox.h"

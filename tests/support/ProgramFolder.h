@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/DynLib.h"
 #include "tests/support/BinDir.h"
 

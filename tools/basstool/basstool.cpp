@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/DRT_BASSWMA.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/DRT_BASSWMA.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/ProgramDir.h"
 
 namespace {

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "engine/BASSPlayer.h"
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "fileinfo/OggVorbis.h"
 #include "platform/win/ProgramDir.h"
 #include "tools/kavplay/PluginDialog.h"

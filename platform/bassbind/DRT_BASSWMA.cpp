@@ -1,6 +1,6 @@
-#include "engine/DRT_BASSWMA.h"
+#include "platform/bassbind/DRT_BASSWMA.h"
 
-#include "engine/LibraryBinding.h"
+#include "platform/bassbind/LibraryBinding.h"
 
 #define KAV_BASSWMA_DEFINE(result, name, params) T##name name = nullptr;
 KAV_BASSWMA_ENTRY_POINTS(KAV_BASSWMA_DEFINE)

@@ -1,6 +1,6 @@
-#include "engine/Dynamic_BASS.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 
-#include "engine/LibraryBinding.h"
+#include "platform/bassbind/LibraryBinding.h"
 
 #define KAV_BASS_DEFINE(result, name, params) T##name name = nullptr;
 KAV_BASS_ENTRY_POINTS(KAV_BASS_DEFINE)
