@@ -4,13 +4,13 @@
 #include <thread>
 #include <utility>
 
-#include "platform/bassbind/DRT_BASSWMA.h"
-#include "platform/bassbind/Dynamic_BASS.h"
 #include "engine/StreamText.h"
 #include "fileinfo/MPEGaudio.h"
 #include "fileinfo/OggVorbis.h"
 #include "fileinfo/WAVfile.h"
 #include "fileinfo/WMAfile.h"
+#include "platform/bassbind/DRT_BASSWMA.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/Application.h"
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"

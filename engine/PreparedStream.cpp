@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "engine/BASSPlayer.h"
-#include "platform/bassbind/Dynamic_BASS.h"
 #include "engine/StreamText.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "engine/BASSPlayer.h"
-#include "platform/bassbind/Dynamic_BASS.h"
 #include "fileinfo/OggVorbis.h"
+#include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/ProgramDir.h"
 #include "tools/kavplay/PluginDialog.h"
 
