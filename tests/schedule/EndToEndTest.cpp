@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "CaptureAnalysis.h"
@@ -206,6 +207,147 @@ TEST(EndToEndTest, APunctualTimeEntrySoundsNearItsDueTime) {
     EXPECT_NEAR(entrySound - kickSound, 3.0, 0.05);
     // The track was faded out before it, not cut.
     EXPECT_GT(heard[1].end - heard[1].start, 1.0);
+}
+
+// The settings on the null output, and the kick that starts the playlist
+// (the marked row is the first) three seconds from now.
+std::uint32_t KickOff(e2e::ProgramRun& run, const std::vector<std::string>& playlist,
+                      std::vector<std::string> programme, const std::string& more = {}) {
+    const std::uint32_t kickAt = (e2e::LocalTimeOfDayMs() / 1000 + 3) * 1000;
+    std::vector<std::string> list = {"#EXTM3U"};
+    list.insert(list.end(), playlist.begin(), playlist.end());
+    run.WriteLines("pl.m3u", list);
+    programme.insert(programme.begin(), {"#EXTM3U", "#KAVINF:" + e2e::TimeText(kickAt),
+                                         run.Tone("kick.wav", 0.5, kKick)});
+    run.WriteLines("prgm.m3u", programme);
+    std::vector<std::string> ini = {"[varios]",   "dev=" + std::to_string(run.NullDevice()),
+                                    "pln=0",      "volume=255",
+                                    "repetepl=0", "autobaralhar=0"};
+    if (!more.empty()) ini.push_back(more);
+    run.WriteLines("kav.ini", ini);
+    return kickAt;
+}
+
+// The tones of the given pitches, however short, that start before `until`.
+size_t HeardBefore(const capture::Sound& sound, int frequency, double until) {
+    size_t count = 0;
+    for (const capture::Tone& t : capture::Tones(capture::Frames(sound, 0.01), {double(frequency)}))
+        if (t.start < until) ++count;
+    return count;
+}
+
+std::vector<double> Order(const std::vector<capture::Tone>& heard) {
+    std::vector<double> order;
+    for (const capture::Tone& t : heard) order.push_back(t.frequency);
+    return order;
+}
+
+// No mix of the other tones in one frame reads as the prepared track's pitch.
+constexpr int kPrepared = 2400;
+
+// A time entry comes due in the last second of a track, when the track after
+// it is already queued to start at its last sample: the track fades, the
+// entry plays, and the prepared track is not heard before the entry has
+// played; the playlist then goes on with it, the track after the cut one.
+TEST(EndToEndTest, ATimeEntryDropsThePreparedNextTrackAndPlaysAfterItsFade) {
+    e2e::ProgramRun run;
+    if (e2e::LocalTimeOfDayMs() > 86'340'000u) GTEST_SKIP() << "too close to midnight";
+    const std::string a = Encoded(run.Tone("a.wav", 4, kTrackA), "ogg");
+    const std::string b = Encoded(run.Tone("b.wav", 1.5, kPrepared), "ogg");
+    const std::string first = run.Tone("first.wav", 1, kFirst);
+    for (const std::string& t : {a, b, first}) ASSERT_FALSE(t.empty()) << "encoding failed";
+    // a.ogg plays from half a second after the kick; the entry cuts it 0.2 s
+    // before its end.
+    std::uint32_t entryAt = (e2e::LocalTimeOfDayMs() / 1000 + 3) * 1000 + 4000;
+    const std::uint32_t kickAt =
+        KickOff(run, {a, b}, {"#KAVINF:" + e2e::TimeText(entryAt), first}, "tfade=300");
+    ASSERT_EQ(kickAt + 4000, entryAt) << "a second turned while the lists were written";
+    capture::Sound sound;
+    RunUntil(run, entryAt + 300 + 1000 + 2000, sound);
+    if (HasFatalFailure()) return;
+
+    const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
+    ASSERT_EQ(Order(heard), (std::vector<double>{kKick, kTrackA, kFirst}));
+    const capture::Fall fall = capture::FadeAtEnd(capture::Frames(sound), heard[1]);
+    EXPECT_GT(fall.end, fall.start) << "a.ogg was not faded";
+    EXPECT_LT(heard[1].Length(), 3.9) << "a.ogg was not cut";
+    EXPECT_GE(heard[2].start + 0.02, fall.end);
+    EXPECT_EQ(HeardBefore(sound, kPrepared, heard[2].end), 0u);
+    EXPECT_EQ(HeardBefore(sound, kPrepared, sound.Seconds()), 1u) << "b.ogg did not follow";
+}
+
+// The prepared next track's file is deleted before its turn, once while it
+// is only open and once while it is queued behind the playing track: it is
+// skipped as a file that fails to open, and the row after it plays.
+TEST(EndToEndTest, APreparedNextTrackDeletedBeforeItsTurnIsSkipped) {
+    for (const std::uint32_t deleteAfterKick : {1500u, 3000u}) {
+        SCOPED_TRACE("deleted " + std::to_string(deleteAfterKick) + " ms after the kick");
+        e2e::ProgramRun run;
+        if (e2e::LocalTimeOfDayMs() > 86'340'000u) GTEST_SKIP() << "too close to midnight";
+        const std::string a = Encoded(run.Tone("a.wav", 3, kTrackA), "ogg");
+        const std::string b = Encoded(run.Tone("b.wav", 1, kPrepared), "ogg");
+        const std::string c = Encoded(run.Tone("c.wav", 1, kTrackB), "ogg");
+        for (const std::string& t : {a, b, c}) ASSERT_FALSE(t.empty()) << "encoding failed";
+        const std::uint32_t kickAt = KickOff(run, {a, b, c}, {});
+        ASSERT_TRUE(run.Start());
+        // a.ogg plays from 0.5 s to 3.5 s after the kick; b.ogg is opened at
+        // once, and queued in the last second.
+        run.WaitFor(std::chrono::milliseconds(kickAt + deleteAfterKick - e2e::LocalTimeOfDayMs()));
+        ASSERT_TRUE(std::filesystem::remove(b));
+        run.WaitFor(
+            std::chrono::milliseconds(kickAt + 3500 + 1000 + 1500 - e2e::LocalTimeOfDayMs()));
+        ASSERT_TRUE(run.Running()) << "the program ended by itself";
+        int status = 0;
+        ASSERT_TRUE(run.Terminate(10s, status)) << "no end within 10 s of SIGTERM";
+        capture::Sound sound;
+        std::string error;
+        ASSERT_TRUE(capture::ReadWav(run.Capture(), sound, error)) << error;
+
+        const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
+        EXPECT_EQ(Order(heard), (std::vector<double>{kKick, kTrackA, kTrackB}));
+        EXPECT_EQ(HeardBefore(sound, kPrepared, sound.Seconds()), 0u);
+        win::IniFile ini((run.Dir() / "kav.ini").string());
+        EXPECT_EQ(ini.ReadInteger("varios", "pln", -1), 3);
+    }
+}
+
+// MP3 tracks on the plug-in path, one after the other: at no join is there
+// more than 10 ms without sound, measured sample by sample.
+TEST(EndToEndTest, Mp3TracksOnThePluginPathChangeWithin10Ms) {
+    e2e::ProgramRun run;
+    if (e2e::LocalTimeOfDayMs() > 86'340'000u) GTEST_SKIP() << "too close to midnight";
+    std::vector<std::string> tracks;
+    for (int i = 0; i < 5; ++i) {
+        const std::string wav =
+            run.Tone("t" + std::to_string(i) + ".wav", 1, i % 2 ? kTrackB : kTrackA);
+        const std::string mp3 = wav.substr(0, wav.size() - 3) + "mp3";
+        ASSERT_EQ(std::system(("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'").c_str()), 0);
+        tracks.push_back(mp3);
+    }
+    const std::uint32_t kickAt = KickOff(run, tracks, {});
+    capture::Sound sound;
+    RunUntil(run, kickAt + 500 + 5000 + 1500, sound);
+    if (HasFatalFailure()) return;
+
+    const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
+    ASSERT_EQ(Order(heard),
+              (std::vector<double>{kKick, kTrackA, kTrackB, kTrackA, kTrackB, kTrackA}));
+    // From the first sound of the first track to the last of the last.
+    size_t first = size_t(heard[1].start * sound.rate), last = sound.samples.size();
+    while (first < last && std::fabs(sound.samples[first]) < 0.01f) ++first;
+    while (last > first && std::fabs(sound.samples[last - 1]) < 0.01f) --last;
+    // A sample of the tones is this quiet only where the wave crosses zero.
+    size_t quiet = 0, longest = 0, at = 0, zeros = 0, longestZeros = 0;
+    for (size_t i = first; i < last; ++i) {
+        quiet = std::fabs(sound.samples[i]) < 0.002f ? quiet + 1 : 0;
+        zeros = sound.samples[i] == 0 ? zeros + 1 : 0;
+        if (quiet > longest) longest = quiet, at = i;
+        longestZeros = std::max(longestZeros, zeros);
+    }
+    const double longestMs = 1000.0 * double(longest) / sound.rate;
+    std::cout << "longest silence between MP3 tracks: " << longestMs << " ms (" << longestZeros
+              << " samples of digital silence)\n";
+    EXPECT_LE(longestMs, 10.0) << "ending at " << double(at) / sound.rate << " s";
 }
 
 }  // namespace
