@@ -350,4 +350,47 @@ TEST(EndToEndTest, Mp3TracksOnThePluginPathChangeWithin10Ms) {
     EXPECT_LE(longestMs, 10.0) << "ending at " << double(at) / sound.rate << " s";
 }
 
+// A playlist track on the plug-in path that ends by itself 0.2 s into the
+// fade before a time entry: nothing else starts inside the fade, the entry
+// follows it, and the playlist then goes on with the next track.
+TEST(EndToEndTest, ATrackEndingInsideTheFadeIsFollowedByTheEntryAlone) {
+    for (const std::string ext : {"wav", "mp3"}) {
+        SCOPED_TRACE(ext);
+        e2e::ProgramRun run;
+        if (e2e::LocalTimeOfDayMs() > 86'340'000u) GTEST_SKIP() << "too close to midnight";
+        // a plays from half a second after the kick, and ends 0.2 s after
+        // the entry's time.
+        std::string a = run.Tone("a.wav", 3.7, kTrackA);
+        if (ext == "mp3") {
+            const std::string mp3 = a.substr(0, a.size() - 3) + "mp3";
+            ASSERT_EQ(std::system(("lame --quiet -b 128 '" + a + "' '" + mp3 + "'").c_str()), 0);
+            a = mp3;
+        }
+        const std::string b = run.Tone("b.wav", 1, kTrackC);
+        const std::string first = run.Tone("first.wav", 1, kFirst);
+        const std::uint32_t entryAt = (e2e::LocalTimeOfDayMs() / 1000 + 3) * 1000 + 4000;
+        const std::uint32_t kickAt =
+            KickOff(run, {a, b}, {"#KAVINF:" + e2e::TimeText(entryAt), first},
+                    "tfade=" + std::to_string(kFadeMs));
+        ASSERT_EQ(kickAt + 4000, entryAt) << "a second turned while the lists were written";
+        capture::Sound sound;
+        RunUntil(run, entryAt + kFadeMs + 1000 + 2000, sound);
+        if (HasFatalFailure()) return;
+
+        const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
+        ASSERT_EQ(Order(heard), (std::vector<double>{kKick, kTrackA, kFirst, kTrackC}));
+        const double kick = Onset(sound, heard[0].start - 0.03);
+        const double aEnd = heard[1].end - kick, entry = Onset(sound, heard[2].start - 0.03) - kick;
+        std::cout << ext << ": a ends " << aEnd - 4.0 << " s into the fade, the entry sounds "
+                  << entry - 4.0 << " s after its time\n";
+        EXPECT_EQ(HeardBefore(sound, kTrackC, heard[2].end), 0u);
+        // Nothing at all is heard between a's end and the entry.
+        for (const capture::Tone& t : capture::Tones(capture::Frames(sound, 0.01),
+                                                     {kKick, kTrackA, kTrackB, kTrackC, kFirst}))
+            EXPECT_FALSE(t.start > heard[1].end && t.end < heard[2].start)
+                << t.frequency << " Hz at " << t.start << " s";
+        EXPECT_GE(entry, 4.0 + kFadeMs / 1000.0 - 0.02) << "the entry came inside the fade";
+    }
+}
+
 }  // namespace
