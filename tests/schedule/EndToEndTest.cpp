@@ -311,45 +311,6 @@ TEST(EndToEndTest, APreparedNextTrackDeletedBeforeItsTurnIsSkipped) {
     }
 }
 
-// MP3 tracks on the plug-in path, one after the other: at no join is there
-// more than 10 ms without sound, measured sample by sample.
-TEST(EndToEndTest, Mp3TracksOnThePluginPathChangeWithin10Ms) {
-    e2e::ProgramRun run;
-    if (e2e::LocalTimeOfDayMs() > 86'340'000u) GTEST_SKIP() << "too close to midnight";
-    std::vector<std::string> tracks;
-    for (int i = 0; i < 5; ++i) {
-        const std::string wav =
-            run.Tone("t" + std::to_string(i) + ".wav", 1, i % 2 ? kTrackB : kTrackA);
-        const std::string mp3 = wav.substr(0, wav.size() - 3) + "mp3";
-        ASSERT_EQ(std::system(("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'").c_str()), 0);
-        tracks.push_back(mp3);
-    }
-    const std::uint32_t kickAt = KickOff(run, tracks, {});
-    capture::Sound sound;
-    RunUntil(run, kickAt + 500 + 5000 + 1500, sound);
-    if (HasFatalFailure()) return;
-
-    const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
-    ASSERT_EQ(Order(heard),
-              (std::vector<double>{kKick, kTrackA, kTrackB, kTrackA, kTrackB, kTrackA}));
-    // From the first sound of the first track to the last of the last.
-    size_t first = size_t(heard[1].start * sound.rate), last = sound.samples.size();
-    while (first < last && std::fabs(sound.samples[first]) < 0.01f) ++first;
-    while (last > first && std::fabs(sound.samples[last - 1]) < 0.01f) --last;
-    // A sample of the tones is this quiet only where the wave crosses zero.
-    size_t quiet = 0, longest = 0, at = 0, zeros = 0, longestZeros = 0;
-    for (size_t i = first; i < last; ++i) {
-        quiet = std::fabs(sound.samples[i]) < 0.002f ? quiet + 1 : 0;
-        zeros = sound.samples[i] == 0 ? zeros + 1 : 0;
-        if (quiet > longest) longest = quiet, at = i;
-        longestZeros = std::max(longestZeros, zeros);
-    }
-    const double longestMs = 1000.0 * double(longest) / sound.rate;
-    std::cout << "longest silence between MP3 tracks: " << longestMs << " ms (" << longestZeros
-              << " samples of digital silence)\n";
-    EXPECT_LE(longestMs, 10.0) << "ending at " << double(at) / sound.rate << " s";
-}
-
 // A playlist track on the plug-in path that ends by itself 0.2 s into the
 // fade before a time entry: nothing else starts inside the fade, the entry
 // follows it, and the playlist then goes on with the next track.
