@@ -354,38 +354,4 @@ TEST(EndToEndTest, ATrackEndingInsideTheFadeIsFollowedByTheEntryAlone) {
     }
 }
 
-// WAV and MP3 tracks on the plug-in path cut by a time entry: the track stops
-// at the end of its fade, so the entry sounds the fade and the pause after
-// its time, and within 15 ms of that (the stop and the entry's open).
-TEST(EndToEndTest, APluginTrackCutByATimeEntryStopsAtTheEndOfItsFade) {
-    for (const std::string ext : {"wav", "mp3"}) {
-        SCOPED_TRACE(ext);
-        e2e::ProgramRun run;
-        if (e2e::LocalTimeOfDayMs() > 86'340'000u) GTEST_SKIP() << "too close to midnight";
-        std::string a = run.Tone("a.wav", 8, kTrackA);
-        if (ext == "mp3") {
-            const std::string mp3 = a.substr(0, a.size() - 3) + "mp3";
-            ASSERT_EQ(std::system(("lame --quiet -b 128 '" + a + "' '" + mp3 + "'").c_str()), 0);
-            a = mp3;
-        }
-        const std::string first = run.Tone("first.wav", 1, kFirst);
-        const std::uint32_t entryAt = (e2e::LocalTimeOfDayMs() / 1000 + 3) * 1000 + 4000;
-        const std::uint32_t kickAt = KickOff(run, {a}, {"#KAVINF:" + e2e::TimeText(entryAt), first},
-                                             "tfade=" + std::to_string(kFadeMs));
-        ASSERT_EQ(kickAt + 4000, entryAt) << "a second turned while the lists were written";
-        capture::Sound sound;
-        RunUntil(run, entryAt + kFadeMs + 1000 + 1000, sound);
-        if (HasFatalFailure()) return;
-
-        const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
-        ASSERT_EQ(Order(heard), (std::vector<double>{kKick, kTrackA, kFirst}));
-        // From the kick, itself started by a time entry with nothing playing.
-        const double kick = Onset(sound, heard[0].start - 0.03);
-        const double entry = Onset(sound, heard[2].start - 0.03) - kick;
-        const double late = entry - (4.0 + (kFadeMs + 100) / 1000.0);
-        std::cout << ext << ": the entry sounds " << late * 1000 << " ms after fade and pause\n";
-        EXPECT_LE(late, 0.015);
-    }
-}
-
 }  // namespace
