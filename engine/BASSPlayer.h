@@ -158,7 +158,8 @@ class TBASSPlayer {
     bool PrepareStream(const std::string& path);
     // Has the audio library start the prepared stream at the sample after
     // the last one of the library channel that plays; false when either side
-    // is not a library stream, or the prepared file has gone (it is dropped).
+    // is not a library stream, or the prepared file has gone (it is dropped,
+    // queued or not: asked again while queued, it looks for the file again).
     // Stopping what plays undoes it.
     bool QueuePrepared();
     void DropPrepared();

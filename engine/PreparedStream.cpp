@@ -38,16 +38,19 @@ bool TBASSPlayer::PrepareStream(const std::string& path) {
 }
 
 // Only a library stream after a library stream that plays: a plug-in's
-// output starts when the plug-in has written its first block.
+// output starts when the plug-in has written its first block. Asked again
+// while queued, it checks that the file is still there: the library would
+// otherwise start a deleted file from the handle kept open on it.
 bool TBASSPlayer::QueuePrepared() {
-    if (!FPrepared || FPrepared->queued || !FPrepared->handle) return false;
-    if (FPrepared->kind == CHANNEL_MUSIC || FChannelKind == CHANNEL_PLUGIN ||
-        FChannelKind == CHANNEL_NONE || FPlayState != PLAYSTATE_PLAYING)
-        return false;
+    if (!FPrepared || !FPrepared->handle) return false;
     if (!StillAFile(FPrepared->path)) {
         DropPrepared();
         return false;
     }
+    if (FPrepared->queued) return true;
+    if (FPrepared->kind == CHANNEL_MUSIC || FChannelKind == CHANNEL_PLUGIN ||
+        FChannelKind == CHANNEL_NONE || FPlayState != PLAYSTATE_PLAYING)
+        return false;
     FPrepared->queued = BASS_StreamPlayAfter(FPrepared->handle, FChannelHandle) != 0;
     return FPrepared->queued;
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "CaptureAnalysis.h"
@@ -206,6 +207,151 @@ TEST(EndToEndTest, APunctualTimeEntrySoundsNearItsDueTime) {
     EXPECT_NEAR(entrySound - kickSound, 3.0, 0.05);
     // The track was faded out before it, not cut.
     EXPECT_GT(heard[1].end - heard[1].start, 1.0);
+}
+
+// The settings on the null output, and the kick that starts the playlist
+// (the marked row is the first) three seconds from now.
+std::uint32_t KickOff(e2e::ProgramRun& run, const std::vector<std::string>& playlist,
+                      std::vector<std::string> programme, const std::string& more = {}) {
+    const std::uint32_t kickAt = (e2e::LocalTimeOfDayMs() / 1000 + 3) * 1000;
+    std::vector<std::string> list = {"#EXTM3U"};
+    list.insert(list.end(), playlist.begin(), playlist.end());
+    run.WriteLines("pl.m3u", list);
+    programme.insert(programme.begin(), {"#EXTM3U", "#KAVINF:" + e2e::TimeText(kickAt),
+                                         run.Tone("kick.wav", 0.5, kKick)});
+    run.WriteLines("prgm.m3u", programme);
+    std::vector<std::string> ini = {"[varios]",   "dev=" + std::to_string(run.NullDevice()),
+                                    "pln=0",      "volume=255",
+                                    "repetepl=0", "autobaralhar=0"};
+    if (!more.empty()) ini.push_back(more);
+    run.WriteLines("kav.ini", ini);
+    return kickAt;
+}
+
+// The tones of the given pitches, however short, that start before `until`.
+size_t HeardBefore(const capture::Sound& sound, int frequency, double until) {
+    size_t count = 0;
+    for (const capture::Tone& t : capture::Tones(capture::Frames(sound, 0.01), {double(frequency)}))
+        if (t.start < until) ++count;
+    return count;
+}
+
+std::vector<double> Order(const std::vector<capture::Tone>& heard) {
+    std::vector<double> order;
+    for (const capture::Tone& t : heard) order.push_back(t.frequency);
+    return order;
+}
+
+// No mix of the other tones in one frame reads as the prepared track's pitch.
+constexpr int kPrepared = 2400;
+
+// A time entry comes due in the last second of a track, when the track after
+// it is already queued to start at its last sample: the track fades, the
+// entry plays, and the prepared track is not heard before the entry has
+// played; the playlist then goes on with it, the track after the cut one.
+TEST(EndToEndTest, ATimeEntryDropsThePreparedNextTrackAndPlaysAfterItsFade) {
+    e2e::ProgramRun run;
+    if (e2e::LocalTimeOfDayMs() > 86'340'000u) GTEST_SKIP() << "too close to midnight";
+    const std::string a = Encoded(run.Tone("a.wav", 4, kTrackA), "ogg");
+    const std::string b = Encoded(run.Tone("b.wav", 1.5, kPrepared), "ogg");
+    const std::string first = run.Tone("first.wav", 1, kFirst);
+    for (const std::string& t : {a, b, first}) ASSERT_FALSE(t.empty()) << "encoding failed";
+    // a.ogg plays from half a second after the kick; the entry cuts it 0.2 s
+    // before its end.
+    std::uint32_t entryAt = (e2e::LocalTimeOfDayMs() / 1000 + 3) * 1000 + 4000;
+    const std::uint32_t kickAt =
+        KickOff(run, {a, b}, {"#KAVINF:" + e2e::TimeText(entryAt), first}, "tfade=300");
+    ASSERT_EQ(kickAt + 4000, entryAt) << "a second turned while the lists were written";
+    capture::Sound sound;
+    RunUntil(run, entryAt + 300 + 1000 + 2000, sound);
+    if (HasFatalFailure()) return;
+
+    const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
+    ASSERT_EQ(Order(heard), (std::vector<double>{kKick, kTrackA, kFirst}));
+    const capture::Fall fall = capture::FadeAtEnd(capture::Frames(sound), heard[1]);
+    EXPECT_GT(fall.end, fall.start) << "a.ogg was not faded";
+    EXPECT_LT(heard[1].Length(), 3.9) << "a.ogg was not cut";
+    EXPECT_GE(heard[2].start + 0.02, fall.end);
+    EXPECT_EQ(HeardBefore(sound, kPrepared, heard[2].end), 0u);
+    EXPECT_EQ(HeardBefore(sound, kPrepared, sound.Seconds()), 1u) << "b.ogg did not follow";
+}
+
+// The prepared next track's file is deleted before its turn, once while it
+// is only open and once while it is queued behind the playing track: it is
+// skipped as a file that fails to open, and the row after it plays.
+TEST(EndToEndTest, APreparedNextTrackDeletedBeforeItsTurnIsSkipped) {
+    for (const std::uint32_t deleteAfterKick : {1500u, 3000u}) {
+        SCOPED_TRACE("deleted " + std::to_string(deleteAfterKick) + " ms after the kick");
+        e2e::ProgramRun run;
+        if (e2e::LocalTimeOfDayMs() > 86'340'000u) GTEST_SKIP() << "too close to midnight";
+        const std::string a = Encoded(run.Tone("a.wav", 3, kTrackA), "ogg");
+        const std::string b = Encoded(run.Tone("b.wav", 1, kPrepared), "ogg");
+        const std::string c = Encoded(run.Tone("c.wav", 1, kTrackB), "ogg");
+        for (const std::string& t : {a, b, c}) ASSERT_FALSE(t.empty()) << "encoding failed";
+        const std::uint32_t kickAt = KickOff(run, {a, b, c}, {});
+        ASSERT_TRUE(run.Start());
+        // a.ogg plays from 0.5 s to 3.5 s after the kick; b.ogg is opened at
+        // once, and queued in the last second.
+        run.WaitFor(std::chrono::milliseconds(kickAt + deleteAfterKick - e2e::LocalTimeOfDayMs()));
+        ASSERT_TRUE(std::filesystem::remove(b));
+        run.WaitFor(
+            std::chrono::milliseconds(kickAt + 3500 + 1000 + 1500 - e2e::LocalTimeOfDayMs()));
+        ASSERT_TRUE(run.Running()) << "the program ended by itself";
+        int status = 0;
+        ASSERT_TRUE(run.Terminate(10s, status)) << "no end within 10 s of SIGTERM";
+        capture::Sound sound;
+        std::string error;
+        ASSERT_TRUE(capture::ReadWav(run.Capture(), sound, error)) << error;
+
+        const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
+        EXPECT_EQ(Order(heard), (std::vector<double>{kKick, kTrackA, kTrackB}));
+        EXPECT_EQ(HeardBefore(sound, kPrepared, sound.Seconds()), 0u);
+        win::IniFile ini((run.Dir() / "kav.ini").string());
+        EXPECT_EQ(ini.ReadInteger("varios", "pln", -1), 3);
+    }
+}
+
+// A playlist track on the plug-in path that ends by itself 0.2 s into the
+// fade before a time entry: nothing else starts inside the fade, the entry
+// follows it, and the playlist then goes on with the next track.
+TEST(EndToEndTest, ATrackEndingInsideTheFadeIsFollowedByTheEntryAlone) {
+    for (const std::string ext : {"wav", "mp3"}) {
+        SCOPED_TRACE(ext);
+        e2e::ProgramRun run;
+        if (e2e::LocalTimeOfDayMs() > 86'340'000u) GTEST_SKIP() << "too close to midnight";
+        // a plays from half a second after the kick, and ends 0.2 s after
+        // the entry's time.
+        std::string a = run.Tone("a.wav", 3.7, kTrackA);
+        if (ext == "mp3") {
+            const std::string mp3 = a.substr(0, a.size() - 3) + "mp3";
+            ASSERT_EQ(std::system(("lame --quiet -b 128 '" + a + "' '" + mp3 + "'").c_str()), 0);
+            a = mp3;
+        }
+        const std::string b = run.Tone("b.wav", 1, kTrackC);
+        const std::string first = run.Tone("first.wav", 1, kFirst);
+        const std::uint32_t entryAt = (e2e::LocalTimeOfDayMs() / 1000 + 3) * 1000 + 4000;
+        const std::uint32_t kickAt =
+            KickOff(run, {a, b}, {"#KAVINF:" + e2e::TimeText(entryAt), first},
+                    "tfade=" + std::to_string(kFadeMs));
+        ASSERT_EQ(kickAt + 4000, entryAt) << "a second turned while the lists were written";
+        capture::Sound sound;
+        RunUntil(run, entryAt + kFadeMs + 1000 + 2000, sound);
+        if (HasFatalFailure()) return;
+
+        const std::vector<capture::Tone> heard = Heard(capture::Frames(sound));
+        ASSERT_EQ(Order(heard), (std::vector<double>{kKick, kTrackA, kFirst, kTrackC}));
+        const double kick = Onset(sound, heard[0].start - 0.03);
+        const double aEnd = heard[1].end - kick, entry = Onset(sound, heard[2].start - 0.03) - kick;
+        std::cout << ext << ": a ends " << aEnd - 4.0 << " s into the fade, the entry sounds "
+                  << entry - 4.0 << " s after its time\n";
+        EXPECT_EQ(HeardBefore(sound, kTrackC, heard[2].end), 0u);
+        // Nothing at all is heard between a's end and the entry.
+        for (const capture::Tone& t : capture::Tones(capture::Frames(sound, 0.01),
+                                                     {kKick, kTrackA, kTrackB, kTrackC, kFirst}))
+            EXPECT_FALSE(t.start > heard[1].end && t.end < heard[2].start)
+                << t.frequency << " Hz at " << t.start << " s";
+        EXPECT_GE(entry, 4.0 + kFadeMs / 1000.0 - 0.02) << "the entry came inside the fade";
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "CaptureAnalysis.h"
 #include "Unit1.h"
 #include "engine/BASSPlayer.h"
 #include "platform/bassbind/Dynamic_BASS.h"
@@ -183,6 +184,56 @@ TEST_F(WindowPlaybackTest, AnOggFileGoneFromTheDiskIsSkippedLikeAnyUnplayableFil
     EXPECT_EQ(Engine().PlayState(), PLAYSTATE_PLAYING);
     EXPECT_EQ(f.Run().CurrentPlaylistRow, 2u);
     EXPECT_EQ(Engine().CurrentFile(), (dir / "a.wav").string());
+}
+
+// A sine of the given pitch, encoded as Ogg Vorbis in the program directory.
+std::string OggTone(const fs::path& dir, const std::string& name, double seconds, int frequency) {
+    const std::string wav = (dir / (name + ".wav")).string();
+    const std::string ogg = (dir / (name + ".ogg")).string();
+    const std::string command = "sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth " +
+                                std::to_string(seconds) + " sine " + std::to_string(frequency) +
+                                " vol 0.5 && oggenc -Q '" + wav + "' -o '" + ogg + "'";
+    return std::system(command.c_str()) == 0 ? ogg : "";
+}
+
+// The operator plays another row while the track after the playing one is
+// already queued to start at its last sample: the row asked for plays, and
+// not a sample of the prepared track is heard, then or later.
+TEST_F(WindowPlaybackTest, ADoubleClickedRowPlaysInsteadOfThePreparedNextTrack) {
+    // No frame that mixes the others can read as the prepared track's pitch.
+    constexpr int kA = 400, kClicked = 600, kPrepared = 1200;
+    const std::string a = OggTone(dir, "a", 3, kA);
+    const std::string b = OggTone(dir, "b", 2, kPrepared);
+    const std::string c = OggTone(dir, "c", 1.5, kClicked);
+    for (const std::string& t : {a, b, c}) ASSERT_FALSE(t.empty()) << "encoding failed";
+    Write("pl.m3u", "#EXTM3U\r\n" + a + "\r\n" + b + "\r\n" + c + "\r\n");
+    Settings("tfade=0\r\nrepetepl=0\r\nautobaralhar=0\r\nvolume=255\r\n");
+    const std::string heard = (dir / "heard.wav").string();
+    ::setenv("KAV_CAPTURE_WAV", heard.c_str(), 1);
+    TForm1& f = Start();
+    ::unsetenv("KAV_CAPTURE_WAV");
+    f.BPlayClick();
+    ASSERT_EQ(Engine().CurrentFile(), a);
+    // The last second of a.ogg: b.ogg is prepared and queued behind it.
+    ASSERT_TRUE(PumpUntil([&] { return Engine().PreparedQueued(); }, 5s));
+    EXPECT_EQ(Engine().PreparedPath(), b);
+    f.playlistCells.SetRow(3);
+    f.playlistDblClick();
+    EXPECT_EQ(Engine().CurrentFile(), c);
+    EXPECT_TRUE(Engine().PreparedPath().empty());
+    // Past the end a.ogg would have had, and to the end of c.ogg.
+    ASSERT_TRUE(PumpUntil([&] { return Engine().PlayState() != PLAYSTATE_PLAYING; }, 5s));
+    EXPECT_EQ(f.Run().CurrentPlaylistRow, 3u);
+    form.reset();  // the library is freed: the capture holds all it took
+
+    capture::Sound sound;
+    std::string error;
+    ASSERT_TRUE(capture::ReadWav(heard, sound, error)) << error;
+    std::vector<double> order;
+    for (const capture::Tone& t :
+         capture::Tones(capture::Frames(sound, 0.01), {kA, kPrepared, kClicked}, 0.01, 0.06))
+        order.push_back(t.frequency);
+    EXPECT_EQ(order, (std::vector<double>{kA, kClicked}));
 }
 
 }  // namespace
