@@ -113,10 +113,19 @@ bool SocketWatch::Find() {
     return fd_ >= 0;
 }
 
-std::size_t SocketWatch::Held() const {
+// The number may have been closed and given to another file since.
+bool SocketWatch::known() const {
     struct stat st {};
-    // The number may have been closed and given to another file since.
-    if (fd_ < 0 || fstat(fd_, &st) != 0 || st.st_ino != inode_) return 0;
+    return fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_ino == inode_;
+}
+
+bool SocketWatch::LimitBuffer(std::size_t bytes) const {
+    const int size = int(bytes);
+    return known() && setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) == 0;
+}
+
+std::size_t SocketWatch::Held() const {
+    if (!known()) return 0;
     int outq = 0;
     return ioctl(fd_, SIOCOUTQ, &outq) == 0 && outq > 0 ? std::size_t(outq) : 0;
 }

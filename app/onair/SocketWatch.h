@@ -30,11 +30,16 @@ class SocketWatch {
     // Once it is made: finds the one that is new; false when none or several.
     bool Find();
     void Forget() { fd_ = -1; }
+    // Caps what the system may hold for the socket (it grows its buffer to
+    // megabytes otherwise), so that a far end that stopped taking anything
+    // shows within seconds as unsent bytes here. False when not known.
+    bool LimitBuffer(std::size_t bytes) const;
     // Bytes written to the socket that the far end has not taken; 0 when the
     // socket is not known.
     std::size_t Held() const;
 
   private:
+    bool known() const;
     std::set<ino_t> before_;
     std::string host_;
     int port_ = 0;
