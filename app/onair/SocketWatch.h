@@ -3,8 +3,9 @@
 // deal (megabytes, once they have grown), so a connection whose far end
 // stopped taking anything would otherwise look healthy for minutes. The
 // socket libshout made is found among the process's own (the one connected
-// to the server that was not there before), and the system is asked how
-// many bytes it still holds for it.
+// to the server that was not there before: looked up in the system's
+// connection tables, so that no other thread's descriptor is touched), and
+// the system is asked how many bytes it still holds for it.
 //
 // Only one output connects to a server at a time (Claim), so that the new
 // socket is the one it made. Threads: each watch is used by one thread (an
