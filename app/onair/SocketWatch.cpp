@@ -8,9 +8,15 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
 namespace onair {
@@ -20,7 +26,8 @@ namespace {
 std::mutex claimsMtx;
 std::set<std::string> claims;
 
-// The addresses a name stands for, as text with the port ("1.2.3.4:8000").
+// The addresses a name stands for, written as the system's connection
+// tables write a remote end ("0100007F:1F40").
 std::set<std::string> addressesOf(const std::string& host, int port) {
     std::set<std::string> out;
     addrinfo hints{};
@@ -28,36 +35,40 @@ std::set<std::string> addressesOf(const std::string& host, int port) {
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return out;
     for (addrinfo* a = found; a; a = a->ai_next) {
-        char text[INET6_ADDRSTRLEN] = {};
-        const void* addr =
-            a->ai_family == AF_INET
-                ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr)
-                : static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr);
-        if (inet_ntop(a->ai_family, addr, text, sizeof text))
-            out.insert(std::string(text) + ":" + std::to_string(port));
+        char text[64] = {};
+        if (a->ai_family == AF_INET) {
+            const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+            std::snprintf(text, sizeof text, "%08X:%04X", unsigned(in->sin_addr.s_addr), port);
+        } else if (a->ai_family == AF_INET6) {
+            std::uint32_t w[4];
+            std::memcpy(w, &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr, 16);
+            std::snprintf(text, sizeof text, "%08X%08X%08X%08X:%04X", unsigned(w[0]),
+                          unsigned(w[1]), unsigned(w[2]), unsigned(w[3]), port);
+        }
+        if (*text) out.insert(text);
     }
     freeaddrinfo(found);
     return out;
 }
 
-std::string peerOf(int fd) {
-    sockaddr_storage peer{};
-    socklen_t len = sizeof peer;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return {};
-    char text[INET6_ADDRSTRLEN] = {};
-    int port = 0;
-    if (peer.ss_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(&peer);
-        inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-        port = ntohs(in->sin_port);
-    } else if (peer.ss_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&peer);
-        inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
-        port = ntohs(in6->sin6_port);
-    } else {
-        return {};
+// The inodes of the connections (established) to one of the addresses, as
+// the system's tables list them: no other thread's descriptor is touched.
+std::set<ino_t> connectionsTo(const std::set<std::string>& addresses) {
+    std::set<ino_t> out;
+    for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line, slot, local, remote, state, skip;
+        std::getline(in, line);  // the heading
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            unsigned long long inode = 0;
+            fields >> slot >> local >> remote >> state;
+            for (int i = 0; i < 5; ++i) fields >> skip;  // queues, timers, retries, uid, timeout
+            if (fields >> inode && state == "01" && addresses.count(remote))
+                out.insert(ino_t(inode));
+        }
     }
-    return std::string(text) + ":" + std::to_string(port);
+    return out;
 }
 
 struct Socket {
@@ -65,16 +76,22 @@ struct Socket {
     ino_t inode;
 };
 
-// The process's sockets connected to one of the addresses.
+// The process's sockets connected to one of the addresses, found by the
+// names of its descriptors ("socket:[inode]").
 std::vector<Socket> socketsTo(const std::set<std::string>& addresses) {
     std::vector<Socket> out;
+    const std::set<ino_t> wanted = connectionsTo(addresses);
+    if (wanted.empty()) return out;
     DIR* dir = opendir("/proc/self/fd");
     if (!dir) return out;
     while (const dirent* e = readdir(dir)) {
-        const int fd = std::atoi(e->d_name);
-        struct stat st {};
-        if (e->d_name[0] == '.' || fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-        if (addresses.count(peerOf(fd))) out.push_back({fd, st.st_ino});
+        if (e->d_name[0] == '.') continue;
+        char link[64] = {};
+        const std::string path = std::string("/proc/self/fd/") + e->d_name;
+        const ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
+        unsigned long long inode = 0;
+        if (n > 0 && std::sscanf(link, "socket:[%llu]", &inode) == 1 && wanted.count(ino_t(inode)))
+            out.push_back({std::atoi(e->d_name), ino_t(inode)});
     }
     closedir(dir);
     return out;
@@ -113,10 +130,19 @@ bool SocketWatch::Find() {
     return fd_ >= 0;
 }
 
-std::size_t SocketWatch::Held() const {
+// The number may have been closed and given to another file since.
+bool SocketWatch::known() const {
     struct stat st {};
-    // The number may have been closed and given to another file since.
-    if (fd_ < 0 || fstat(fd_, &st) != 0 || st.st_ino != inode_) return 0;
+    return fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_ino == inode_;
+}
+
+bool SocketWatch::LimitBuffer(std::size_t bytes) const {
+    const int size = int(bytes);
+    return known() && setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size) == 0;
+}
+
+std::size_t SocketWatch::Held() const {
+    if (!known()) return 0;
     int outq = 0;
     return ioctl(fd_, SIOCOUTQ, &outq) == 0 && outq > 0 ? std::size_t(outq) : 0;
 }

@@ -1,5 +1,6 @@
 #include "StreamOutput.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 // How long a stopped output's thread is waited for before it is left to end
 // on its own (a name lookup or the question why a source was refused).
 constexpr auto kStopWait = std::chrono::seconds(3);
+// The least send buffer asked of the system, in bytes.
+constexpr std::size_t kLeastSendBuffer = 8192;
 
 std::string seconds(Clock::duration d) {
     return std::to_string((std::chrono::duration_cast<std::chrono::milliseconds>(d).count() + 500) /
@@ -89,6 +92,7 @@ struct StreamOutput::Worker {
     void connect(Clock::time_point now);
     bool claim();
     void release();
+    std::size_t stallBytes() const;
     bool stalled() const;
     void poll(Clock::time_point now);
     void onAir(Clock::time_point now);
@@ -218,15 +222,21 @@ void StreamOutput::Worker::release() {
     claimed = false;
 }
 
+std::size_t StreamOutput::Worker::stallBytes() const {
+    return std::size_t(settings.kbps) * 125 * std::size_t(timings.stall.count()) / 1000;
+}
+
 // What was sent and has not left: libshout's queue and the system's buffers.
 bool StreamOutput::Worker::stalled() const {
-    const std::size_t limit =
-        std::size_t(settings.kbps) * 125 * std::size_t(timings.stall.count()) / 1000;
-    return link->Queued() + watch.Held() > limit;
+    return link->Queued() + watch.Held() > stallBytes();
 }
 
 void StreamOutput::Worker::onAir(Clock::time_point now) {
-    watch.Find();
+    // The system's send buffer holds half of what counts as a stall (it
+    // doubles the number asked for its own bookkeeping), at least a few
+    // round trips of a slow link: a far end that stops taking is seen within
+    // its own receive window and the stall's time.
+    if (watch.Find()) watch.LimitBuffer(std::max<std::size_t>(stallBytes() / 4, kLeastSendBuffer));
     release();
     phase = Phase::OnAir;
     backoff.Reset();

@@ -1,6 +1,9 @@
 // tcp_relay LISTEN_PORT TARGET_PORT: relays every connection to
 // 127.0.0.1:LISTEN_PORT to a connection of its own to 127.0.0.1:TARGET_PORT,
 // both ways, until either side ends it. The tests freeze it with SIGSTOP.
+// Its buffers have a fixed size, as a server's that reads at the stream's
+// pace stay small: the system would otherwise grow them while the relay
+// reads quickly, and a frozen relay would go on taking megabytes.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,8 +23,16 @@ sockaddr_in loopback(int port) {
     return addr;
 }
 
+// Also stops the system from growing them by itself.
+void fixBuffers(int fd) {
+    const int size = 64 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+}
+
 int connectTo(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    fixBuffers(fd);
     const sockaddr_in addr = loopback(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
     ::close(fd);
@@ -61,6 +72,7 @@ int main(int argc, char** argv) {
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     const int yes = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    fixBuffers(listener);  // the connections it accepts inherit them
     const sockaddr_in addr = loopback(std::atoi(argv[1]));
     if (::bind(listener, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listener, 16) != 0)

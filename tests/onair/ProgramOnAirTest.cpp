@@ -3,19 +3,23 @@
 // order on the null output: listeners of the test's own hear on each mount
 // the tones the capture holds, in its order and lengths, and every title as
 // the window shows it, accents included, within 3 s of its change; kav.ini
-// is kept private while it holds their password. A server
-// that goes away for 10 s: both outputs come back by themselves within 32 s,
-// and the program's own sound never stops meanwhile.
+// is kept private while it holds their password. A server that goes away for
+// 10 s, or a relay in between that freezes: both outputs come back by
+// themselves within 32 s, and the program's own sound never stops meanwhile.
+// A wrong password and a missing server: one line each, nothing waits.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <thread>
 
+#include "tests/net/FreezableProxy.h"
 #include "tests/net/Icecast.h"
 #include "tests/net/KavProgram.h"
 #include "tests/net/MountListener.h"
+#include "tests/net/RadioServer.h"
 #include "tests/net/ToneRuns.h"
 #include "tests/support/TempDir.h"
 
@@ -185,19 +189,39 @@ double capturedSeconds(const nettest::KavProgram& kav) {
     return kav.capture(c) && c.rate ? c.seconds(c.frames()) : 0;
 }
 
-}  // namespace
+// How many lines of the program's standard error speak of an output
+// ("transmissao1 (").
+std::size_t linesAbout(const std::string& errors, const std::string& output) {
+    std::size_t lines = 0;
+    for (std::size_t at = errors.find(output); at != std::string::npos;
+         at = errors.find(output, at + 1))
+        ++lines;
+    return lines;
+}
 
-TEST(OnAirProgram, BothOutputsComeBackAfterTheServerWasAwayAndTheSoundNeverStops) {
+// The way the outputs lose their server for a while.
+enum class Outage {
+    ServerAway,  // the server stops for 10 s and starts again
+    Frozen,      // a relay in between stops passing anything (SIGSTOP)
+};
+
+// Both outputs come back by themselves within 32 s of the server's return,
+// listeners hear the station again, and the program's own sound has no gap
+// longer than 10 ms meanwhile.
+void BothOutputsComeBackAfter(Outage outage) {
     Icecast ice;
     ASSERT_TRUE(ice.ok()) << ice.logs();
+    std::optional<nettest::FreezableProxy> relay;
+    if (outage == Outage::Frozen) relay.emplace(ice.port());
+    const int port = relay ? relay->port() : ice.port();
     nettest::KavProgram kav;
-    const std::string tone = nettest::toneWav(kav.file("long.wav"), 70, 440);
+    const std::string tone = nettest::toneWav(kav.file("long.wav"), 100, 440);
     ASSERT_FALSE(tone.empty());
     kav.playInOrder({tone});
     {
         std::ofstream ini(kav.file("kav.ini"), std::ios::app);
-        ini << outputSection(1, ice.port(), "/a.mp3", "mp3", 128)
-            << outputSection(2, ice.port(), "/b.opus", "opus", 96);
+        ini << outputSection(1, port, "/a.mp3", "mp3", 128)
+            << outputSection(2, port, "/b.opus", "opus", 96);
     }
     kav.start();
     const auto bothServed = [&] { return ice.serves("/a.mp3") && ice.serves("/b.opus"); };
@@ -211,13 +235,26 @@ TEST(OnAirProgram, BothOutputsComeBackAfterTheServerWasAwayAndTheSoundNeverStops
         << nettest::describe(kav.tones());
 
     const double outageFrom = capturedSeconds(kav);
-    ice.stop();
-    std::this_thread::sleep_for(10s);
-    ASSERT_TRUE(ice.start()) << ice.logs();
+    if (outage == Outage::ServerAway) {
+        ice.stop();
+        std::this_thread::sleep_for(10s);
+        ASSERT_TRUE(ice.start()) << ice.logs();
+    } else {
+        relay->freeze();
+        const bool seen = nettest::waitUntil(
+            [&] {
+                const std::string errors = kav.errors();
+                return linesAbout(errors, "transmissao1 (") == 1 &&
+                       linesAbout(errors, "transmissao2 (") == 1;
+            },
+            30s);
+        relay->thaw();
+        ASSERT_TRUE(seen) << kav.errors();
+    }
     const auto up = Clock::now();
     EXPECT_TRUE(nettest::waitUntil(bothServed, 32s)) << kav.errors() << ice.logs();
     const double outageTo = capturedSeconds(kav);
-    RecordProperty(
+    ::testing::Test::RecordProperty(
         "back_after_ms",
         int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - up).count()));
     TempDir dir;
@@ -230,17 +267,73 @@ TEST(OnAirProgram, BothOutputsComeBackAfterTheServerWasAwayAndTheSoundNeverStops
     bass_test::Capture captured;
     ASSERT_TRUE(kav.capture(captured));
     // The tone sounds all through the outage, without a gap.
-    ASSERT_GT(outageTo - outageFrom, 10.0);
+    ASSERT_GT(outageTo - outageFrom, 5.0);
     EXPECT_LE(longestGapIn(captured, outageFrom, outageTo), 0.010)
         << "from " << outageFrom << " s to " << outageTo << " s; "
         << nettest::describe(nettest::toneRuns(captured));
     // Each output told of the outage once, and of its end.
     const std::string errors = kav.errors();
-    for (const char* output : {"transmissao1 (", "transmissao2 ("}) {
-        std::size_t lines = 0;
-        for (std::size_t at = errors.find(output); at != std::string::npos;
-             at = errors.find(output, at + 1))
-            ++lines;
-        EXPECT_EQ(lines, 2u) << errors;
+    for (const char* output : {"transmissao1 (", "transmissao2 ("})
+        EXPECT_EQ(linesAbout(errors, output), 2u) << errors;
+}
+
+}  // namespace
+
+TEST(OnAirProgram, BothOutputsComeBackAfterTheServerWasAwayAndTheSoundNeverStops) {
+    BothOutputsComeBackAfter(Outage::ServerAway);
+}
+
+TEST(OnAirProgram, BothOutputsComeBackAfterAFrozenConnectionAndTheSoundNeverStops) {
+    BothOutputsComeBackAfter(Outage::Frozen);
+}
+
+// A wrong password and a server that is not there: the program says so once
+// for each output on its standard error (not once per try), waits for no one
+// (the playlist goes on to its next row, the sound has no gap) and ends
+// cleanly when asked.
+TEST(OnAirProgram, AWrongPasswordAndAMissingServerAreOneLineEach) {
+    Icecast ice;
+    ASSERT_TRUE(ice.ok()) << ice.logs();
+    nettest::KavProgram kav;
+    const std::string first = nettest::toneWav(kav.file("first.wav"), 14, 440);
+    const std::string second = nettest::toneWav(kav.file("second.wav"), 30, 660);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    kav.playInOrder({first, second});
+    {
+        std::string wrong = outputSection(1, ice.port(), "/a.mp3", "mp3", 128);
+        wrong.replace(wrong.find(Icecast::password()), std::string(Icecast::password()).size(),
+                      "errada");
+        std::ofstream ini(kav.file("kav.ini"), std::ios::app);
+        ini << wrong << outputSection(2, nettest::closedPort(), "/b.opus", "opus", 96);
+    }
+    kav.start();
+    // The second row sounds, and several tries of the missing server (1, 2,
+    // 4, 8 s apart) have passed by then.
+    ASSERT_TRUE(nettest::waitUntil(
+        [&] {
+            const auto t = kav.tones();
+            return !t.empty() && t.back().freq == 660 && t.back().end - t.back().start > 4;
+        },
+        60s))
+        << nettest::describe(kav.tones()) << kav.errors();
+    EXPECT_EQ(kav.stop(), 0);
+
+    const std::string errors = kav.errors();
+    EXPECT_EQ(linesAbout(errors, "transmissao1 ("), 1u) << errors;
+    EXPECT_EQ(linesAbout(errors, "transmissao2 ("), 1u) << errors;
+    EXPECT_NE(errors.find("HTTP 401"), std::string::npos) << errors;
+    EXPECT_FALSE(ice.serves("/a.mp3"));
+    bass_test::Capture captured;
+    ASSERT_TRUE(kav.capture(captured));
+    // Each row as one tone, without a gap inside.
+    const auto tones = nettest::heardTones(captured);
+    for (const int freq : {440, 660}) {
+        std::vector<nettest::Heard> rows;
+        std::copy_if(tones.begin(), tones.end(), std::back_inserter(rows),
+                     [&](const nettest::Heard& h) { return h.freq == freq; });
+        ASSERT_EQ(rows.size(), 1u) << freq << " Hz: " << nettest::describe(tones);
+        EXPECT_LE(longestGapIn(captured, rows[0].start + 0.05, rows[0].end - 0.05), 0.010)
+            << freq << " Hz: " << nettest::describe(tones);
     }
 }
