@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugins/PluginCtrl.h"
+#include "plugins/StreamInfo.h"
 
 class PlayerPort {
   public:
