@@ -5,13 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 mapfile -t files < <(git ls-files '*.c' '*.cpp' '*.h' '*.hpp' 2>/dev/null ||
   find . -path ./build\* -prune -o -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print)
-unformatted=()
-for f in "${files[@]}"; do
-  clang-format --dry-run --Werror "$f" >/dev/null 2>&1 || unformatted+=("$f")
-done
-if [ ${#unformatted[@]} -gt 0 ]; then
+report=$(clang-format --dry-run --Werror "${files[@]}" 2>&1) && status=0 || status=$?
+if [ "$status" -ne 0 ]; then
   echo "clang-format would change:" >&2
-  printf '  %s\n' "${unformatted[@]}" >&2
+  grep -o '^[^:]*:[0-9]*:[0-9]*: error' <<<"$report" | cut -d: -f1 | sort -u | sed 's/^/  /' >&2
   exit 1
 fi
 echo "format: ${#files[@]} files as .clang-format lays them out"
