@@ -134,6 +134,9 @@ TEST_F(EngineStreams, AnHttpsStreamPlaysWithItsTitles) {
         player.StartPlayback();
         EXPECT_TRUE(enginetest::PumpUntil([&] { return !titles.empty(); }, 15s));
         EXPECT_EQ(player.StreamInfo().Title, "Second");
+        // The title comes when the feed reads second 4, about 2 s into what is
+        // heard: played on past that, so what is heard is more than 2 s.
+        EXPECT_TRUE(enginetest::PumpUntil([&] { return player.PositionMs() >= 3000; }, 10s));
     }
     EXPECT_EQ(titles, std::vector<std::string>{"Second"});
     const auto heard = listening.tones(550);
