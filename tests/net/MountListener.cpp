@@ -1,4 +1,5 @@
 #include "MountListener.h"
+#include "Processes.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -50,17 +51,6 @@ std::string commentTitle(const std::string& p, size_t at) {
     }
     if (artist.empty()) return title;
     return title.empty() ? artist : artist + " - " + title;
-}
-
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
-    ::close(fd);
-    return -1;
 }
 
 }  // namespace

@@ -62,4 +62,7 @@ class ScopedEnv {
 // Percent-encodes text for a query string.
 std::string urlEncode(const std::string& text);
 
+// A TCP connection to 127.0.0.1:port; -1 when nothing answers.
+int connectTo(int port);
+
 }  // namespace nettest
