@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format ccache
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format ccache lld
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libsdl2-dev libmpg123-dev libgtest-dev libgmock-dev libtag1-dev

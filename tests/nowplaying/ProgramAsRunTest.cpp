@@ -322,7 +322,7 @@ TEST_F(AsRunProgramTest, TheLogHasALinePerItemAsTheCaptureHeardIt) {
 TEST_F(AsRunProgramTest, AFileWhosePlugInNeverStartsIsOneLineOfAPlugInFailure) {
     const std::string wav = Tone("silent.wav", 2, 800), mp3 = File("first.mp3");
     ASSERT_TRUE(Sh("lame --quiet -b 128 '" + Tone("first.wav", 1, 500) + "' '" + mp3 + "'"));
-    fs::copy_file(KAV_NEVER_STARTS_PLUGIN, run.Dir() / "in_wave.dll",
+    fs::copy_file(TestPluginDir() + "/test_never_starts.dll", run.Dir() / "in_wave.dll",
                   fs::copy_options::overwrite_existing);
     run.WriteLines("pl.m3u", {mp3, wav});
     Settings({}, {});

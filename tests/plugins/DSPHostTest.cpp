@@ -16,6 +16,7 @@
 #include "platform/winamp/In_Module.h"
 #include "plugins/ForeignCall.h"
 #include "plugins/ioplug.h"
+#include "tests/support/BinDir.h"
 
 using namespace dsphosttest;
 using namespace enginetest;
@@ -80,7 +81,7 @@ TEST_F(DSPHostTest, NothingLoadedOrNothingUsableFindsNoModule) {
     EXPECT_EQ(SelectDSPModule(0), -1);
     EXPECT_EQ(StopDSPModule(), -1);
     EXPECT_EQ(UnloadDSPModules(), -1);
-    const std::string libs = KAV_TEST_PLUGIN_DIR;
+    const std::string libs = TestPluginDir();
     dsp.Configure(0, 0, kSame);
     for (const std::string& path :
          {libs + "/test_no_entry.dll", libs + "/missing.dll", TestDspPath()}) {
@@ -147,7 +148,7 @@ struct EngineCase {
 };
 
 TEST_F(DSPHostTest, TheEngineShowsWhyAPlugInIsUnusableAndEndsTheProgram) {
-    const std::string libs = KAV_TEST_PLUGIN_DIR;
+    const std::string libs = TestPluginDir();
     const std::vector<EngineCase> cases = {
         {"a working module", 1, 0, TestDspPath(), 0, ""},
         {"module 1 of a one-module library", 1, 0, TestDspPath(), 1, "Invalid module number"},
@@ -203,7 +204,7 @@ TEST_F(DSPHostTest, UncheckingWithNothingLoadedDoesNothing) {
 // module whose Init answers non-zero, and its library is never called or
 // released again (the call is still inside it).
 TEST_F(DSPHostTest, AnInitThatNeverReturnsFailsWithinItsBound) {
-    const std::string path = std::string(KAV_TEST_PLUGIN_DIR) + "/test_dsp_block_in_init.dll";
+    const std::string path = std::string(TestPluginDir()) + "/test_dsp_block_in_init.dll";
     win::HMODULE own = win::LoadLibrary(path);  // the test's own reference, for the release
     auto release = reinterpret_cast<void (*)()>(win::GetProcAddress(own, "test_dsp_release"));
     auto counts = reinterpret_cast<void (*)(int*, int*, int*, int*)>(

@@ -8,6 +8,7 @@
 
 #include "platform/win/DynLib.h"
 #include "plugins/DSPHost.h"
+#include "tests/support/BinDir.h"
 
 namespace dsphosttest {
 
@@ -18,7 +19,7 @@ struct Counts {
 };
 
 inline std::string TestDspPath() {
-    return std::string(KAV_TEST_PLUGIN_DIR) + "/test_dsp.dll";
+    return std::string(TestPluginDir()) + "/test_dsp.dll";
 }
 
 class TestDspLibrary {

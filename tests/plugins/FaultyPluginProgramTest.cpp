@@ -27,6 +27,7 @@
 #include "platform/win/IniFile.h"
 #include "tests/schedule/CaptureAnalysis.h"
 #include "tests/schedule/ProgramRun.h"
+#include "tests/support/BinDir.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -82,7 +83,7 @@ class Station {
     bool Prepare(const Way& way, const std::vector<std::string>& items,
                  std::uint32_t programmeAfterMs = 0) {
         way_ = way;
-        fs::copy_file(fs::path(KAV_TEST_PLUGIN_DIR) / way.library, run.Dir() / "in_wave.dll",
+        fs::copy_file(fs::path(TestPluginDir()) / way.library, run.Dir() / "in_wave.dll",
                       fs::copy_options::overwrite_existing);
         playlist = {"#EXTM3U"};
         for (const std::string& item : items) {

@@ -33,7 +33,7 @@ const std::string& ProgramFolder() {
         const fs::path d = fs::path(TempDir()) / "dialog-program";
         const fs::path plugins = d / "Plugins";
         fs::create_directories(plugins / "folder.dll");
-        const fs::path bin = TestBinDir(), libs = KAV_TEST_PLUGIN_DIR;
+        const fs::path bin = TestBinDir(), libs = TestPluginDir();
         for (const char* name : {"in_wave.dll", "in_mp3.dll"})
             fs::create_symlink(bin / name, plugins / name);
         for (const char* name : {"test_config.dll", "test_no_entry.dll"})

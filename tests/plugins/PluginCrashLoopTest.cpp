@@ -13,6 +13,7 @@
 
 #include "engine/BASSPlayer.h"
 #include "platform/win/IniFile.h"
+#include "tests/support/BinDir.h"
 #include "tests/support/WindowTest.h"
 
 namespace {
@@ -33,7 +34,7 @@ class PluginCrashLoopTest : public WindowTest {
     void SetUp() override {
         WindowTest::SetUp();
         fs::remove(dir / "estado.ini");
-        fs::copy_file(fs::path(KAV_TEST_PLUGIN_DIR) / "test_wave_crashes_in_play.dll",
+        fs::copy_file(fs::path(TestPluginDir()) / "test_wave_crashes_in_play.dll",
                       dir / "in_wave.dll", fs::copy_options::overwrite_existing);
     }
     void TearDown() override {

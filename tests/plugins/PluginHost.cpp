@@ -18,7 +18,7 @@ const std::string& ProgramDir() {
         const fs::path d = fs::path(enginetest::TempDir()) / "program";
         fs::create_directories(d);
         const fs::path bin = TestBinDir();
-        const fs::path libs = KAV_TEST_PLUGIN_DIR;
+        const fs::path libs = TestPluginDir();
         for (const char* name : {"in_mp3.dll", "in_wave.dll"})
             fs::create_symlink(bin / name, d / name);
         // A second name for a library loaded already is a link; a copy is

@@ -8,31 +8,29 @@
 # of the station's file writer (its thread beside the producer's, the commands
 # it starts); fails on any report.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="$root/build-tsan"  # shared with the audio library's ThreadSanitizer stage
+stage_root="$(cd "$(dirname "$0")/../.." && pwd)"
+source "$(dirname "$0")/lib.sh"
+build="$stage_root/build-tsan"  # shared with the audio library's ThreadSanitizer stage
 
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKAV_SANITIZE=thread -DKAV_BUILD_QT=OFF >/dev/null
-cmake --build "$build" -j2 --target engine_player_tests schedule_engine_tests bass basswma \
-  plugin_ring_tests plugin_host_tests in_mp3 in_wave dsp_host_tests test_dsp test_no_entry \
-  station_tests nowplaying_tests
+if stage_builds; then
+  stage_build "$build" -DKAV_SANITIZE=thread -DKAV_BUILD_QT=OFF -- engine_player_tests \
+    schedule_engine_tests bass basswma plugin_ring_tests plugin_host_tests in_mp3 in_wave \
+    dsp_host_tests test_dsp test_no_entry station_tests nowplaying_tests
+fi
+stage_runs || exit 0
 
-log="$(mktemp)"
-trap 'rm -f "$log"' EXIT
 # No suppressions: the message windows order each delivery after its post in
 # a way the sanitizer sees, although Qt's own queue is not instrumented.
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
-export QT_QPA_PLATFORM=offscreen KAV_BIN_DIR="$build/bin" KAV_SOURCE_DIR="$root"
-status=0
-for suite in engine_player_tests schedule_engine_tests plugin_ring_tests plugin_host_tests \
-  dsp_host_tests station_tests nowplaying_tests; do
-  (cd "$build/bin" && "$build/tests/$suite") >>"$log" 2>&1 || status=$?
+export QT_QPA_PLATFORM=offscreen KAV_BIN_DIR="$build/bin" KAV_SOURCE_DIR="$stage_root"
+cd "$build/bin"
+for suite in engine_player_tests:2 schedule_engine_tests:3 plugin_ring_tests:1 \
+  plugin_host_tests:3 dsp_host_tests:1 station_tests:1 nowplaying_tests:1; do
+  start_suite "${suite%:*}" "${suite#*:}" "$build/tests/${suite%:*}" --gtest_brief=1
 done
-tail -n 5 "$log"
-if grep -q "WARNING: ThreadSanitizer" "$log"; then
-  grep -A40 "WARNING: ThreadSanitizer" "$log" | head -n 120
+status=0
+wait_suites || status=$?
+if sanitizer_reported "WARNING: ThreadSanitizer"; then
   echo "ThreadSanitizer reported a problem in the playing tests" >&2
   exit 1
 fi

@@ -3,10 +3,11 @@
 #include <algorithm>
 
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/BinDir.h"
 
 PeerProcess::PeerProcess() {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(KAV_VIS_PEER, {});
+    process_.start(QString::fromStdString((TestProgramDir() / "vis_peer").string()), {});
     ready_ = process_.waitForStarted(5000) && WaitFor("ready", std::chrono::seconds(5));
     Take();
 }
