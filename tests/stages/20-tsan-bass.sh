@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The audio library's tests under ThreadSanitizer (its network streams too,
 # and the stream outputs that read its tap): any report fails the stage.
+# Runs alone.
 set -euo pipefail
 stage_root="$(cd "$(dirname "$0")/../.." && pwd)"
 source "$(dirname "$0")/lib.sh"
@@ -20,12 +21,12 @@ run=()
 command -v setarch >/dev/null && setarch -R true 2>/dev/null && run=(setarch -R)
 cd "$KAV_BIN_DIR"
 start_suite bass_ring_tests 1 "${run[@]}" ../tests/bass_ring_tests --gtest_brief=1
-start_suite bass_tests 3 "${run[@]}" ../tests/bass_tests --gtest_brief=1
+start_suite bass_tests 2 "${run[@]}" ../tests/bass_tests --gtest_brief=1
 start_suite net_library_tests 1 "${run[@]}" ../tests/net_library_tests --gtest_brief=1
 start_suite onair_tests 1 "${run[@]}" ../tests/onair_tests --gtest_brief=1
 # The outputs' threads against the server; not the built program (this build
 # has no window) nor the titles' 3 s, which this build is too slow to keep.
-start_suite onair_server_tests 3 "${run[@]}" ../tests/onair_server_tests --gtest_brief=1 \
+start_suite onair_server_tests 2 "${run[@]}" ../tests/onair_server_tests --gtest_brief=1 \
   --gtest_filter='OnAirServer.*:-OnAirServer.ListenersHearTheProgramAndItsTitles'
 status=0
 wait_suites || status=$?

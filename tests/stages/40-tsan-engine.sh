@@ -7,6 +7,7 @@
 # the station's pieces (the command runner's thread, the lock, the state), and
 # of the station's file writer (its thread beside the producer's, the commands
 # it starts); fails on any report.
+# Runs alone.
 set -euo pipefail
 stage_root="$(cd "$(dirname "$0")/../.." && pwd)"
 source "$(dirname "$0")/lib.sh"
@@ -24,8 +25,8 @@ stage_runs || exit 0
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 export QT_QPA_PLATFORM=offscreen KAV_BIN_DIR="$build/bin" KAV_SOURCE_DIR="$stage_root"
 cd "$build/bin"
-for suite in engine_player_tests:2 schedule_engine_tests:3 plugin_ring_tests:1 \
-  plugin_host_tests:3 dsp_host_tests:1 station_tests:1 nowplaying_tests:1; do
+for suite in engine_player_tests:1 schedule_engine_tests:2 plugin_ring_tests:1 \
+  plugin_host_tests:2 dsp_host_tests:1 station_tests:1 nowplaying_tests:1; do
   start_suite "${suite%:*}" "${suite#*:}" "$build/tests/${suite%:*}" --gtest_brief=1
 done
 status=0
