@@ -51,13 +51,14 @@ bool LimitReached(const PumpLimit& limit, unsigned rests, const Elapsed& elapsed
 }  // namespace
 
 bool PumpWhile(const std::function<bool()>& waiting, const PumpLimit& limit) {
+    if (!waiting()) return true;  // the common case costs one look
     const bool gui = OnGuiThread();
     const Elapsed elapsed(limit.rest);
-    for (unsigned rests = 0;; ++rests) {
-        if (!waiting()) return true;
-        if (LimitReached(limit, rests, elapsed)) return false;
+    for (unsigned rests = 0; !LimitReached(limit, rests, elapsed); ++rests) {
         RestOnce(limit, gui);
+        if (!waiting()) return true;
     }
+    return false;
 }
 
 bool OnGuiThread() {
