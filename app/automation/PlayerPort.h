@@ -56,7 +56,7 @@ struct PlayerHooks {
     // given and passes it on).
     std::function<void(std::uint32_t volume)> SetVolume;
     // An open that ended with an error (an Ogg file gone from the disk): shown
-    // without waiting. The open has failed as any other open that fails.
+    // without waiting.
     std::function<void(const std::string& what)> OpenError;
 };
 
@@ -78,6 +78,8 @@ class EnginePort : public PlayerPort {
         if (hooks_.Stopping && Playing()) hooks_.Stopping(e->PositionMs());
         e->StopPlayback();
     }
+    // An open that ends with an error has failed, as one that says so; the
+    // hook, when there is one, reports the error.
     bool OpenStream(const std::string& path) override {
         try {
             return engine() && engine()->OpenStream(path);
