@@ -1,7 +1,5 @@
 #include "engine/BASSPlayer.h"
 
-#include <chrono>
-#include <thread>
 #include <utility>
 
 #include "engine/StreamText.h"
@@ -15,25 +13,26 @@
 #include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
+#include "platform/win/Pump.h"
 #include "plugins/AppExec.h"
 #include "plugins/ioplug.h"
 #include "plugins/zavSharedMemory.h"
 
 uint8_t StartupDevice = 1;
 
-void SleepWhileOthersWork(unsigned ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 namespace {
 
 constexpr unsigned kPlayerTimerMs = 33;
-// A plug-in's output must have started within 60 waits of 50 ms.
-constexpr auto kPluginStartLimit = std::chrono::milliseconds(3000);
-constexpr unsigned kPluginStartSleepMs = 50;
+// The plug-in waits (start, seek, drain) wait for the plug-in's thread and
+// the audio output, which run on real time whatever clock the program reads.
+// A plug-in's output must have started within 3 s; each message posted
+// meanwhile (the emulator's start of the output) is looked at as it comes.
+constexpr auto kPluginStartLimit = win::PumpLimit::Within(3000, 50, win::Rest::UntilPosted);
 constexpr int kPluginStartMinOutputMs = 200;
+// A seek's restart of the output is looked for 51 times, 40 ms apart.
 constexpr int kPluginSeekAttempts = 50;
-constexpr unsigned kPluginSeekSleepMs = 40;
+constexpr auto kPluginSeekLimit =
+    win::PumpLimit::Rounds(kPluginSeekAttempts + 1, 40, win::Rest::Real);
 
 // Runs on a library thread: only posts. The channel goes along so that the
 // window can tell an end of a channel that is gone from the current one.
@@ -214,18 +213,22 @@ bool TBASSPlayer::StartPlugin(bool showError) {
 // emulator's start of the output is not held up. An end of the program
 // gives up the wait.
 TBASSPlayer::StartWait TBASSPlayer::WaitForPluginOutput(uint64_t serial) {
-    const auto deadline = std::chrono::steady_clock::now() + kPluginStartLimit;
-    for (;;) {
-        if (FStreamSerial != serial) return StartWait::Superseded;
+    StartWait result = StartWait::Failed;
+    const auto starting = [&] {
+        if (FStreamSerial != serial) {
+            result = StartWait::Superseded;
+            return false;
+        }
         // A file shorter than the 200 ms asked for has started once it has
         // been heard to its end.
         if (GetPluginOutputTime(false) > kPluginStartMinOutputMs ||
-            (FEndDuringStart && FOutputStarted))
-            return StartWait::Started;
-        if (win::QuitRequested() || !PluginUsable(FActivePlugin)) return StartWait::Failed;
-        if (std::chrono::steady_clock::now() >= deadline) break;
-        win::WaitForMessages(kPluginStartSleepMs);
-    }
+            (FEndDuringStart && FOutputStarted)) {
+            result = StartWait::Started;
+            return false;
+        }
+        return !win::QuitRequested() && PluginUsable(FActivePlugin);
+    };
+    if (win::PumpWhile(starting, kPluginStartLimit)) return result;
     return FStreamSerial != serial ? StartWait::Superseded : StartWait::Failed;
 }
 
@@ -320,16 +323,12 @@ void TBASSPlayer::SetPluginPosition(uint32_t ms) {
     if (FPlayState == PLAYSTATE_PLAYING && FOutputStarted) FBusy = true;
     SetSeekPending();
     PluginSetOutputTime(FActivePlugin, static_cast<int>(ms));
-    for (int count = 0; FPlayState == PLAYSTATE_PLAYING;) {
-        if (!FBusy) {
-            FPlayerTimer.SetEnabled(true);
-            break;
-        }
-        if (win::QuitRequested() || !PluginUsable(FActivePlugin)) break;
-        win::ProcessMessages();
-        SleepWhileOthersWork(kPluginSeekSleepMs);
-        if (++count > kPluginSeekAttempts) break;
-    }
+    const auto seeking = [&] {
+        return FPlayState == PLAYSTATE_PLAYING && FBusy && !win::QuitRequested() &&
+               PluginUsable(FActivePlugin);
+    };
+    win::PumpWhile(seeking, kPluginSeekLimit);
+    if (FPlayState == PLAYSTATE_PLAYING && !FBusy) FPlayerTimer.SetEnabled(true);
     FBusy = false;
 }
 

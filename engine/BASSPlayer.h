@@ -61,11 +61,6 @@ using TNotifyNewFFTDataEvent = std::function<void(TBASSPlayer* Sender, const TBa
 using TNotifyPluginEvent = std::function<void(TBASSPlayer* Sender, PChannelInfo ChannelInfo)>;
 using TNotifyNetEvent = std::function<void(TBASSPlayer* Sender, const std::string& Content)>;
 
-// The plug-in waits (start, seek, drain) wait for the plug-in's thread and
-// the audio output, which run on real time whatever clock the program reads:
-// they sleep for real.
-void SleepWhileOthersWork(unsigned ms);
-
 // The output device the engine initialises (1 = the library's first device);
 // set before the engine is created.
 extern uint8_t StartupDevice;

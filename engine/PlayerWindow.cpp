@@ -4,6 +4,7 @@
 #include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/Application.h"
 #include "platform/win/Clock.h"
+#include "platform/win/Pump.h"
 #include "plugins/ioplug.h"
 
 namespace {
@@ -16,9 +17,9 @@ constexpr uint32_t kOutputHoldMs = 1000;
 // heard never reports its end: the drain gives up rather than freeze.
 constexpr uint32_t kDrainSlackMs = 5000;
 
-int DrainAttempts() {
-    return static_cast<int>((ioplug::RingCapacityMs() + kOutputHoldMs + kDrainSlackMs) /
-                            kDrainSleepMs);
+win::PumpLimit DrainLimit() {
+    const auto rounds = (ioplug::RingCapacityMs() + kOutputHoldMs + kDrainSlackMs) / kDrainSleepMs;
+    return win::PumpLimit::Rounds(static_cast<unsigned>(rounds), kDrainSleepMs, win::Rest::Real);
 }
 
 bool StillSounding(DWORD channel) {
@@ -126,15 +127,14 @@ void TBASSPlayer::HandlePluginEOF(DWORD stream) {
     // it; so does the end of the program.
     const uint64_t serial = FStreamSerial;
     const DWORD channel = FChannelHandle;
-    if (FOutputStarted)
-        for (int attempt = 0, limit = DrainAttempts();
-             attempt < limit && SamePluginPlay(serial, channel) && StillSounding(channel);
-             ++attempt) {
-            if (win::QuitRequested()) return;
-            win::ProcessMessages();
-            SleepWhileOthersWork(kDrainSleepMs);
-        }
-    if (!SamePluginPlay(serial, channel)) return;
+    bool quit = false;
+    const auto draining = [&] {
+        if (!SamePluginPlay(serial, channel) || !StillSounding(channel)) return false;
+        quit = win::QuitRequested();
+        return !quit;
+    };
+    if (FOutputStarted) win::PumpWhile(draining, DrainLimit());
+    if (quit || !SamePluginPlay(serial, channel)) return;
     StopPlayback();
     RaisePlayEnd();
 }

@@ -1,8 +1,6 @@
 #define KAV_WINAMP_HOST
 #include "plugins/ioplug.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -15,6 +13,7 @@
 
 #include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/MessageBox.h"
+#include "platform/win/Pump.h"
 #include "platform/winamp/In_Module.h"
 #include "plugins/ChannelInfo.h"
 #include "plugins/DSPHost.h"
@@ -23,8 +22,8 @@
 namespace ioplug {
 namespace {
 
-constexpr auto kWriterWait = std::chrono::milliseconds(20);
-constexpr int kWriterWaitRounds = 250;  // 5 s: the reader holds its flag for one copy only
+// 5 s in steps of 20 ms: the reader holds its flag for one copy only.
+constexpr auto kWriterWaitLimit = win::PumpLimit::Rounds(250, 20, win::Rest::Real);
 constexpr uint32_t kStartFreeBytes = 8192;
 // The longest the library's worker waits inside the stream procedure for the
 // plug-in's next blocks before it hands on what there is.
@@ -136,16 +135,7 @@ class LibraryUse {
     bool held_;
 };
 
-bool OnGuiThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
-}
-
-// Waits of the plug-in's side: the GUI thread keeps dispatching, others sleep.
-void PumpAndSleep(std::chrono::milliseconds time) {
-    if (OnGuiThread()) win::ProcessMessages();
-    std::this_thread::sleep_for(time);
-}
+using win::OnGuiThread;
 
 int BytesPerSecond() {
     return emu->bitsPerSample / 8 * emu->sampleRate * emu->channels;
@@ -165,14 +155,16 @@ void Notify(unsigned msg, win::WPARAM wParam = 0, std::string text = {}) {
 
 // Raises the writer's flag once the reader is out of the ring; false when
 // the reader never left (it does not hold its flag for longer than a copy).
+// The writer is the plug-in's thread, or the GUI thread (which keeps
+// dispatching meanwhile).
 bool EnterAsWriter() {
-    for (int round = 0; round < kWriterWaitRounds; ++round) {
+    const auto readerInside = [] {
         emu->writerBusy.store(true);
-        if (!emu->readerBusy.load()) return true;
+        if (!emu->readerBusy.load()) return false;
         emu->writerBusy.store(false);
-        PumpAndSleep(kWriterWait);
-    }
-    return false;
+        return true;
+    };
+    return win::PumpWhile(readerInside, kWriterWaitLimit);
 }
 
 void LeaveAsWriter() {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/win/Clock.h"
-#include "platform/win/Messages.h"
+#include "platform/win/Pump.h"
 
 TFade::TFade(const RunState& run, PlayerPort& player, const AutomationHost& host)
     : run_(run), player_(player), host_(host) {}
@@ -30,21 +30,20 @@ void TFade::FadeOutAndStop() {
 }
 
 // A straight line from the start volume toward 0 over fadeTime ms, one unit
-// at a time. The loop ends before the end time's volume (0, or a wrapped
-// value once the tick counter has run past the end) is set: the stop cuts it.
+// at a time, on the program's clock; messages are dispatched meanwhile. The
+// wait ends before the end time's volume (0, or a wrapped value once the
+// tick counter has run past the end) is set: the stop cuts it.
 void TFade::FallToSilence(std::uint32_t startVolume, std::uint32_t fadeTime) {
     const std::uint32_t start = win::GetTickCount();
     std::uint32_t last = 0;
-    for (;;) {
+    const auto falling = [&] {
         const std::uint32_t elapsed = win::GetTickCount() - start;
-        if (elapsed >= fadeTime) break;
+        if (elapsed >= fadeTime) return false;
         const std::uint32_t v =
             std::uint32_t(startVolume - std::uint64_t(startVolume) * elapsed / fadeTime) & 0xFF;
-        if (v != last) {
-            player_.SetOutputVolume(v);
-            win::ProcessMessages();
-            last = v;
-        }
-        win::Sleep(1);
-    }
+        if (v != last) player_.SetOutputVolume(v);
+        last = v;
+        return true;
+    };
+    win::PumpWhile(falling, win::PumpLimit::Within(fadeTime, 1, win::Rest::Clock));
 }

@@ -10,7 +10,7 @@
 #include "StartRules.h"
 #include "platform/win/Application.h"
 #include "platform/win/Clock.h"
-#include "platform/win/Messages.h"
+#include "platform/win/Pump.h"
 
 namespace {
 constexpr int kPlaylistDirCol = 2, kPlaylistNameCol = 1;
@@ -189,18 +189,31 @@ void TPlayback::MoveOnAfterFailedOpen() {
     triedRows_.clear();
     if (!run_.PlayingFromProgramme)  // the row that failed
         triedRows_.insert(playlist_.RowId(int(FindCurrentRow(playlist_, run_.CurrentPlaylistRow))));
-    for (int tries = 0; !EveryRowTried(playlist_, triedRows_); ++tries) {
-        // Rows replaced while messages are processed could keep the pass
-        // from ever being complete: twice the rows bounds it.
-        if (tries > 2 * playlist_.DataRows()) break;
-        ProcessMessagesAfterAFailedStart();
-        win::Sleep(1);
-        if (player_.Playing()) break;     // something else was started meanwhile
-        if (win::QuitRequested()) break;  // the program is ending: nothing starts
-        openFailed_ = false;
-        PlayNextPlaylistRow();
-        if (!openFailed_) break;
-    }
+    // Between two tries the messages that came meanwhile are dispatched, and
+    // an entry that came due during the start that failed fires (nothing
+    // plays, so without a fade) before the playlist moves on. The start is
+    // over for the scheduler while they are: Starting() is off.
+    bool firstLook = true;  // before the first dispatch: nothing to try yet
+    const auto failing = [&] {
+        if (!std::exchange(firstLook, false)) {
+            if (dueCheck_ && !player_.Playing()) dueCheck_();
+            if (player_.Playing()) return false;     // something else was started meanwhile
+            if (win::QuitRequested()) return false;  // the program is ending: nothing starts
+            openFailed_ = false;
+            PlayNextPlaylistRow();
+            if (!openFailed_) return false;
+        }
+        return !EveryRowTried(playlist_, triedRows_);
+    };
+    // Rows replaced while messages are dispatched could keep the pass from
+    // ever being complete: twice the rows bounds it.
+    const unsigned tries = unsigned(2 * playlist_.DataRows() + 1);
+    struct Restore {
+        int& count;
+        const int saved;
+        ~Restore() { count = saved; }
+    } starting{starting_, std::exchange(starting_, 0)};
+    win::PumpWhile(failing, win::PumpLimit::Rounds(tries, 1, win::Rest::Clock));
 }
 
 void TPlayback::MarkPlaylistRow(unsigned row) {
@@ -289,15 +302,6 @@ void TPlayback::ResumePlaylistRow(unsigned row, std::uint32_t fromMs) {
     if (started) return;
     if (host_.ItemFailed) host_.ItemFailed(path);
     MoveOnAfterFailedOpen();
-}
-
-// The start that failed is over: an entry that came due during it fires
-// now (nothing plays, so without a fade), before the playlist moves on.
-void TPlayback::ProcessMessagesAfterAFailedStart() {
-    const int starting = std::exchange(starting_, 0);
-    win::ProcessMessages();
-    if (dueCheck_ && !player_.Playing()) dueCheck_();
-    starting_ = starting;
 }
 
 void TPlayback::MoveOnFromDeadItem() {

@@ -91,7 +91,6 @@ class TPlayback {
     bool OpenAndStartTimed(const std::string& path);
     bool OpenAndStartNow(const std::string& path);
     void MoveOnAfterFailedOpen();
-    void ProcessMessagesAfterAFailedStart();
     void FadeIfPlaying();
     // The seed of the reshuffle at the end of the list: the one drawn ahead
     // for this order of the rows, or a fresh one.

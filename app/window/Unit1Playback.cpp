@@ -11,71 +11,31 @@
 #include "widgets/CoolTrayIcon.h"
 #include "widgets/RXSlider.h"
 
-namespace {
+static_assert(EnginePort<TBASSPlayer>::kPlaying == PLAYSTATE_PLAYING);
 
-// The window's engine as playback control sees it. Volumes go through the
-// window, which keeps the volume last given.
-class FormPlayer : public PlayerPort {
-  public:
-    explicit FormPlayer(TForm1& form) : form_(form) {}
-
-    // What plays is cut here, where it was, before the engine stops it.
-    void StopPlayback() override {
-        if (!engine()) return;
-        nowplaying::Notifier* now = form_.NowPlaying();
-        if (now && Playing()) now->Stopping(nowplaying::WallClockMs(), engine()->PositionMs());
-        engine()->StopPlayback();
-    }
-    // An open that ends with an error (an Ogg file gone from the disk) is
-    // reported, without waiting, and is a failed open like any other: the
-    // playlist moves on.
-    bool OpenStream(const std::string& path) override {
-        try {
-            return engine() && engine()->OpenStream(path);
-        } catch (const std::exception& e) {
-            win::MessageBox(0, e.what(), "KAV", win::MB_OK);
-            return false;
-        }
-    }
-    bool StartPlayback() override { return engine() && engine()->StartPlayback(); }
-    bool Playing() const override { return engine() && engine()->PlayState() == PLAYSTATE_PLAYING; }
-    void SetOutputVolume(std::uint32_t volume) override { form_.SetOutputVolume(int(volume)); }
-    std::uint32_t PositionMs() override { return engine() ? engine()->PositionMs() : 0; }
-    // What plays is heard from where the engine went.
-    void SetPositionMs(std::uint32_t ms) override {
-        if (!engine()) return;
-        engine()->SetPositionMs(ms);
-        if (nowplaying::Notifier* now = form_.NowPlaying(); now && Playing())
-            now->Moved(nowplaying::WallClockMs(), engine()->PositionMs());
-    }
-    const TStreamInfo& StreamInfo() const override {
-        static const TStreamInfo none;
-        return engine() ? engine()->StreamInfo() : none;
-    }
-    std::uint32_t LengthMs() override { return engine() ? engine()->LengthMs() : 0; }
-    bool PrepareNext(const std::string& path) override {
-        return engine() && engine()->PrepareStream(path);
-    }
-    bool QueuePrepared() override { return engine() && engine()->QueuePrepared(); }
-    void DropPrepared() override {
-        if (engine()) engine()->DropPrepared();
-    }
-    std::string PreparedPath() const override {
-        return engine() ? engine()->PreparedPath() : std::string();
-    }
-    std::uint32_t SoundStartTick() const override {
-        return engine() ? engine()->SoundStartTick() : 0;
-    }
-
-  private:
-    TBASSPlayer* engine() const { return form_.BASSPlayer1.get(); }
-    TForm1& form_;
-};
-
-}  // namespace
-
+// The window's engine as playback control sees it: what plays is cut (and
+// moved) in the now-playing record where it was, volumes go through the
+// window, which keeps the volume last given, and an open that ends with an
+// error (an Ogg file gone from the disk) is reported without waiting and is a
+// failed open like any other: the playlist moves on.
 void TForm1::createPlayback() {
-    player_ = std::make_unique<FormPlayer>(*this);
+    player_ = std::make_unique<EnginePort<TBASSPlayer>>(
+        BASSPlayer1,
+        PlayerHooks{
+            .Stopping =
+                [this](std::uint32_t positionMs) {
+                    if (nowplaying::Notifier* now = NowPlaying())
+                        now->Stopping(nowplaying::WallClockMs(), positionMs);
+                },
+            .Moved =
+                [this](std::uint32_t positionMs) {
+                    if (nowplaying::Notifier* now = NowPlaying())
+                        now->Moved(nowplaying::WallClockMs(), positionMs);
+                },
+            .SetVolume = [this](std::uint32_t volume) { SetOutputVolume(int(volume)); },
+            .OpenError =
+                [](const std::string& what) { win::MessageBox(0, what, "KAV", win::MB_OK); },
+        });
     Automation = std::make_unique<TAutomation>(
         playlistCells, prgmlistCells, *player_,
         AutomationHost{

@@ -15,18 +15,21 @@
 // the Plugins folder beside kavplay) and ends when it is closed.
 // Exit status: 0 when every item opened, 1 when one did not, 2 on bad usage.
 
-#include <chrono>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/BASSPlayer.h"
 #include "fileinfo/OggVorbis.h"
 #include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/ProgramDir.h"
+#include "platform/win/Pump.h"
 #include "tools/kavplay/PluginDialog.h"
 
 namespace {
@@ -105,11 +108,6 @@ void PrintPath(const TBASSPlayer& player) {
     std::fflush(stdout);
 }
 
-void Pump(std::chrono::milliseconds ms) {
-    win::ProcessMessages();
-    std::this_thread::sleep_for(ms);
-}
-
 // Plays the opened item until its end (or the time limit).
 void PlayItem(TBASSPlayer& player, const Options& o, bool& ended) {
     ended = false;
@@ -119,16 +117,14 @@ void PlayItem(TBASSPlayer& player, const Options& o, bool& ended) {
         return;
     }
     if (o.seekMs) player.SetPositionMs(o.seekMs);
-    const auto start = std::chrono::steady_clock::now();
-    while (!ended) {
-        Pump(std::chrono::milliseconds(10));
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        if (o.maxSeconds > 0 && elapsed.count() >= o.maxSeconds) {
-            std::printf("stopped at %u ms of %u ms\n", player.PositionMs(), player.LengthMs());
-            player.StopPlayback();
-            break;
-        }
-    }
+    // No time limit: to its end, for as long as the wait can count.
+    constexpr double kLongestMs = std::numeric_limits<std::uint32_t>::max();
+    const double limit = o.maxSeconds > 0 ? std::ceil(o.maxSeconds * 1000) : kLongestMs;
+    const auto limitMs = static_cast<std::uint32_t>(std::min(limit, kLongestMs));
+    const auto playing = [&] { return !ended; };
+    if (win::PumpWhile(playing, win::PumpLimit::Within(limitMs, 10, win::Rest::Real))) return;
+    std::printf("stopped at %u ms of %u ms\n", player.PositionMs(), player.LengthMs());
+    player.StopPlayback();
 }
 
 }  // namespace
