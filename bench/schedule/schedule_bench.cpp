@@ -10,7 +10,7 @@
 //     first sound against the due time itself;
 //  c) the silence at each join of many short playlist tracks, sample by sample.
 //
-//   schedule_bench [--runs N] [--entries N] [--tracks N] [--only a|b|c] DIR...
+//   schedule_bench [--runs N] [--entries N] [--tracks N] [--only a|b|c] [--values] DIR...
 //
 // Every tone is a sine on the left and a cosine on the right, so no sample of
 // a track is quiet on both channels (each frame has one channel above 0.35 of
@@ -57,6 +57,7 @@ constexpr int kPauseMs = 100;  // between the stop after a fade and the next sta
 constexpr int kEntryEveryMs = 3000;
 
 struct Options {
+    bool values = false;  // every value, in the order measured, runs apart
     int runs = 8;
     int entries = 6;
     int tracks = 101;
@@ -117,8 +118,9 @@ double Quantile(std::vector<double> v, double q) {
 
 struct Result {
     std::vector<double> values;
-    int missed = 0;      // expected sounds not found
-    int clockSlips = 0;  // runs whose capture lost its pace
+    int missed = 0;                 // expected sounds not found
+    int clockSlips = 0;             // runs whose capture lost its pace
+    std::vector<size_t> runStarts;  // where each run's values begin
     std::string note;
 };
 
@@ -284,6 +286,7 @@ bool EntryRun(const std::string& dir, int device, const std::string& ext, int co
     if (!PaceHeld(watch)) ++out.clockSlips;
 
     const auto start = watch.Start() + 10ms;  // sample 0 heard
+    out.runStarts.push_back(out.values.size());
     std::vector<capture::Tone> heard;
     for (const capture::Tone& t : capture::Tones(MonoFrames(sound), {double(kEntry)}))
         if (t.Length() > 0.2) heard.push_back(t);
@@ -394,6 +397,22 @@ std::string Joins(const Result& r) {
     return text;
 }
 
+void PrintValues(const std::map<std::string, std::vector<Result>>& figures) {
+    for (const auto& [key, results] : figures) {
+        for (size_t d = 0; d < results.size(); ++d) {
+            const Result& r = results[d];
+            if (r.values.empty()) continue;
+            std::printf("\n%s [%zu]:", key.c_str(), d + 1);
+            for (size_t i = 0; i < r.values.size(); ++i) {
+                if (std::find(r.runStarts.begin(), r.runStarts.end(), i) != r.runStarts.end())
+                    std::printf(" |");
+                std::printf(" %.1f", r.values[i]);
+            }
+        }
+    }
+    std::printf("\n");
+}
+
 Options Parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -405,6 +424,8 @@ Options Parse(int argc, char** argv) {
             o.entries = std::atoi(argv[++i]);
         else if (arg == "--tracks" && hasValue)
             o.tracks = std::atoi(argv[++i]);
+        else if (arg == "--values")
+            o.values = true;
         else if (arg == "--only" && hasValue)
             o.only = argv[++i];
         else
@@ -484,6 +505,7 @@ int main(int argc, char** argv) {
         row("b", "b) pontual=1 vs due min/med/max", Distance);
         row("c", "c) join silence med/worst", Joins);
     }
+    if (o.values) PrintValues(figures);
     std::fflush(nullptr);
     std::_Exit(0);
 }
