@@ -331,8 +331,9 @@ bool JoinRun(const std::string& dir, int device, const std::string& ext, int tra
     run.WriteLines("pl.m3u", playlist);
     run.WriteLines("kav.ini", Ini(device, false));
     if (!run.Start()) return false;
+    // Room for a tenth of a second of silence at every join.
     const auto end = LocalMidnight(run.StartedAt()) + std::chrono::milliseconds(kickAt) +
-                     std::chrono::milliseconds(1000 * tracks + 3000);
+                     std::chrono::milliseconds(1100 * tracks + 3000);
     Watch watch;
     WatchUntil(run, end, watch);
     Stereo sound;
