@@ -119,7 +119,7 @@ double Quantile(std::vector<double> v, double q) {
 struct Result {
     std::vector<double> values;
     int missed = 0;                 // expected sounds not found
-    int clockSlips = 0;             // runs whose capture lost its pace
+    int clockSlips = 0;             // entries left out: the capture lost its pace near them
     std::vector<size_t> runStarts;  // where each run's values begin
     std::string note;
 };
@@ -164,12 +164,19 @@ double Ms(SysClock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// The capture's pace held when a start found from the run's last quarter is
-// within 3 ms of the start found from all of it (the output resets its pace
-// after falling 200 ms behind).
-bool PaceHeld(const Watch& w) {
-    const size_t n = w.polls.size();
-    return std::abs(Ms(w.Start(n * 3 / 4) - w.Start())) < 3.0;
+// The capture kept its pace around `when` if the start found from the growth
+// seen within 2 s of it is the start found from the whole run: the output
+// lets its pace go after falling 200 ms behind, which moves every later
+// sample by at least that.
+bool PaceHeld(const Watch& w, SysClock::time_point when) {
+    const auto near = [&](SysClock::time_point at) {
+        return std::lower_bound(
+                   w.polls.begin(), w.polls.end(), at,
+                   [](const auto& poll, SysClock::time_point t) { return poll.first < t; }) -
+               w.polls.begin();
+    };
+    const SysClock::time_point local = w.Start(size_t(near(when - 2s)), size_t(near(when + 2s)));
+    return std::abs(Ms(local - w.Start())) < 20.0;
 }
 
 // --- program runs ----------------------------------------------------------
@@ -283,7 +290,6 @@ bool EntryRun(const std::string& dir, int device, const std::string& ext, int co
     WatchUntil(run, at(due.back()) + 1500ms, watch);
     Stereo sound;
     if (!Finish(run, sound)) return false;
-    if (!PaceHeld(watch)) ++out.clockSlips;
 
     const auto start = watch.Start() + 10ms;  // sample 0 heard
     out.runStarts.push_back(out.values.size());
@@ -291,6 +297,10 @@ bool EntryRun(const std::string& dir, int device, const std::string& ext, int co
     for (const capture::Tone& t : capture::Tones(MonoFrames(sound), {double(kEntry)}))
         if (t.Length() > 0.2) heard.push_back(t);
     for (std::uint32_t d : due) {
+        if (!PaceHeld(watch, at(d))) {
+            ++out.clockSlips;
+            continue;
+        }
         const double dueAt = Ms(at(d) - start) / 1000.0;  // in the capture, s
         const auto found = std::find_if(heard.begin(), heard.end(), [&](const capture::Tone& t) {
             return t.start > dueAt - 1.5 && t.start < dueAt + 1.5;
@@ -372,7 +382,8 @@ void PrintRow(const std::string& label, const std::vector<std::string>& cells) {
 std::string Counts(const Result& r) {
     std::string text = "n=" + std::to_string(r.values.size());
     if (r.missed) text += ", missed " + std::to_string(r.missed);
-    if (r.clockSlips) text += ", pace lost in " + std::to_string(r.clockSlips) + " runs";
+    if (r.clockSlips)
+        text += ", left out " + std::to_string(r.clockSlips) + " (capture lost its pace)";
     return text;
 }
 
