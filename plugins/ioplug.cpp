@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/bassbind/Dynamic_BASS.h"
+#include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
 #include "platform/winamp/In_Module.h"
 #include "plugins/ChannelInfo.h"
@@ -501,7 +502,7 @@ win::LRESULT TMsgHandler::Handle(const win::Message& m) {
             if (stream == 0 || stream != emu->stream.load()) break;  // closed meanwhile
             BASS_StreamPlay(stream, FALSE, 0);
             emu->startPosted = false;
-            Notify(WM_NOTIFY_PLUGINSTART, m.wParam, m.text);
+            Notify(WM_NOTIFY_PLUGINSTART, win::GetTickCount(), m.text);
             break;
         }
         case WM_CLEAR_ACTIVE:
