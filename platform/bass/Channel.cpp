@@ -544,16 +544,11 @@ bool Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
     c.avail = ring_.readable() / fmt_.chans;
     // A frame split by the ring's end (more than two channels) takes the slow way.
     const bool whole = ring_.peek(0, c.avail * fmt_.chans).size[0] % fmt_.chans == 0;
-    const bool sameRate = rate == deviceRate && sameRateReady() && whole;
-    const bool dry = sameRate ? !mixSameRate(acc, frames, gl, gr, c)
-                              : !mixResampled(acc, frames, step, gl, gr, eof, c);
-    // An ended source whose last frame this pass mixed (at the same rate no
-    // frame is kept back) ends in it, not in a silent pass after it: what
-    // follows starts at the next pass's first frame, and the end is told
-    // once this block has been handed on.
-    const bool emptied = sameRate && c.used == c.avail;
+    const bool dry = rate == deviceRate && sameRateReady() && whole
+                         ? !mixSameRate(acc, frames, gl, gr, c)
+                         : !mixResampled(acc, frames, step, gl, gr, eof, c);
     ring_.consume(c.used * fmt_.chans);
-    const bool finished = (dry || emptied) && eof;
+    const bool finished = dry && eof;
     if (finished) {
         // The source is exhausted: the frame in hand, if any, has been heard.
         if (haveA_ && shift_ > 0) ++c.heard;
