@@ -133,13 +133,17 @@ bool TBASSPlayer::StartPlayback() {
     if (FChannelKind != CHANNEL_PLUGIN) RegisterEndSync();
     const bool startedByQueue = std::exchange(FStartedByQueue, false);
     if (!startedByQueue && !StartChannel(true)) return false;
-    if (FChannelKind != CHANNEL_PLUGIN) FSoundStartTick = win::GetTickCount();
+    if (FChannelKind != CHANNEL_PLUGIN) FSoundStartTick = FirstMixTick();
     if (AfterChannelStart) AfterChannelStart();
     FPlayState = PLAYSTATE_PLAYING;
     SendVisRecord(1);
     if (FChannelKind != CHANNEL_PLUGIN && OnNewFFTData) FPlayerTimer.SetEnabled(true);
     EndHeldDuringStart();
     return true;
+}
+
+uint32_t TBASSPlayer::FirstMixTick(uint32_t startTick) const {
+    return (startTick ? startTick : win::GetTickCount()) + FDeviceInfo.latency / 2;
 }
 
 void TBASSPlayer::RestartPlayback() {

@@ -160,8 +160,8 @@ class TBASSPlayer {
     void DropPrepared();
     const std::string& PreparedPath() const;  // empty when nothing is prepared
     bool PreparedQueued() const;
-    // The tick count (win::GetTickCount) when the output of the item started
-    // last began.
+    // The tick count (win::GetTickCount) when the first sound of the item
+    // started last is expected in the output's mix.
     uint32_t SoundStartTick() const { return FSoundStartTick; }
 
     // Beyond the player component (StationOutput.cpp). The level of what the
@@ -220,7 +220,7 @@ class TBASSPlayer {
     // MessageWindow.
     win::LRESULT WindowProc(const win::Message& message);
     void HandleLinkMessage(const win::Message& message);
-    void HandlePluginStart(PChannelInfo info);
+    void HandlePluginStart(PChannelInfo info, uint32_t startTick);
     void HandleChannelInfo(PChannelInfo info);
     void HandleChannelEnd(DWORD channel);
     void HandlePluginEOF(DWORD stream);
@@ -272,6 +272,10 @@ class TBASSPlayer {
     bool FStartedByQueue = false;  // the library started the current channel itself
     bool FFollowsEnd = false;      // OnPlayEnd runs: a start now joins the item that ended
     uint32_t FSoundStartTick = 0;
+    // When a channel started at startTick (now by default) is first mixed, on
+    // average: the output mixes one period at a time, and a channel started
+    // within one is first mixed at the next.
+    uint32_t FirstMixTick(uint32_t startTick = 0) const;
 
     bool FBassBound = false;
     bool FPlayerReady = false;

@@ -45,7 +45,8 @@ win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
             // have changed the emulator's own.
             TChannelInfo info;
             if (PluginOutputExpected())
-                HandlePluginStart(ioplug::Unpack(m, info) ? &info : nullptr);
+                HandlePluginStart(ioplug::Unpack(m, info) ? &info : nullptr,
+                                  static_cast<uint32_t>(m.wParam));
             break;
         }
         case WM_BP_STREAMHANDLE:
@@ -151,8 +152,10 @@ bool TBASSPlayer::PluginOutputExpected() const {
     return FChannelKind == CHANNEL_PLUGIN && FChannelHandle != 0;
 }
 
-void TBASSPlayer::HandlePluginStart(PChannelInfo info) {
-    if (FPluginStarting) FSoundStartTick = win::GetTickCount();
+// startTick: when the emulator started its stream, which may be a while
+// before this message is handled.
+void TBASSPlayer::HandlePluginStart(PChannelInfo info, uint32_t startTick) {
+    if (FPluginStarting) FSoundStartTick = FirstMixTick(startTick);
     FBusy = false;
     FOutputStarted = true;
     SetOutputVolume(FVolume);  // the plug-in has set the emulator's volume itself

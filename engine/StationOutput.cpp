@@ -23,5 +23,6 @@ bool TBASSPlayer::ReopenOutput() {
     }
     BASS_SetConfig(BASS_CONFIG_GVOL_MUSIC, FVolume);
     BASS_SetConfig(BASS_CONFIG_GVOL_STREAM, FVolume);
+    BASS_GetInfo(&FDeviceInfo);  // the new device's period
     return true;
 }

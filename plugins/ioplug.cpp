@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/bassbind/Dynamic_BASS.h"
+#include "platform/win/Clock.h"
 #include "platform/win/MessageBox.h"
 #include "platform/win/Pump.h"
 #include "platform/winamp/In_Module.h"
@@ -493,7 +494,7 @@ win::LRESULT TMsgHandler::Handle(const win::Message& m) {
             if (stream == 0 || stream != emu->stream.load()) break;  // closed meanwhile
             BASS_StreamPlay(stream, FALSE, 0);
             emu->startPosted = false;
-            Notify(WM_NOTIFY_PLUGINSTART, m.wParam, m.text);
+            Notify(WM_NOTIFY_PLUGINSTART, win::GetTickCount(), m.text);
             break;
         }
         case WM_CLEAR_ACTIVE:

@@ -37,7 +37,7 @@ constexpr unsigned WM_CLEAR_ACTIVE = 1127;  // from anyone: no plug-in is active
 constexpr unsigned WM_SHOW_BOX = 1128;      // from any thread: one of the emulator's boxes
 // Messages posted to the notify window (the engine's).
 constexpr unsigned WM_NOTIFY_PLUGINEOF = 1026;
-constexpr unsigned WM_NOTIFY_PLUGINSTART = 1125;
+constexpr unsigned WM_NOTIFY_PLUGINSTART = 1125;  // wParam: the tick count it started at
 constexpr unsigned WM_NOTIFY_STREAMHANDLE = 1129;
 constexpr unsigned WM_NOTIFY_CHANNELINFO = 1136;
 

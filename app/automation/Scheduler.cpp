@@ -17,6 +17,9 @@ constexpr std::uint32_t kDueHorizonMs = 60'000;
 // queued to start by itself after it this long before.
 constexpr std::uint32_t kPrepareAheadMs = 5'000;
 constexpr std::uint32_t kQueueAheadMs = 1'000;
+// On the second an entry is fired this much before its lead: the fade or the
+// stop held up by a few milliseconds then still lets it start on time.
+constexpr std::uint32_t kPunctualMarginMs = 15;
 
 bool InWindow(std::uint32_t t, std::uint32_t from, std::uint32_t to) {
     return from <= to ? t >= from && t <= to : t >= from || t <= to;
@@ -72,7 +75,8 @@ std::uint32_t TScheduler::WindowStart(std::uint32_t now, std::uint32_t tickCount
 }
 
 std::uint32_t TScheduler::LeadMs(unsigned row, unsigned hour) const {
-    std::uint32_t lead = playback_.ExpectedStartMs(playback_.ProgrammeRowPath(row, hour));
+    std::uint32_t lead =
+        kPunctualMarginMs + playback_.ExpectedStartMs(playback_.ProgrammeRowPath(row, hour));
     if (player_.Playing() && run_.FadeTime > 0)
         lead += std::uint32_t(run_.FadeTime) + TFade::kPauseAfterStopMs;
     return lead;
@@ -93,7 +97,7 @@ TScheduler::Due TScheduler::EarlyRow(std::uint32_t from, std::uint32_t now,
                 return;
             const std::uint32_t lead = LeadMs(unsigned(r), h);
             if (ahead > lead || !InWindow(Before(t, lead), from, now)) return;
-            best = {unsigned(r), t, t / kHourMs};
+            best = {unsigned(r), t, t / kHourMs, true};
             bestAhead = ahead;
         });
     }
@@ -117,7 +121,18 @@ void TScheduler::Tick() {
     if (due.row == 0) return;
     run_.LastFired = due.time;
     if (player_.Playing()) fade_.FadeOutAndStop();
+    if (due.early) WaitForStartMoment(due);
     playback_.PlayProgrammeRow(due.row, due.hour);
+}
+
+// What the fade and its pause left of the margin is waited out (a few ms at
+// most, nothing when they took longer), so that the start takes its
+// expected time up to the entry's.
+void TScheduler::WaitForStartMoment(const Due& due) const {
+    const std::uint32_t start =
+        playback_.ExpectedStartMs(playback_.ProgrammeRowPath(due.row, due.hour));
+    const std::uint32_t ahead = Ahead(win::TimeOfDayMs(), Before(due.time, start));
+    if (ahead <= kPunctualMarginMs) win::Sleep(ahead);
 }
 
 std::optional<std::uint32_t> TScheduler::MsUntilDue() const {

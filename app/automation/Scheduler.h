@@ -48,7 +48,8 @@ class TScheduler {
     struct Due {
         unsigned row = 0;  // 0: none
         std::uint32_t time = 0;
-        unsigned hour = 0;  // the hour "%h" stands for in its path
+        unsigned hour = 0;   // the hour "%h" stands for in its path
+        bool early = false;  // fired ahead of its time, on the second
     };
     // True when it dealt with the end: the show ended, or a chained entry started.
     bool ProgrammeItemEnded();
@@ -64,8 +65,12 @@ class TScheduler {
     // forward, inside that lead plays as it would without the option).
     Due EarlyRow(std::uint32_t from, std::uint32_t now, std::uint32_t tickCount) const;
     // How long before its time an entry must be fired for its sound to come
-    // at that time: the fade, its pause and the start, when something plays.
+    // at that time: the fade, its pause and the start, when something plays,
+    // and a margin for a fade held up.
     std::uint32_t LeadMs(unsigned row, unsigned hour) const;
+    // Waits, after the fade of an entry fired early, until the moment its
+    // start must begin.
+    void WaitForStartMoment(const Due& due) const;
     // The path the end of the item that plays would start; empty for none.
     std::string NextItemPath(unsigned hourAtEnd);
 

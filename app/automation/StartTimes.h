@@ -17,7 +17,9 @@ class TStartTimes {
   private:
     static constexpr std::size_t kFilesKept = 256;
     static constexpr std::size_t kLatestKept = 9;
-    static constexpr std::uint32_t kFirstGuessMs = 30;
+    // A local file opened and started from nothing, with the half of an output
+    // period it waits on average for its first mix.
+    static constexpr std::uint32_t kFirstGuessMs = 10;
     std::unordered_map<std::string, std::uint32_t> byFile_;
     std::deque<std::uint32_t> latest_;
 };
