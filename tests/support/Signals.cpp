@@ -1,11 +1,12 @@
-#include "tests/dsp/Signals.h"
+#include "tests/support/Signals.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <random>
+
+#include "tests/support/Pcm.h"
 
 namespace dsptest {
 
@@ -149,28 +150,8 @@ int PeakAbs(const Pcm& pcm, long from, long to) {
     return peak;
 }
 
-void WriteWav(const std::string& path, const Pcm& pcm, int channels, int rate) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&out](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&out](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t bytes = uint32_t(pcm.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(uint16_t(channels));
-    u32(uint32_t(rate));
-    u32(uint32_t(rate * channels * 2));
-    u16(uint16_t(channels * 2));
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
-}
-
 double IntegratedLoudness(const Pcm& pcm, int channels, int rate, const std::string& scratch) {
-    WriteWav(scratch, pcm, channels, rate);
+    testsound::writeWav(scratch, pcm, channels, rate);
     const std::string command =
         "ffmpeg -hide_banner -nostats -i '" + scratch + "' -af ebur128 -f null - 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
