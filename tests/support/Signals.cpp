@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <random>
+#include <span>
 
 #include "tests/support/Pcm.h"
 
@@ -133,14 +134,10 @@ void Append(Pcm& to, const Pcm& more) {
 
 double RmsDb(const Pcm& pcm, int channels, long from, long to) {
     to = End(pcm, channels, to);
-    double power = 0;
-    for (size_t i = size_t(from) * channels; i < size_t(to) * channels; ++i) {
-        const double x = pcm[i] / kFullScale;
-        power += x * x;
-    }
-    const double n = double(to - from) * channels;
-    return n > 0 && power > 0 ? 10 * std::log10(power / n)
-                              : -std::numeric_limits<double>::infinity();
+    const size_t first = size_t(from) * channels;
+    const size_t count = to > from ? size_t(to - from) * channels : 0;
+    const double level = testsound::rms(std::span(pcm).subspan(first, count)) / kFullScale;
+    return level > 0 ? 20 * std::log10(level) : -std::numeric_limits<double>::infinity();
 }
 
 int PeakAbs(const Pcm& pcm, long from, long to) {
