@@ -21,9 +21,12 @@ bool Capture::load(const std::string& path) {
     std::string error;
     if (!testsound::readWav(path, wav, error) || wav.channels != 2) return false;
     rate = wav.rate;
-    left.resize(wav.frames());
-    right.resize(wav.frames());
-    for (size_t i = 0; i < wav.frames(); ++i) {
+    // What the header has counted: a capture read while it is written ends
+    // where its header says, as a player of the file would hear it.
+    const size_t frames = std::min<size_t>(wav.frames(), wav.headerBytes / 4);
+    left.resize(frames);
+    right.resize(frames);
+    for (size_t i = 0; i < frames; ++i) {
         left[i] = wav.samples[2 * i];
         right[i] = wav.samples[2 * i + 1];
     }

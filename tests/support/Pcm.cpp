@@ -74,6 +74,7 @@ bool readWav(const std::string& path, Wav& wav, std::string& error) {
         return error = path + ": not 16-bit PCM", false;
     wav.rate = le32(&d[24]);
     wav.channels = channels;
+    wav.headerBytes = le32(&d[40]);
     const std::size_t frames = (d.size() - 44) / (2u * channels);
     wav.samples.resize(frames * channels);
     for (std::size_t i = 0; i < wav.samples.size(); ++i)

@@ -24,11 +24,13 @@ struct Wav {
     std::uint32_t rate = 0;
     unsigned channels = 0;
     std::vector<std::int16_t> samples;
+    std::uint32_t headerBytes = 0;  // the data size the header gives
     std::size_t frames() const { return channels ? samples.size() / channels : 0; }
 };
 // Reads a WAV file with the plain 44-byte header. The data is all the file
 // holds after the header: a capture still being written updates its header
-// behind the data. False (with the reason) for anything else.
+// just behind the data (headerBytes says how far). False (with the reason)
+// for anything else.
 bool readWav(const std::string& path, Wav& wav, std::string& error);
 void writeWav(const std::string& path, const std::vector<std::int16_t>& samples, int channels,
               int rate);
