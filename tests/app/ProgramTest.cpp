@@ -17,8 +17,8 @@
 
 #include "platform/bassbind/Dynamic_BASS.h"
 #include "platform/win/IniFile.h"
-#include "tests/bass/Capture.h"
 #include "tests/support/BinDir.h"
+#include "tests/support/Capture.h"
 #include "tests/support/TempDir.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <thread>
 
-#include "Capture.h"
 #include "Fixtures.h"
 #include "Session.h"
+#include "tests/support/Capture.h"
 
 using namespace bass_test;
 using namespace std::chrono_literals;

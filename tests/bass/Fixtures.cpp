@@ -10,7 +10,11 @@
 #include <sstream>
 #include <vector>
 
+#include "tests/support/Pcm.h"
+
 namespace bass_test {
+
+using testsound::runQuiet;
 
 const std::string& workDir() {
     // Kept for the whole process (never destroyed), removed with its files at exit.
@@ -26,10 +30,6 @@ const std::string& workDir() {
     return *dir;
 }
 
-bool run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
@@ -40,11 +40,8 @@ std::string readFile(const std::string& path) {
 std::string makeToneWav(const std::string& name, double seconds, double freq, double right,
                         int channels, int rate, double volume) {
     const std::string path = workDir() + "/" + name;
-    std::string synth = "synth " + std::to_string(seconds) + " sine " + std::to_string(freq);
-    if (right > 0) synth += " sine " + std::to_string(right);
     const bool ok =
-        run("sox -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) +
-            " -b 16 -e signed-integer '" + path + "' " + synth + " vol " + std::to_string(volume));
+        runQuiet(testsound::soxToneCommand(path, {seconds, freq, channels, rate, volume, right}));
     return ok ? path : std::string();
 }
 
@@ -52,13 +49,13 @@ std::string encode(const std::string& wav, const std::string& ext, const std::st
     const std::string out = wav.substr(0, wav.rfind('.')) + "." + ext;
     bool ok = false;
     if (ext == "mp3") {
-        ok = run("lame --quiet -b 128 " + extra + " '" + wav + "' '" + out + "'");
+        ok = runQuiet("lame --quiet -b 128 " + extra + " '" + wav + "' '" + out + "'");
     } else if (ext == "ogg") {
-        ok = run("oggenc -Q " + extra + " '" + wav + "' -o '" + out + "'");
+        ok = runQuiet("oggenc -Q " + extra + " '" + wav + "' -o '" + out + "'");
     } else {
         const std::string codec = ext == "wma" ? "wmav2" : ext;
-        ok = run("ffmpeg -hide_banner -loglevel error -y -i '" + wav + "' -c:a " + codec + " " +
-                 extra + " '" + out + "'");
+        ok = runQuiet("ffmpeg -hide_banner -loglevel error -y -i '" + wav + "' -c:a " + codec +
+                      " " + extra + " '" + out + "'");
     }
     return ok ? out : std::string();
 }
@@ -67,7 +64,7 @@ std::string makeTwoTones(const std::string& name, double f1, double f2) {
     const std::string a = makeToneWav("a-" + name, 1.0, f1);
     const std::string b = makeToneWav("b-" + name, 1.0, f2);
     const std::string path = workDir() + "/" + name;
-    return run("sox '" + a + "' '" + b + "' '" + path + "'") ? path : std::string();
+    return runQuiet("sox '" + a + "' '" + b + "' '" + path + "'") ? path : std::string();
 }
 
 namespace {

@@ -8,8 +8,6 @@ namespace bass_test {
 
 // The directory for this process's fixtures and captures.
 const std::string& workDir();
-// Runs a shell command quietly; true on exit status 0.
-bool run(const std::string& command);
 // The whole content of a file (empty when unreadable).
 std::string readFile(const std::string& path);
 

@@ -8,13 +8,16 @@
 #include <random>
 #include <thread>
 
-#include "Capture.h"
 #include "Fixtures.h"
 #include "Session.h"
 #include "StreamChecks.h"
-#include "TestServer.h"
+#include "tests/support/Capture.h"
+#include "tests/support/HttpServer.h"
 
 using namespace bass_test;
+using testhttp::HttpServer;
+using testhttp::Reply;
+using testhttp::Request;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -41,13 +44,13 @@ Attempt openLikeThePlayer(const std::string& url) {
 }
 
 // Random bytes that cannot be taken for a status line, 1 KB every 5 ms.
-void sendGarbage(const TestServer& server, int fd) {
+void sendGarbage(Reply& r) {
     std::mt19937 rng(9);
     std::string block(1024, '\0');
-    while (!server.stopping()) {
+    while (!r.stopping()) {
         for (auto& c : block) c = static_cast<char>(rng());
         block[0] = '\x9c';
-        if (!server.send(fd, block)) return;
+        if (!r.send(block)) return;
         std::this_thread::sleep_for(5ms);
     }
 }
@@ -59,33 +62,31 @@ void sendGarbage(const TestServer& server, int fd) {
 TEST(NetworkFaults, EveryOpenReturnsInTime) {
     struct Case {
         const char* name;
-        std::function<void(const TestServer&, int)> serve;
+        std::function<void(Reply&)> serve;
     };
     const std::vector<Case> cases = {
-        {"silent (accepts, never answers)", [](const TestServer& s, int) { s.idle(); }},
-        {"random bytes", [](const TestServer& s, int fd) { sendGarbage(s, fd); }},
+        {"silent (accepts, never answers)", [](Reply& r) { r.idle(); }},
+        {"random bytes", [](Reply& r) { sendGarbage(r); }},
         {"headers, then nothing",
-         [](const TestServer& s, int fd) {
-             if (s.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n")) s.idle();
+         [](Reply& r) {
+             if (r.send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n")) r.idle();
          }},
         {"headers, then random bytes",
-         [](const TestServer& s, int fd) {
-             if (s.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n"))
-                 sendGarbage(s, fd);
+         [](Reply& r) {
+             if (r.send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n")) sendGarbage(r);
          }},
         {"closed port", nullptr},
     };
     Session session("net-faults");
     ASSERT_TRUE(session.ok());
     for (const auto& c : cases) {
-        std::unique_ptr<TestServer> server;
+        std::unique_ptr<HttpServer> server;
         std::string url;
         if (c.serve) {
-            server = std::make_unique<TestServer>(
-                [&](const std::string&, int fd) { c.serve(*server, fd); });
+            server = std::make_unique<HttpServer>([&](Reply& r, const Request&) { c.serve(r); });
             url = server->url("/radio.mp3");
         } else {
-            url = TestServer::closedUrl("/radio.mp3");
+            url = testhttp::closedUrl("/radio.mp3");
         }
         const Attempt a = openLikeThePlayer(url);
         std::printf("[ timing   ] %s: stream %.2f s, add-on %.2f s\n", c.name, a.streamSeconds,
@@ -102,10 +103,9 @@ TEST(NetworkFaults, EveryOpenReturnsInTime) {
 TEST(NetworkFaults, ChunkedBodyIsDecoded) {
     const std::string body = readFile(encode(makeToneWav("chunked.wav", 1.0, 660), "mp3"));
     ASSERT_GT(body.size(), 4000u);
-    TestServer server([&](const std::string&, int fd) {
-        if (!server.send(fd,
-                         "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\n"
-                         "Transfer-Encoding: chunked\r\n\r\n"))
+    HttpServer server([&](Reply& r, const Request&) {
+        if (!r.send("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\n"
+                    "Transfer-Encoding: chunked\r\n\r\n"))
             return;
         size_t at = 0, size = 700;
         while (at < body.size()) {
@@ -114,13 +114,13 @@ TEST(NetworkFaults, ChunkedBodyIsDecoded) {
             std::snprintf(line, sizeof line, "%zx;piece=%zu\r\n", n, at);
             const std::string head(line);
             // The size line arrives in two packets.
-            if (!server.send(fd, head.substr(0, 1))) return;
+            if (!r.send(head.substr(0, 1))) return;
             std::this_thread::sleep_for(2ms);
-            if (!server.send(fd, head.substr(1) + body.substr(at, n) + "\r\n")) return;
+            if (!r.send(head.substr(1) + body.substr(at, n) + "\r\n")) return;
             at += n;
             size = size == 700 ? 1333 : 700;
         }
-        if (server.send(fd, "0\r\nX-Checksum: none\r\n\r\n")) server.idle();
+        if (r.send("0\r\nX-Checksum: none\r\n\r\n")) r.idle();
     });
     Session s("net-chunked");
     ASSERT_TRUE(s.ok());
@@ -142,21 +142,20 @@ TEST(NetworkFaults, LiveOggTitlesDoNotDependOnPackets) {
     ASSERT_FALSE(first.empty());
     ASSERT_FALSE(second.empty());
     std::atomic<bool> syncSet{false};
-    TestServer server([&](const std::string&, int fd) {
-        if (!server.send(fd,
-                         "HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\n"
-                         "icy-name: KAV test radio\r\nicy-br: 128\r\n\r\n"))
+    HttpServer server([&](Reply& r, const Request&) {
+        if (!r.send("HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\n"
+                    "icy-name: KAV test radio\r\nicy-br: 128\r\n\r\n"))
             return;
         std::this_thread::sleep_for(100ms);
-        if (!server.send(fd, first.substr(0, 4000))) return;
+        if (!r.send(first.substr(0, 4000))) return;
         std::this_thread::sleep_for(50ms);
-        if (!server.send(fd, first.substr(4000))) return;
-        waitFor([&] { return syncSet.load() || server.stopping(); }, 10s);
+        if (!r.send(first.substr(4000))) return;
+        waitFor([&] { return syncSet.load() || r.stopping(); }, 10s);
         for (size_t at = 0; at < second.size(); at += 333) {
-            if (!server.send(fd, second.substr(at, 333))) return;
+            if (!r.send(second.substr(at, 333))) return;
             std::this_thread::sleep_for(1ms);
         }
-        server.idle();
+        r.idle();
     });
     Session s("net-live-ogg");
     ASSERT_TRUE(s.ok());
@@ -186,14 +185,13 @@ TEST(NetworkFaults, QuietLiveStreamEndsAfterItsAudio) {
     ASSERT_GT(audio.size(), 8000u);
     std::atomic<bool> sent{false};
     Clock::time_point lastByte;
-    TestServer server([&](const std::string&, int fd) {
-        if (!server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-br: 128\r\n\r\n"))
-            return;
+    HttpServer server([&](Reply& r, const Request&) {
+        if (!r.send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-br: 128\r\n\r\n")) return;
         std::this_thread::sleep_for(50ms);
-        if (!server.send(fd, audio)) return;
+        if (!r.send(audio)) return;
         lastByte = Clock::now();
         sent.store(true);
-        server.idle();
+        r.idle();
     });
     Session s("net-quiet");
     ASSERT_TRUE(s.ok());
@@ -227,9 +225,9 @@ TEST(NetworkFaults, DownloadedOggLengthComesFromTheData) {
     const std::string body =
         readFile(encode(makeToneWav("long.wav", 20.0, 440, 0, 2, 44100, 0.2), "ogg", "-q 6"));
     ASSERT_GT(body.size(), 50000u);
-    TestServer server([&](const std::string&, int fd) {
-        server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\nContent-Length: " +
-                            std::to_string(body.size()) + "\r\n\r\n" + body);
+    HttpServer server([&](Reply& r, const Request&) {
+        r.send("HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body);
     });
     Session s("net-ogg-length");
     ASSERT_TRUE(s.ok());

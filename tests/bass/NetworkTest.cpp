@@ -7,14 +7,17 @@
 #include <sstream>
 #include <thread>
 
-#include "Capture.h"
 #include "Fixtures.h"
 #include "FtpServer.h"
 #include "Session.h"
 #include "StreamChecks.h"
-#include "TestServer.h"
+#include "tests/support/Capture.h"
+#include "tests/support/HttpServer.h"
 
 using namespace bass_test;
+using testhttp::HttpServer;
+using testhttp::Reply;
+using testhttp::Request;
 using namespace std::chrono_literals;
 
 namespace {
@@ -36,14 +39,14 @@ TEST(Network, DownloadPlaysReportsItsSizeAndCompletes) {
                                    "--add-id3v2 --tt NetTitle --ta NetArtist");
     const std::string body = readFile(mp3);
     ASSERT_GT(body.size(), 1000u);
-    TestServer server([&](const std::string& path, int fd) {
-        if (path != "/music/song.mp3") {
-            server.send(fd, "HTTP/1.0 404 Not Found\r\n\r\n");
+    HttpServer server([&](Reply& r, const Request& request) {
+        if (request.path != "/music/song.mp3") {
+            r.send("HTTP/1.0 404 Not Found\r\n\r\n");
             return;
         }
-        server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
-                            std::to_string(body.size()) + "\r\n\r\n");
-        server.send(fd, body);
+        r.send("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n");
+        r.send(body);
     });
     Session s("net-file");
     ASSERT_TRUE(s.ok());
@@ -87,16 +90,15 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
     constexpr size_t kMetaint = 4000;  // a quarter of a second at 128 kbit/s
     std::atomic<bool> sawMetaRequest{false};
     std::atomic<bool> syncSet{false};  // titles are sent only once the test listens
-    TestServer server([&](const std::string&, int fd) {
+    HttpServer server([&](Reply& r, const Request&) {
         sawMetaRequest.store(true);
-        if (!server.send(fd,
-                         "ICY 200 OK\r\nicy-name:KAV test radio\r\nicy-br:128\r\n"
-                         "icy-metaint:4000\r\n\r\n"))
+        if (!r.send("ICY 200 OK\r\nicy-name:KAV test radio\r\nicy-br:128\r\n"
+                    "icy-metaint:4000\r\n\r\n"))
             return;
         size_t at = 0;
         auto next = std::chrono::steady_clock::now();
         // 2 s go out at once, then real time; titles change at 3 s and 4 s of audio.
-        for (int block = 0; block < 22 && !server.stopping(); ++block) {
+        for (int block = 0; block < 22 && !r.stopping(); ++block) {
             std::string chunk;
             while (chunk.size() < kMetaint) {
                 const size_t n = std::min(kMetaint - chunk.size(), audio.size() - at);
@@ -106,13 +108,13 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
             const std::string title = block >= 16   ? "StreamTitle='Second';"
                                       : block >= 12 ? "StreamTitle='First';"
                                                     : "";
-            if (block == 12) waitFor([&] { return syncSet.load() || server.stopping(); }, 10s);
+            if (block == 12) waitFor([&] { return syncSet.load() || r.stopping(); }, 10s);
             // A title block arrives in two pieces, split inside its text.
             const std::string meta = metaBlock(title);
             const size_t cut = meta.size() > 1 ? 5 : 0;
-            if (!server.send(fd, chunk + meta.substr(0, cut))) return;
+            if (!r.send(chunk + meta.substr(0, cut))) return;
             if (cut) std::this_thread::sleep_for(20ms);
-            if (!server.send(fd, meta.substr(cut))) return;
+            if (!r.send(meta.substr(cut))) return;
             if (block >= 8) std::this_thread::sleep_until(next);
             next = std::max(next, std::chrono::steady_clock::now()) + 250ms;
         }
@@ -165,7 +167,7 @@ TEST(Network, LiveStreamKeepsIcyHeadersAndSyncsEachTitleChange) {
 TEST(Network, UnusableAddressesFail) {
     Session s("net-none");
     ASSERT_TRUE(s.ok());
-    const std::string url = TestServer::closedUrl("/x.mp3");
+    const std::string url = testhttp::closedUrl("/x.mp3");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
@@ -173,9 +175,9 @@ TEST(Network, UnusableAddressesFail) {
     EXPECT_EQ(BASS_StreamCreateURL("gopher://127.0.0.1/x", 0, 0, nullptr, nullptr), 0u);
 
     // A page that is not audio: refused as a format, so the caller may try the add-on.
-    TestServer page([&](const std::string&, int fd) {
-        page.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html><body>" +
-                          std::string(20000, ' ') + "</body></html>");
+    HttpServer page([&](Reply& r, const Request&) {
+        r.send("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html><body>" +
+               std::string(20000, ' ') + "</body></html>");
     });
     EXPECT_EQ(BASS_StreamCreateURL(page.url("/index.html").c_str(), 0, 0, nullptr, nullptr), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
@@ -191,11 +193,10 @@ TEST(Network, ChainedOggSyncsTheNextSongsComments) {
     ASSERT_FALSE(first.empty());
     ASSERT_FALSE(second.empty());
     std::atomic<bool> syncSet{false};
-    TestServer server([&](const std::string&, int fd) {
-        if (!server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\n\r\n" + first))
-            return;
-        waitFor([&] { return syncSet.load() || server.stopping(); }, 10s);
-        server.send(fd, second);
+    HttpServer server([&](Reply& r, const Request&) {
+        if (!r.send("HTTP/1.0 200 OK\r\nContent-Type: application/ogg\r\n\r\n" + first)) return;
+        waitFor([&] { return syncSet.load() || r.stopping(); }, 10s);
+        r.send(second);
     });
     Session s("net-chain");
     ASSERT_TRUE(s.ok());
@@ -235,9 +236,9 @@ TEST(Network, ChainedOggSyncsTheNextSongsComments) {
 TEST(Network, WmaOverHttpPlaysThroughTheAddOn) {
     const std::string body = readFile(encode(makeToneWav("net-wma.wav", 0.8, 1200), "wma"));
     ASSERT_FALSE(body.empty());
-    TestServer server([&](const std::string&, int fd) {
-        server.send(fd, "HTTP/1.0 200 OK\r\nContent-Type: video/x-ms-asf\r\nContent-Length: " +
-                            std::to_string(body.size()) + "\r\n\r\n" + body);
+    HttpServer server([&](Reply& r, const Request&) {
+        r.send("HTTP/1.0 200 OK\r\nContent-Type: video/x-ms-asf\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body);
     });
     Session s("net-wma");
     ASSERT_TRUE(s.ok());

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "Capture.h"
 #include "Fixtures.h"
 #include "Session.h"
+#include "tests/support/Capture.h"
 
 using namespace bass_test;
 using namespace std::chrono_literals;

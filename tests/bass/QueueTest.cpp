@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <thread>
+#include <vector>
 
-#include "Capture.h"
 #include "Fixtures.h"
 #include "Session.h"
+#include "tests/support/Capture.h"
+#include "tests/support/Pcm.h"
 
 using namespace bass_test;
 using namespace std::chrono_literals;
@@ -19,28 +20,14 @@ namespace {
 
 // A 16-bit stereo WAV of frames [first, first + count) of the counted sequence.
 std::string countedWav(const std::string& name, size_t first, size_t count) {
-    const std::string path = workDir() + "/" + name;
-    std::ofstream out(path, std::ios::binary);
-    auto le = [&out](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.put(static_cast<char>(v >> (8 * i) & 0xFF));
-    };
-    const uint32_t data = static_cast<uint32_t>(count * 4);
-    out.write("RIFF", 4);
-    le(36 + data, 4);
-    out.write("WAVEfmt ", 8);
-    le(16, 4);
-    le(1, 2);
-    le(2, 2);
-    le(44100, 4);
-    le(44100 * 4, 4);
-    le(4, 2);
-    le(16, 2);
-    out.write("data", 4);
-    le(data, 4);
+    std::vector<int16_t> samples;
+    samples.reserve(count * 2);
     for (size_t i = first; i < first + count; ++i) {
-        le(static_cast<uint16_t>(countedSample(i)), 2);
-        le(static_cast<uint16_t>(-countedSample(i)), 2);
+        samples.push_back(countedSample(i));
+        samples.push_back(static_cast<int16_t>(-countedSample(i)));
     }
+    const std::string path = workDir() + "/" + name;
+    testsound::writeWav(path, samples, 2, 44100);
     return path;
 }
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Capture.h"
+#include "tests/support/Capture.h"
 
 namespace bass_test {
 

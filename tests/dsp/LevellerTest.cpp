@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/dsp/DspModule.h"
-#include "tests/dsp/Signals.h"
+#include "tests/support/Signals.h"
 #include "tests/support/TempDir.h"
 
 namespace dsptest {

@@ -15,6 +15,7 @@
 #include "platform/win/MessageBox.h"
 #include "platform/win/ProgramDir.h"
 #include "tests/support/BinDir.h"
+#include "tests/support/Pcm.h"
 
 namespace fs = std::filesystem;
 
@@ -64,9 +65,7 @@ bool Run(const std::string& command) {
 std::string ToneWav(const std::string& name, double seconds, int channels, int frequency,
                     int rate) {
     return makeOnce(name, [&](const std::string& path) {
-        Run("sox -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b 16 " +
-            quoted(path) + " synth " + std::to_string(seconds) + " sine " +
-            std::to_string(frequency) + " vol 0.5");
+        Run(testsound::soxToneCommand(path, {seconds, double(frequency), channels, rate}));
     });
 }
 

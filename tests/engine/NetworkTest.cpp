@@ -11,8 +11,8 @@
 #include <random>
 
 #include "EngineTestSupport.h"
-#include "TestHttpServer.h"
 #include "tests/support/BoundedCall.h"
+#include "tests/support/HttpServer.h"
 
 using namespace enginetest;
 using namespace std::chrono_literals;
@@ -23,16 +23,16 @@ namespace {
 // head and the start of the data, then waits (bounded) until the test has
 // opened the stream, so that the download ends after the engine has asked to
 // hear of it; then the rest.
-void SendFileAfterOpen(TestHttpServer::Connection& c, const std::string& type,
-                       const std::vector<char>& data, const std::atomic<bool>& opened) {
-    if (!c.Send("HTTP/1.0 200 OK\r\nContent-Type: " + type +
+void SendFileAfterOpen(testhttp::Reply& c, const std::string& type, const std::vector<char>& data,
+                       const std::atomic<bool>& opened) {
+    if (!c.send("HTTP/1.0 200 OK\r\nContent-Type: " + type +
                 "\r\nContent-Length: " + std::to_string(data.size()) + "\r\n\r\n"))
         return;
     const std::size_t first = std::min<std::size_t>(data.size(), 24 * 1024);
-    if (!c.Send(data.data(), first)) return;
-    for (int i = 0; i < 300 && !opened && !c.Stopping(); ++i) QThread::msleep(10);
-    for (std::size_t pos = first; pos < data.size() && !c.Stopping(); pos += 8192)
-        if (!c.Send(data.data() + pos, std::min<std::size_t>(8192, data.size() - pos))) return;
+    if (!c.send(data.data(), first)) return;
+    for (int i = 0; i < 300 && !opened && !c.stopping(); ++i) QThread::msleep(10);
+    for (std::size_t pos = first; pos < data.size() && !c.stopping(); pos += 8192)
+        if (!c.send(data.data() + pos, std::min<std::size_t>(8192, data.size() - pos))) return;
 }
 
 // One metadata block of an ICY stream: a length byte in 16-byte units, then
@@ -63,17 +63,17 @@ constexpr std::size_t kMetaInt = 2048;
 // real-time rate, so that
 // changes from block 48 on come after the 64 KB the library may read while
 // it opens the stream.
-void ServeIcyBlocks(TestHttpServer::Connection& c, const std::vector<char>& audio,
+void ServeIcyBlocks(testhttp::Reply& c, const std::vector<char>& audio,
                     const std::function<std::string(int block)>& meta, bool paced = true) {
     std::size_t pos = 0;
-    for (int block = 0; block < 400 && !c.Stopping(); ++block) {
+    for (int block = 0; block < 400 && !c.stopping(); ++block) {
         std::string chunk;
         while (chunk.size() < kMetaInt) {
             const std::size_t n = std::min(kMetaInt - chunk.size(), audio.size() - pos);
             chunk.append(audio.data() + pos, n);
             pos = (pos + n) % audio.size();
         }
-        if (!c.Send(chunk + MetaBlock(meta(block)))) return;
+        if (!c.send(chunk + MetaBlock(meta(block)))) return;
         if (paced && block >= 16) QThread::msleep(60);
     }
 }
@@ -102,14 +102,14 @@ TEST_F(NetworkTest, NetworkFileTagIsReadOnceDownloaded) {
     body = ReadAll(tagged);
 
     std::atomic<bool> opened{false};
-    TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
+    testhttp::HttpServer server([&](testhttp::Reply& c, const testhttp::Request&) {
         SendFileAfterOpen(c, "audio/mpeg", body, opened);
     });
     TBASSPlayer player;
     ASSERT_TRUE(player.PlayerReady());
     std::vector<std::string> downloaded;
     RecordDownloads(player, downloaded);
-    const std::string url = server.Url("/music/net-song.mp3");
+    const std::string url = server.url("/music/net-song.mp3");
     ASSERT_TRUE(player.OpenStream(url)) << (boxes.boxes.empty() ? "" : boxes.boxes[0].text);
     opened = true;
     EXPECT_EQ(player.PlayState(), PLAYSTATE_READY);
@@ -143,20 +143,21 @@ TEST_F(NetworkTest, NetworkOggFileIsTitledByItsUpperCaseComment) {
         ReadAll(OggFile("net-upper.ogg", 1.0, "-c ARTIST=x -c TITLE=y"));
     const std::vector<char> lower = ReadAll(OggFile("net-lower.ogg", 1.0, "-a x -t y"));
     std::atomic<bool> opened{false};
-    TestHttpServer server([&](TestHttpServer::Connection& c, const std::string& path) {
-        const std::vector<char>& body = path.find("upper") != std::string::npos ? upper : lower;
+    testhttp::HttpServer server([&](testhttp::Reply& c, const testhttp::Request& request) {
+        const std::vector<char>& body =
+            request.path.find("upper") != std::string::npos ? upper : lower;
         SendFileAfterOpen(c, "application/ogg", body, opened);
     });
     TBASSPlayer player;
     ASSERT_TRUE(player.PlayerReady());
-    ASSERT_TRUE(player.OpenStream(server.Url("/radio/upper.ogg")));
+    ASSERT_TRUE(player.OpenStream(server.url("/radio/upper.ogg")));
     opened = true;
     EXPECT_EQ(player.StreamInfo().Title, "y");
     EXPECT_EQ(player.StreamInfo().Artist, "");  // only the title is taken at open
     EXPECT_EQ(player.StreamInfo().SampleRate, 44100);
     // "title=" in lower case is not the comment looked for, and an Ogg file
     // gets no title from its address.
-    ASSERT_TRUE(player.OpenStream(server.Url("/radio/lower.ogg")));
+    ASSERT_TRUE(player.OpenStream(server.url("/radio/lower.ogg")));
     EXPECT_EQ(player.StreamInfo().Title, "");
     EXPECT_TRUE(boxes.boxes.empty());
 }
@@ -165,8 +166,8 @@ TEST_F(NetworkTest, LiveStreamTitleFollowsItsMetadata) {
     const std::vector<char> audio = LiveMp3Frames();
     ASSERT_FALSE(audio.empty());
 
-    TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
-        if (!c.Send("ICY 200 OK\r\nicy-name:Test radio\r\nicy-br:128\r\nicy-metaint:" +
+    testhttp::HttpServer server([&](testhttp::Reply& c, const testhttp::Request&) {
+        if (!c.send("ICY 200 OK\r\nicy-name:Test radio\r\nicy-br:128\r\nicy-metaint:" +
                     std::to_string(kMetaInt) + "\r\n\r\n"))
             return;
         ServeIcyBlocks(c, audio, [](int block) -> std::string {
@@ -184,7 +185,7 @@ TEST_F(NetworkTest, LiveStreamTitleFollowsItsMetadata) {
             EXPECT_EQ(sender->StreamInfo().Title, title);
             titles.push_back(title);
         };
-        ASSERT_TRUE(player.OpenStream(server.Url("/live")))
+        ASSERT_TRUE(player.OpenStream(server.url("/live")))
             << (boxes.boxes.empty() ? "" : boxes.boxes[0].text);
         EXPECT_EQ(player.StreamInfo().Title, "First");
         EXPECT_EQ(player.StreamInfo().BitRate, 128);
@@ -206,8 +207,8 @@ TEST_F(NetworkTest, LiveStreamTitleFollowsItsMetadata) {
 // one is still on air.
 TEST_F(NetworkTest, ATitleChangesWhenItsAudioIsReachedNotWhenItArrives) {
     const std::vector<char> audio = LiveMp3Frames();
-    TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
-        if (!c.Send("ICY 200 OK\r\nicy-br:128\r\nicy-metaint:" + std::to_string(kMetaInt) +
+    testhttp::HttpServer server([&](testhttp::Reply& c, const testhttp::Request&) {
+        if (!c.send("ICY 200 OK\r\nicy-br:128\r\nicy-metaint:" + std::to_string(kMetaInt) +
                     "\r\n\r\n"))
             return;
         // "Second" from 6.1 s of audio on, all of it sent at once.
@@ -219,7 +220,7 @@ TEST_F(NetworkTest, ATitleChangesWhenItsAudioIsReachedNotWhenItArrives) {
                 return {};
             },
             false);
-        while (!c.Stopping()) QThread::msleep(20);
+        while (!c.stopping()) QThread::msleep(20);
     });
     std::vector<std::string> titles;
     uint32_t heardAt = 0;
@@ -229,7 +230,7 @@ TEST_F(NetworkTest, ATitleChangesWhenItsAudioIsReachedNotWhenItArrives) {
         titles.push_back(title);
         if (title == "Second") heardAt = p->PositionMs();
     };
-    ASSERT_TRUE(player.OpenStream(server.Url("/live")));
+    ASSERT_TRUE(player.OpenStream(server.url("/live")));
     EXPECT_EQ(player.StreamInfo().Title, "First");
     player.StartPlayback();
     ASSERT_TRUE(PumpUntil([&] { return !titles.empty() && titles.back() == "Second"; }, 20s));
@@ -244,8 +245,8 @@ TEST_F(NetworkTest, AddressNothingAnswersIsReported) {
     // A port that was just listened on and closed again: nothing answers there.
     int port = 0;
     {
-        TestHttpServer closed([](TestHttpServer::Connection&, const std::string&) {});
-        port = closed.Port();
+        testhttp::HttpServer closed([](testhttp::Reply&, const testhttp::Request&) {});
+        port = closed.port();
     }
     TBASSPlayer player;
     ASSERT_TRUE(player.PlayerReady());
@@ -261,7 +262,7 @@ namespace {
 
 // A live MP3 stream with ICY metadata every kMetaInt bytes: "First" at once,
 // "Second" after some 100 KB, beyond what the library reads to open it.
-void ServeLiveMp3(TestHttpServer::Connection& c, const std::vector<char>& audio) {
+void ServeLiveMp3(testhttp::Reply& c, const std::vector<char>& audio) {
     ServeIcyBlocks(c, audio, [](int block) -> std::string {
         if (block == 0) return "StreamTitle='First';StreamUrl='';";
         if (block == 48) return "StreamTitle='Second';StreamUrl='';";
@@ -283,15 +284,15 @@ std::vector<char> NoiseOgg(const std::string& name, double seconds, const std::s
 
 // A live Ogg stream as Icecast sends one: a chain of Ogg Vorbis streams,
 // each opening with its comments, titled "First" and then "Second".
-void ServeLiveOgg(TestHttpServer::Connection& c, const std::vector<char>& first,
+void ServeLiveOgg(testhttp::Reply& c, const std::vector<char>& first,
                   const std::vector<char>& second) {
     std::vector<char> data = first;
     for (int i = 0; i < 3; ++i) data.insert(data.end(), second.begin(), second.end());
     // Enough at once for the stream to open, then about twice the real-time
     // rate, so that the second title comes after the open.
     constexpr std::size_t kAtOnce = 96 * 1024, kPiece = 4096;
-    for (std::size_t pos = 0; pos < data.size() && !c.Stopping(); pos += kPiece) {
-        if (!c.Send(data.data() + pos, std::min(kPiece, data.size() - pos))) return;
+    for (std::size_t pos = 0; pos < data.size() && !c.stopping(); pos += kPiece) {
+        if (!c.send(data.data() + pos, std::min(kPiece, data.size() - pos))) return;
         if (pos >= kAtOnce) QThread::msleep(100);
     }
 }
@@ -325,9 +326,9 @@ TEST_F(NetworkTest, LiveStreamsAreLiveWhateverTheirNameAndStatusLine) {
     };
     for (const LiveCase& live : cases) {
         SCOPED_TRACE(live.path);
-        TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
+        testhttp::HttpServer server([&](testhttp::Reply& c, const testhttp::Request&) {
             // The head travels in a packet of its own, before any audio.
-            if (!c.Send(std::string(live.head) + "\r\n")) return;
+            if (!c.send(std::string(live.head) + "\r\n")) return;
             QThread::msleep(50);
             if (live.ogg)
                 ServeLiveOgg(c, firstOgg, secondOgg);
@@ -338,7 +339,7 @@ TEST_F(NetworkTest, LiveStreamsAreLiveWhateverTheirNameAndStatusLine) {
         TBASSPlayer player;
         ASSERT_TRUE(player.PlayerReady());
         player.OnGetMeta = [&](TBASSPlayer*, const std::string& title) { titles.push_back(title); };
-        ASSERT_TRUE(player.OpenStream(server.Url(live.path)))
+        ASSERT_TRUE(player.OpenStream(server.url(live.path)))
             << (boxes.boxes.empty() ? "" : boxes.boxes[0].text);
         const TStreamInfo& info = player.StreamInfo();
         EXPECT_EQ(info.Title, "First");
@@ -365,14 +366,14 @@ TEST_F(NetworkTest, NetworkOggFileLengthComesFromItsDataOnceDownloaded) {
     // the library measures a downloaded Ogg file from its data.
     const std::vector<char> body = ReadAll(OggFile("net-long.ogg", 20.0, "-q 6"));
     std::atomic<bool> opened{false};
-    TestHttpServer server([&](TestHttpServer::Connection& c, const std::string&) {
+    testhttp::HttpServer server([&](testhttp::Reply& c, const testhttp::Request&) {
         SendFileAfterOpen(c, "application/ogg", body, opened);
     });
     TBASSPlayer player;
     ASSERT_TRUE(player.PlayerReady());
     std::vector<std::string> downloaded;
     RecordDownloads(player, downloaded);
-    ASSERT_TRUE(player.OpenStream(server.Url("/files/net-long.ogg")));
+    ASSERT_TRUE(player.OpenStream(server.url("/files/net-long.ogg")));
     opened = true;
     EXPECT_EQ(player.StreamInfo().FileSize, body.size());
     ASSERT_TRUE(PumpUntil([&] { return !downloaded.empty(); }, 8s));
@@ -391,23 +392,23 @@ enum class Misbehaviour { Silent, Garbage };
 class MisbehavingServer {
   public:
     explicit MisbehavingServer(Misbehaviour kind)
-        : server_([this, kind](TestHttpServer::Connection& c, const std::string&) {
+        : server_([this, kind](testhttp::Reply& c, const testhttp::Request&) {
               std::mt19937 random(7);
               std::string noise(4096, '\0');
-              while (!released_ && !c.Stopping()) {
+              while (!released_ && !c.stopping()) {
                   if (kind == Misbehaviour::Garbage) {
                       for (char& b : noise) b = static_cast<char>(random());
-                      if (!c.Send(noise)) return;
+                      if (!c.send(noise)) return;
                   }
                   QThread::msleep(10);
               }
           }) {}
-    std::string Url(const std::string& path) const { return server_.Url(path); }
+    std::string Url(const std::string& path) const { return server_.url(path); }
     void Release() { released_ = true; }
 
   private:
     std::atomic<bool> released_{false};
-    TestHttpServer server_;
+    testhttp::HttpServer server_;
 };
 
 }  // namespace

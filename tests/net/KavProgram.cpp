@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tests/support/BinDir.h"
+#include "tests/support/Pcm.h"
 
 namespace nettest {
 
@@ -107,8 +108,7 @@ std::string describe(const std::vector<Heard>& tones) {
 }
 
 std::string toneWav(const std::string& path, double seconds, int freq) {
-    const std::string cmd = "sox -n -r 44100 -c 2 -b 16 '" + path + "' synth " +
-                            std::to_string(seconds) + " sine " + std::to_string(freq) + " vol 0.5";
+    const std::string cmd = testsound::soxToneCommand(path, {seconds, double(freq)});
     return std::system(cmd.c_str()) == 0 ? path : std::string();
 }
 

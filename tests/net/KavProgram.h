@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Processes.h"
-#include "tests/bass/Capture.h"
+#include "tests/support/Capture.h"
 #include "tests/support/TempDir.h"
 
 namespace nettest {

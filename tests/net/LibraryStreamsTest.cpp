@@ -6,13 +6,13 @@
 
 #include <cstdio>
 
-#include "Capture.h"
 #include "KavProgram.h"
 #include "RadioServer.h"
 #include "Session.h"
 #include "StreamAudio.h"
 #include "StreamChecks.h"
 #include "TlsFront.h"
+#include "tests/support/Capture.h"
 
 using namespace nettest;
 using namespace std::chrono_literals;

@@ -1,76 +1,20 @@
-// Servers of the network stream tests on 127.0.0.1 (ephemeral ports), behaving
-// as stations' servers do: live MP3 streams that begin anywhere in the file,
-// with ICY titles, at any pace; redirects; playlist links. Each connection is
-// answered on a thread of its own; a server stops with its object.
+// Servers of the network stream tests behaving as stations' servers do: live
+// MP3 streams that begin anywhere in the file, with ICY titles, at any pace;
+// redirects and playlist links are routes of the tests' own HTTP server.
 #pragma once
 
-#include <atomic>
-#include <chrono>
+#include <cstddef>
 #include <functional>
-#include <map>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
+
+#include "tests/support/HttpServer.h"
 
 namespace nettest {
 
-struct Request {
-    std::string path;
-    std::string head;  // the request's lines
-    bool wantsMetadata() const;
-};
-
-// The connection being answered.
-class Reply {
-  public:
-    Reply(int fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}
-    // Sends all of bytes; false once the client has gone or the server stops.
-    bool send(const std::string& bytes);
-    bool stopping() const { return stopping_.load(); }
-    // Holds the connection open, silent, until the server stops.
-    void idle() const;
-    // Sleeps, but no longer than until the server stops.
-    void sleep(std::chrono::milliseconds time) const;
-
-  private:
-    int fd_;
-    const std::atomic<bool>& stopping_;
-};
-
-class RadioServer {
-  public:
-    using Handler = std::function<void(Reply&, const Request&)>;
-    RadioServer();
-    ~RadioServer();
-    RadioServer(const RadioServer&) = delete;
-    RadioServer& operator=(const RadioServer&) = delete;
-
-    // Answers requests for path (the query included); others get 404.
-    void route(const std::string& path, Handler handler);
-    // A fixed response: headers (without the blank line) and a body.
-    void answer(const std::string& path, const std::string& head, const std::string& body);
-    int port() const { return port_; }
-    std::string url(const std::string& path) const;
-    // How many requests came for path.
-    int hits(const std::string& path) const;
-
-  private:
-    void acceptLoop();
-    void serve(int fd);
-
-    int listenFd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    mutable std::mutex mtx_;
-    std::map<std::string, Handler> routes_;
-    std::map<std::string, int> hits_;
-    std::thread acceptThread_;
-    std::vector<std::thread> workers_;
-};
-
-// A port on 127.0.0.1 where nothing listens (bound once, then let go).
-int closedPort();
+using RadioServer = testhttp::HttpServer;
+using testhttp::closedPort;
+using testhttp::Reply;
+using testhttp::Request;
 
 // A live stream as a station's server sends it.
 struct LiveStream {

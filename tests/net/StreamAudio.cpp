@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "tests/support/Pcm.h"
 #include "tests/support/TempDir.h"
 
 namespace nettest {
@@ -22,9 +23,8 @@ const std::string& mp3Tone(int freq) {
     if (mp3.empty()) {
         const std::string wav = dir.File("tone" + std::to_string(freq) + ".wav");
         const std::string out = dir.File("tone" + std::to_string(freq) + ".mp3");
-        const std::string cmd = "sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 4 sine " +
-                                std::to_string(freq) + " vol 0.5 && lame --quiet -t -b 128 '" +
-                                wav + "' '" + out + "'";
+        const std::string cmd = testsound::soxToneCommand(wav, {4, double(freq)}) +
+                                " && lame --quiet -t -b 128 '" + wav + "' '" + out + "'";
         if (std::system(cmd.c_str()) == 0) mp3 = TempDir::Read(out);
     }
     return mp3;

@@ -18,8 +18,8 @@
 #include <chrono>
 #include <functional>
 
-#include "tests/schedule/CaptureAnalysis.h"
 #include "tests/schedule/ProgramRun.h"
+#include "tests/support/CaptureAnalysis.h"
 
 namespace {
 

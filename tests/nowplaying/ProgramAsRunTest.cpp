@@ -19,10 +19,10 @@
 #include <thread>
 
 #include "AsRun.h"
-#include "tests/bass/TestServer.h"
-#include "tests/schedule/CaptureAnalysis.h"
 #include "tests/schedule/ProgramRun.h"
 #include "tests/support/BinDir.h"
+#include "tests/support/CaptureAnalysis.h"
+#include "tests/support/HttpServer.h"
 
 namespace {
 
@@ -387,21 +387,20 @@ TEST_F(AsRunProgramTest, ALiveStreamGetsALinePerTitle) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::create_directories(run.Dir() / c.name);
-        bass_test::TestServer server([&](const std::string& path, int fd) {
-            if (path == "/list.pls") {
-                server.send(fd,
-                            "HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls\r\n\r\n"
-                            "[playlist]\nNumberOfEntries=1\nFile1=" +
-                                server.url("/live") + "\nTitle1=" + c.shown.front() + "\n");
+        testhttp::HttpServer server([&](testhttp::Reply& r, const testhttp::Request& request) {
+            if (request.path == "/list.pls") {
+                r.send(
+                    "HTTP/1.0 200 OK\r\nContent-Type: audio/x-scpls\r\n\r\n"
+                    "[playlist]\nNumberOfEntries=1\nFile1=" +
+                    server.url("/live") + "\nTitle1=" + c.shown.front() + "\n");
                 return;
             }
-            if (!server.send(
-                    fd, "ICY 200 OK\r\nicy-name:KAV\r\nicy-br:128\r\nicy-metaint:4000\r\n\r\n"))
+            if (!r.send("ICY 200 OK\r\nicy-name:KAV\r\nicy-br:128\r\nicy-metaint:4000\r\n\r\n"))
                 return;
             size_t at = 0;
             auto next = std::chrono::steady_clock::now();
             // A quarter of a second a block: the first two seconds at once, then in real time.
-            for (int block = 0; block < 44 + c.untitledBlocks && !server.stopping(); ++block) {
+            for (int block = 0; block < 44 + c.untitledBlocks && !r.stopping(); ++block) {
                 std::string chunk;
                 while (chunk.size() < 4000) {
                     const size_t n = std::min(4000 - chunk.size(), audio.size() - at);
@@ -412,7 +411,7 @@ TEST_F(AsRunProgramTest, ALiveStreamGetsALinePerTitle) {
                 const char* title = titled < 24 ? "Artista X - Primeiro" : "Artista X - Segundo";
                 chunk += titled < 0 ? std::string(1, '\0')
                                     : MetaBlock("StreamTitle='" + std::string(title) + "';");
-                if (!server.send(fd, chunk)) return;
+                if (!r.send(chunk)) return;
                 if (block >= 8) std::this_thread::sleep_until(next);
                 next = std::max(next, std::chrono::steady_clock::now()) + 250ms;
             }

@@ -20,8 +20,8 @@
 #include "tests/net/KavProgram.h"
 #include "tests/net/MountListener.h"
 #include "tests/net/RadioServer.h"
-#include "tests/net/ToneRuns.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ToneRuns.h"
 
 using namespace std::chrono_literals;
 using nettest::Icecast;

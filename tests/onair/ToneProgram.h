@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/onair/AudioSource.h"
-#include "tests/net/ToneRuns.h"
+#include "tests/support/ToneRuns.h"
 
 namespace onair_test {
 

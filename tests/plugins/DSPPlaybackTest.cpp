@@ -8,7 +8,7 @@
 
 #include "DSPTestLibrary.h"
 #include "PluginHost.h"
-#include "tests/bass/Capture.h"
+#include "tests/support/Capture.h"
 
 using namespace dsphosttest;
 using namespace enginetest;

@@ -25,9 +25,9 @@
 #include <iostream>
 
 #include "platform/win/IniFile.h"
-#include "tests/schedule/CaptureAnalysis.h"
 #include "tests/schedule/ProgramRun.h"
 #include "tests/support/BinDir.h"
+#include "tests/support/CaptureAnalysis.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;

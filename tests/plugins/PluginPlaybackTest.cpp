@@ -13,7 +13,7 @@
 #include "PluginHost.h"
 #include "platform/bassbind/Dynamic_BASS.h"
 #include "plugins/ioplug.h"
-#include "tests/bass/Capture.h"
+#include "tests/support/Capture.h"
 #define KAV_WINAMP_HOST
 #include "platform/winamp/In_Module.h"
 

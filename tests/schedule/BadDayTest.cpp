@@ -30,7 +30,7 @@
 #include "CaptureAnalysis.h"
 #include "ProgramRun.h"
 #include "platform/win/IniFile.h"
-#include "tests/bass/TestServer.h"
+#include "tests/support/HttpServer.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -54,8 +54,8 @@ int GoodFrequency(int i) {
 class HostileServers {
   public:
     HostileServers()
-        : silent_([this](const std::string&, int fd) { Hold(fd); }),
-          garbage_([this](const std::string&, int fd) { SendGarbage(fd); }) {}
+        : silent_([this](testhttp::Reply& r, const testhttp::Request&) { Hold(r.fd()); }),
+          garbage_([this](testhttp::Reply& r, const testhttp::Request&) { SendGarbage(r.fd()); }) {}
     ~HostileServers() { stop_ = true; }
     std::string SilentUrl() const { return silent_.url("/"); }
     std::string GarbageUrl() const { return garbage_.url("/"); }
@@ -81,7 +81,7 @@ class HostileServers {
     }
 
     std::atomic<bool> stop_{false};
-    bass_test::TestServer silent_, garbage_;
+    testhttp::HttpServer silent_, garbage_;
 };
 
 // A port on 127.0.0.1 on which nothing listens.

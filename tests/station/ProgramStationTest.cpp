@@ -19,8 +19,8 @@
 #include <thread>
 
 #include "platform/win/IniFile.h"
-#include "tests/schedule/CaptureAnalysis.h"
 #include "tests/schedule/ProgramRun.h"
+#include "tests/support/CaptureAnalysis.h"
 
 namespace {
 

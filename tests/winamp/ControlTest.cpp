@@ -31,10 +31,10 @@ class Controls : public PluginTest {
         const std::string a = sox("a.wav", format, "synth 1 sine 440 vol 0.5");
         const std::string b = sox("b.wav", format, "synth 1 sine 880 vol 0.5");
         const std::string wav = file("two.wav");
-        if (!run("sox '" + a + "' '" + b + "' '" + wav + "'")) return {};
+        if (!runQuiet("sox '" + a + "' '" + b + "' '" + wav + "'")) return {};
         if (ext == "wav") return wav;
         const std::string mp3 = file("two.mp3");
-        return run("lame --quiet -b 192 '" + wav + "' '" + mp3 + "'") ? mp3 : std::string();
+        return runQuiet("lame --quiet -b 192 '" + wav + "' '" + mp3 + "'") ? mp3 : std::string();
     }
     std::string longWav() {
         return sox("long.wav", "-r 44100 -c 2 -b 16 -e signed-integer", "synth 10 sine 440");
@@ -45,7 +45,7 @@ class Controls : public PluginTest {
 int toneChangeMs(const std::vector<std::int16_t>& pcm) {
     const std::size_t window = 441;  // 10 ms
     for (std::size_t at = 0; at + 2 * window <= pcm.size() / 2; at += window / 2)
-        if (frequency(channel(pcm, 2, 0, at, 2 * window), 44100) > 660)
+        if (crossingFrequency(channel(pcm, 2, 0, at, 2 * window), 44100) > 660)
             return static_cast<int>(at * 1000 / 44100);
     return -1;
 }
@@ -132,9 +132,9 @@ TEST_F(Controls, FileInfoGivesTitleAndLength) {
     const std::string wav = sox("My Tone.v2.wav", format, "synth 1.5 sine 440");
     const std::string plainMp3 = file("plain song.mp3");
     const std::string taggedMp3 = file("tagged.mp3");
-    ASSERT_TRUE(run("lame --quiet -b 128 '" + wav + "' '" + plainMp3 + "'"));
-    ASSERT_TRUE(run("lame --quiet -b 128 --tt 'A Title' --ta 'An Artist' '" + wav + "' '" +
-                    taggedMp3 + "'"));
+    ASSERT_TRUE(runQuiet("lame --quiet -b 128 '" + wav + "' '" + plainMp3 + "'"));
+    ASSERT_TRUE(runQuiet("lame --quiet -b 128 --tt 'A Title' --ta 'An Artist' '" + wav + "' '" +
+                         taggedMp3 + "'"));
     struct Case {
         LoadedPlugin* plugin;
         std::string path, title;
@@ -175,8 +175,8 @@ TEST_F(Controls, ALongTagTitleStaysInsideTheTitleBuffer) {
         sox("t.wav", "-r 44100 -c 1 -b 16 -e signed-integer", "synth 0.2 sine 440");
     std::string path = file("long-title.mp3");
     const std::string longTitle(3000, 'x');
-    ASSERT_TRUE(
-        run("lame --quiet --id3v2-only --tt '" + longTitle + "' '" + wav + "' '" + path + "'"));
+    ASSERT_TRUE(runQuiet("lame --quiet --id3v2-only --tt '" + longTitle + "' '" + wav + "' '" +
+                         path + "'"));
     std::vector<char> buffer(4096, '#');
     int length = 0;
     mp3->GetFileInfo(path.data(), buffer.data(), &length);
@@ -205,7 +205,7 @@ TEST_F(Controls, TheDspProcessesEveryBlockAndTheVisualisationIsFedWhenInstalled)
     const std::string wav =
         sox("d.wav", "-r 44100 -c 2 -b 16 -e signed-integer", "synth 0.3 sine 440 sine 550");
     const std::string raw = file("d.raw");
-    ASSERT_TRUE(run("sox '" + wav + "' -t raw '" + raw + "'"));
+    ASSERT_TRUE(runQuiet("sox '" + wav + "' -t raw '" + raw + "'"));
     const auto original = readBytes(raw);
     resetHost(1);  // the ring fills slowly, so a block larger than the room is seen
     setDsp(doubleFrames);

@@ -23,10 +23,10 @@ class MpegPlugin : public PluginTest {
         const std::string r = "-r " + std::to_string(rate);
         const std::string wav = file(name + ".wav");
         const std::string mp3 = file(name + ".mp3");
-        if (!run("sox " + r + " -n " + r + " -c " + std::to_string(channels) +
-                 " -b 16 -e signed-integer '" + wav + "' synth " + std::to_string(frames) +
-                 "s sine 440 vol 0.5") ||
-            !run("lame --quiet " + lameOptions + " '" + wav + "' '" + mp3 + "'"))
+        if (!runQuiet("sox " + r + " -n " + r + " -c " + std::to_string(channels) +
+                      " -b 16 -e signed-integer '" + wav + "' synth " + std::to_string(frames) +
+                      "s sine 440 vol 0.5") ||
+            !runQuiet("lame --quiet " + lameOptions + " '" + wav + "' '" + mp3 + "'"))
             return {};
         return mp3;
     }
@@ -86,7 +86,7 @@ TEST_F(MpegPlugin, LameEncodedTonesPlayExactlyTheirSamples) {
         const auto pcm = toInt16(log.heard);
         EXPECT_EQ(static_cast<long>(pcm.size()) / c.channels, c.frames);
         const auto middle = channel(pcm, c.channels, 0, c.frames / 4, c.frames / 2);
-        EXPECT_NEAR(frequency(middle, c.rate), 440.0, 2.0);
+        EXPECT_NEAR(crossingFrequency(middle, c.rate), 440.0, 2.0);
         EXPECT_NEAR(rms(middle), 0.5 / std::sqrt(2.0), 0.03);
         ASSERT_EQ(log.setInfo.size(), 4u);
         EXPECT_EQ(log.setInfo[1], c.rate / 1000);
@@ -100,12 +100,12 @@ TEST_F(MpegPlugin, LayerTwoPlaysItsTone) {
     const std::string wav =
         sox("two.wav", "-r 44100 -c 2 -b 16 -e signed-integer", "synth 1 sine 1000 vol 0.5");
     const std::string mp2 = file("two.mp2");
-    ASSERT_TRUE(run("ffmpeg -hide_banner -loglevel error -y -i '" + wav + "' -c:a mp2 -b:a 192k '" +
-                    mp2 + "'"));
+    ASSERT_TRUE(runQuiet("ffmpeg -hide_banner -loglevel error -y -i '" + wav +
+                         "' -c:a mp2 -b:a 192k '" + mp2 + "'"));
     ASSERT_TRUE(playToEnd(plugin, mp2));
     const auto pcm = toInt16(outputLog().heard);
     EXPECT_NEAR(pcm.size() / 2.0, 44100.0, 44100 * 0.05);
-    EXPECT_NEAR(frequency(channel(pcm, 2, 1, 11025, 22050), 44100), 1000.0, 3.0);
+    EXPECT_NEAR(crossingFrequency(channel(pcm, 2, 1, 11025, 22050), 44100), 1000.0, 3.0);
 }
 
 TEST_F(MpegPlugin, DamagedFilesEndCleanlyWithTheEndMessage) {
@@ -162,8 +162,8 @@ TEST_F(MpegPlugin, FramesOfAnotherFormatAreSkippedNotPlayedAsTheFirst) {
     const std::string mono =
         sox("m.wav", "-r 22050 -c 1 -b 16 -e signed-integer", "synth 1 sine 1000 vol 0.5");
     const std::string joined = file("joined.mp3");
-    ASSERT_TRUE(run("lame --quiet -b 128 '" + stereo + "' '" + file("s.mp3") + "'"));
-    ASSERT_TRUE(run("lame --quiet -b 64 '" + mono + "' '" + file("m.mp3") + "'"));
+    ASSERT_TRUE(runQuiet("lame --quiet -b 128 '" + stereo + "' '" + file("s.mp3") + "'"));
+    ASSERT_TRUE(runQuiet("lame --quiet -b 64 '" + mono + "' '" + file("m.mp3") + "'"));
     auto bytes = readBytes(file("s.mp3"));
     const auto tail = readBytes(file("m.mp3"));
     bytes.insert(bytes.end(), tail.begin(), tail.end());
@@ -173,8 +173,8 @@ TEST_F(MpegPlugin, FramesOfAnotherFormatAreSkippedNotPlayedAsTheFirst) {
     EXPECT_NEAR(pcm.size() / 2 / 44100.0, 1.0, 0.05);
     // Played as stereo throughout: the last quarter still has each tone on its channel.
     const std::size_t frames = pcm.size() / 2;
-    EXPECT_NEAR(frequency(channel(pcm, 2, 0, frames * 3 / 4, frames / 5), 44100), 440, 3);
-    EXPECT_NEAR(frequency(channel(pcm, 2, 1, frames * 3 / 4, frames / 5), 44100), 660, 3);
+    EXPECT_NEAR(crossingFrequency(channel(pcm, 2, 0, frames * 3 / 4, frames / 5), 44100), 440, 3);
+    EXPECT_NEAR(crossingFrequency(channel(pcm, 2, 1, frames * 3 / 4, frames / 5), 44100), 660, 3);
 }
 
 // The host asks about a file just before it plays it: the file is opened
@@ -184,9 +184,9 @@ TEST_F(MpegPlugin, AFileAskedAboutThenPlayedIsOpenedOnce) {
     ASSERT_TRUE(plugin.get()) << plugin.error();
     const std::string low = toneMp3("low", 44100, 44100, 2, "-b 128");
     const std::string high = file("high.mp3");
-    ASSERT_TRUE(run("sox -n -r 44100 -c 2 -b 16 '" + file("high.wav") +
-                    "' synth 1 sine 880 vol 0.5 && lame --quiet -b 128 '" + file("high.wav") +
-                    "' '" + high + "'"));
+    ASSERT_TRUE(runQuiet("sox -n -r 44100 -c 2 -b 16 '" + file("high.wav") +
+                         "' synth 1 sine 880 vol 0.5 && lame --quiet -b 128 '" + file("high.wav") +
+                         "' '" + high + "'"));
     std::string path = file("played.mp3");
     char title[2048] = {};  // at least the interface's title buffer
     int length = 0;
@@ -214,7 +214,7 @@ TEST_F(MpegPlugin, AFileAskedAboutThenPlayedIsOpenedOnce) {
         const auto pcm = toInt16(outputLog().heard);
         ASSERT_EQ(pcm.size(), 2u * 44100);
         const auto middle = channel(pcm, 2, 0, 11025, 22050);
-        EXPECT_NEAR(frequency(middle, 44100), change == "none" ? 440 : 880, 3);
+        EXPECT_NEAR(crossingFrequency(middle, 44100), change == "none" ? 440 : 880, 3);
     }
 }
 

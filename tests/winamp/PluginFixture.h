@@ -7,10 +7,19 @@
 #include <chrono>
 #include <string>
 
-#include "tests/winamp/Sound.h"
+#include "tests/support/Pcm.h"
+#include "tests/support/TempDir.h"
 #include "tests/winamp/TestHost.h"
 
 namespace wtest {
+
+using testsound::channel;
+using testsound::crossingFrequency;
+using testsound::readBytes;
+using testsound::rms;
+using testsound::runQuiet;
+using testsound::toInt16;
+using testsound::writeBytes;
 
 class PluginTest : public ::testing::Test {
   protected:
@@ -21,7 +30,7 @@ class PluginTest : public ::testing::Test {
     std::string sox(const std::string& name, const std::string& format,
                     const std::string& effects) const {
         const std::string path = file(name);
-        return run("sox -n " + format + " '" + path + "' " + effects) ? path : std::string();
+        return runQuiet("sox -n " + format + " '" + path + "' " + effects) ? path : std::string();
     }
 
     // Plays path through plugin until the end message; returns Play's result

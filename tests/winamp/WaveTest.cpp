@@ -62,7 +62,7 @@ TEST_F(WavePlugin, EverySampleFormatDecodesToWhatSoxMakesOfIt) {
         const std::string ref = file(name + ".raw");
         const std::string refFormat =
             c.outBits == 8 ? "-b 8 -e unsigned-integer" : "-b 16 -e signed-integer -L";
-        ASSERT_TRUE(run("sox -D '" + wav + "' -t raw " + refFormat + " '" + ref + "'"));
+        ASSERT_TRUE(runQuiet("sox -D '" + wav + "' -t raw " + refFormat + " '" + ref + "'"));
         const auto expected = readBytes(ref);
 
         ASSERT_TRUE(playToEnd(plugin, wav));

@@ -1,4 +1,5 @@
-// Reading and measuring what the null output captured: 16-bit stereo WAV.
+// What the null output captured, as its two channels, and the measures the
+// audio library's tests take of it: loud stretches, tones, a counted sequence.
 #pragma once
 
 #include <cstdint>
@@ -25,11 +26,11 @@ struct Segment {
 
 // Loud stretches of x (|sample| above threshold), split by gaps of at least minGap frames.
 std::vector<Segment> segments(const std::vector<int16_t>& x, int threshold, size_t minGap);
-// Frequency of a tone from its zero crossings over [begin, end).
+// Frequency of the tone over [begin, end) (testsound::crossingFrequency).
 double toneFrequency(const std::vector<int16_t>& x, size_t begin, size_t end, uint32_t rate);
 // Relative strength of frequency f in [begin, end) (Goertzel), scaled to ~amplitude.
 double toneLevel(const std::vector<int16_t>& x, size_t begin, size_t end, uint32_t rate, double f);
-// Root mean square over [begin, end).
+// Root mean square over [begin, end) (testsound::rms).
 double rms(const std::vector<int16_t>& x, size_t begin, size_t end);
 
 // Frame i of a counted sequence is (countedSample(i), its negation): never silent.

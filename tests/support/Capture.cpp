@@ -1,36 +1,34 @@
-#include "Capture.h"
+#include "tests/support/Capture.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <numbers>
+#include <span>
+
+#include "tests/support/Pcm.h"
 
 namespace bass_test {
 
 namespace {
-uint32_t le32(const unsigned char* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
+std::span<const int16_t> range(const std::vector<int16_t>& x, size_t begin, size_t end) {
+    end = std::min(end, x.size());
+    return begin < end ? std::span(x).subspan(begin, end - begin) : std::span<const int16_t>();
 }
 }  // namespace
 
 bool Capture::load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> d((std::istreambuf_iterator<char>(in)), {});
-    if (d.size() < 44 || std::memcmp(d.data(), "RIFF", 4) != 0 ||
-        std::memcmp(d.data() + 8, "WAVEfmt ", 8) != 0)
-        return false;
-    if (le16(&d[20]) != 1 || le16(&d[22]) != 2 || le16(&d[34]) != 16) return false;
-    rate = le32(&d[24]);
-    if (std::memcmp(&d[36], "data", 4) != 0) return false;
-    const size_t bytes = std::min<size_t>(le32(&d[40]), d.size() - 44);
-    left.clear();
-    right.clear();
-    for (size_t i = 44; i + 4 <= 44 + bytes; i += 4) {
-        left.push_back(static_cast<int16_t>(le16(&d[i])));
-        right.push_back(static_cast<int16_t>(le16(&d[i + 2])));
+    testsound::Wav wav;
+    std::string error;
+    if (!testsound::readWav(path, wav, error) || wav.channels != 2) return false;
+    rate = wav.rate;
+    // What the header has counted: a capture read while it is written ends
+    // where its header says, as a player of the file would hear it.
+    const size_t frames = std::min<size_t>(wav.frames(), wav.headerBytes / 4);
+    left.resize(frames);
+    right.resize(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        left[i] = wav.samples[2 * i];
+        right[i] = wav.samples[2 * i + 1];
     }
     return true;
 }
@@ -56,16 +54,7 @@ std::vector<Segment> segments(const std::vector<int16_t>& x, int threshold, size
 }
 
 double toneFrequency(const std::vector<int16_t>& x, size_t begin, size_t end, uint32_t rate) {
-    size_t first = 0, last = 0, crossings = 0;
-    for (size_t i = begin + 1; i < end && i < x.size(); ++i) {
-        if ((x[i - 1] < 0) != (x[i] < 0)) {
-            if (crossings == 0) first = i;
-            last = i;
-            ++crossings;
-        }
-    }
-    if (crossings < 2) return 0.0;
-    return (crossings - 1) / 2.0 / (double(last - first) / rate);
+    return testsound::crossingFrequency(range(x, begin, end), rate);
 }
 
 double toneLevel(const std::vector<int16_t>& x, size_t begin, size_t end, uint32_t rate, double f) {
@@ -82,10 +71,7 @@ double toneLevel(const std::vector<int16_t>& x, size_t begin, size_t end, uint32
 }
 
 double rms(const std::vector<int16_t>& x, size_t begin, size_t end) {
-    double sum = 0;
-    end = std::min(end, x.size());
-    for (size_t i = begin; i < end; ++i) sum += double(x[i]) * x[i];
-    return end > begin ? std::sqrt(sum / double(end - begin)) : 0.0;
+    return testsound::rms(range(x, begin, end));
 }
 
 int16_t countedSample(size_t frame) {

@@ -1,4 +1,4 @@
-#include "ToneRuns.h"
+#include "tests/support/ToneRuns.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/bass/Capture.h"
+#include "tests/support/Capture.h"
 
 namespace nettest {
 

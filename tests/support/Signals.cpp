@@ -1,11 +1,13 @@
-#include "tests/dsp/Signals.h"
+#include "tests/support/Signals.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <random>
+#include <span>
+
+#include "tests/support/Pcm.h"
 
 namespace dsptest {
 
@@ -132,14 +134,10 @@ void Append(Pcm& to, const Pcm& more) {
 
 double RmsDb(const Pcm& pcm, int channels, long from, long to) {
     to = End(pcm, channels, to);
-    double power = 0;
-    for (size_t i = size_t(from) * channels; i < size_t(to) * channels; ++i) {
-        const double x = pcm[i] / kFullScale;
-        power += x * x;
-    }
-    const double n = double(to - from) * channels;
-    return n > 0 && power > 0 ? 10 * std::log10(power / n)
-                              : -std::numeric_limits<double>::infinity();
+    const size_t first = size_t(from) * channels;
+    const size_t count = to > from ? size_t(to - from) * channels : 0;
+    const double level = testsound::rms(std::span(pcm).subspan(first, count)) / kFullScale;
+    return level > 0 ? 20 * std::log10(level) : -std::numeric_limits<double>::infinity();
 }
 
 int PeakAbs(const Pcm& pcm, long from, long to) {
@@ -149,28 +147,8 @@ int PeakAbs(const Pcm& pcm, long from, long to) {
     return peak;
 }
 
-void WriteWav(const std::string& path, const Pcm& pcm, int channels, int rate) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&out](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&out](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t bytes = uint32_t(pcm.size() * 2);
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(uint16_t(channels));
-    u32(uint32_t(rate));
-    u32(uint32_t(rate * channels * 2));
-    u16(uint16_t(channels * 2));
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
-}
-
 double IntegratedLoudness(const Pcm& pcm, int channels, int rate, const std::string& scratch) {
-    WriteWav(scratch, pcm, channels, rate);
+    testsound::writeWav(scratch, pcm, channels, rate);
     const std::string command =
         "ffmpeg -hide_banner -nostats -i '" + scratch + "' -af ebur128 -f null - 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");

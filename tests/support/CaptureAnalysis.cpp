@@ -1,37 +1,14 @@
-#include "CaptureAnalysis.h"
+#include "tests/support/CaptureAnalysis.h"
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <span>
+
+#include "tests/support/Pcm.h"
 
 namespace capture {
 
 namespace {
-
-std::uint32_t Le32(const unsigned char* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
-}
-std::uint16_t Le16(const unsigned char* p) {
-    return std::uint16_t(p[0] | p[1] << 8);
-}
-
-// Frequency from the first and last upward zero crossing, placed between
-// samples by linear interpolation.
-double CrossingFrequency(const float* s, size_t n, std::uint32_t rate) {
-    double first = -1, last = -1;
-    int crossings = 0;
-    for (size_t i = 1; i < n; ++i) {
-        if (s[i - 1] < 0 && s[i] >= 0) {
-            const double at = double(i - 1) + s[i - 1] / double(s[i - 1] - s[i]);
-            if (first < 0) first = at;
-            last = at;
-            ++crossings;
-        }
-    }
-    if (crossings < 3) return 0;
-    return (crossings - 1) * double(rate) / (last - first);
-}
 
 double MedianRms(const std::vector<Frame>& frames, const Tone& tone) {
     std::vector<double> levels;
@@ -45,26 +22,14 @@ double MedianRms(const std::vector<Frame>& frames, const Tone& tone) {
 }  // namespace
 
 bool ReadWav(const std::string& path, Sound& sound, std::string& error) {
-    // In one read: a capture still being written is read again and again.
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    std::vector<unsigned char> data(size_t(std::max<std::streamoff>(0, in.tellg())));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size()));
-    data.resize(size_t(std::max<std::streamsize>(0, in.gcount())));
-    if (data.size() < 44 || std::string(data.begin(), data.begin() + 4) != "RIFF" ||
-        std::string(data.begin() + 8, data.begin() + 16) != "WAVEfmt ")
-        return error = path + ": not a WAV file", false;
-    const std::uint16_t channels = Le16(&data[22]);
-    if (Le16(&data[20]) != 1 || Le16(&data[34]) != 16 || channels == 0)
-        return error = path + ": not 16-bit PCM", false;
-    sound.rate = Le32(&data[24]);
-    const size_t frames = (data.size() - 44) / (2u * channels);
-    sound.samples.resize(frames);
-    for (size_t i = 0; i < frames; ++i) {
+    testsound::Wav wav;
+    if (!testsound::readWav(path, wav, error)) return false;
+    sound.rate = wav.rate;
+    sound.samples.resize(wav.frames());
+    for (size_t i = 0; i < wav.frames(); ++i) {
         int sum = 0;
-        for (unsigned c = 0; c < channels; ++c)
-            sum += std::int16_t(Le16(&data[44 + (i * channels + c) * 2]));
-        sound.samples[i] = float(sum) / (32768.0f * channels);
+        for (unsigned c = 0; c < wav.channels; ++c) sum += wav.samples[i * wav.channels + c];
+        sound.samples[i] = float(sum) / (32768.0f * float(wav.channels));
     }
     return true;
 }
@@ -73,13 +38,12 @@ std::vector<Frame> Frames(const Sound& sound, double frameSeconds) {
     std::vector<Frame> frames;
     const size_t n = std::max<size_t>(1, size_t(frameSeconds * sound.rate));
     for (size_t at = 0; at + n <= sound.samples.size(); at += n) {
-        const float* s = &sound.samples[at];
-        double energy = 0;
-        for (size_t i = 0; i < n; ++i) energy += double(s[i]) * s[i];
+        const std::span<const float> s(&sound.samples[at], n);
         Frame f;
         f.start = double(at) / sound.rate;
-        f.rms = std::sqrt(energy / double(n));
-        f.frequency = f.rms > 1e-4 ? CrossingFrequency(s, n, sound.rate) : 0;
+        f.rms = testsound::rms(s);
+        // Three crossings at least: a frame is short, and two say little.
+        f.frequency = f.rms > 1e-4 ? testsound::crossingFrequency(s, sound.rate, 3) : 0;
         frames.push_back(f);
     }
     return frames;
