@@ -13,9 +13,11 @@
 
 #include "CaptureAnalysis.h"
 #include "ProgramRun.h"
+#include "RunUntil.h"
 #include "platform/win/IniFile.h"
 
 using namespace std::chrono_literals;
+using e2e::RunUntil;
 
 namespace {
 
@@ -114,18 +116,6 @@ double Onset(const capture::Sound& sound, double from, float level = 0.05f) {
     for (size_t i = size_t(std::max(0.0, from) * sound.rate); i < sound.samples.size(); ++i)
         if (std::fabs(sound.samples[i]) > level) return double(i) / sound.rate;
     return -1;
-}
-
-// Writes the settings and lists, runs the program until the given time of
-// day and reads what it played.
-void RunUntil(e2e::ProgramRun& run, std::uint32_t until, capture::Sound& sound) {
-    ASSERT_TRUE(run.Start());
-    run.WaitFor(std::chrono::milliseconds(until - e2e::LocalTimeOfDayMs()));
-    ASSERT_TRUE(run.Running()) << "the program ended by itself";
-    int status = 0;
-    ASSERT_TRUE(run.Terminate(10s, status)) << "no end within 10 s of SIGTERM";
-    std::string error;
-    ASSERT_TRUE(capture::ReadWav(run.Capture(), sound, error)) << error;
 }
 
 // Playlist tracks in Ogg Vorbis and WMA, one after the other: each starts on

@@ -14,8 +14,10 @@
 
 #include "CaptureAnalysis.h"
 #include "ProgramRun.h"
+#include "RunUntil.h"
 
 using namespace std::chrono_literals;
+using e2e::RunUntil;
 
 namespace {
 
@@ -51,17 +53,6 @@ std::uint32_t KickOff(e2e::ProgramRun& run, const std::vector<std::string>& play
                    {"[varios]", "dev=" + std::to_string(run.NullDevice()), "pln=0", "volume=255",
                     "repetepl=0", "autobaralhar=0", "tfade=" + std::to_string(kFadeMs)});
     return kickAt;
-}
-
-// Runs the program until the given time of day and reads what it played.
-void RunUntil(e2e::ProgramRun& run, std::uint32_t until, capture::Sound& sound) {
-    ASSERT_TRUE(run.Start());
-    run.WaitFor(std::chrono::milliseconds(until - e2e::LocalTimeOfDayMs()));
-    ASSERT_TRUE(run.Running()) << "the program ended by itself";
-    int status = 0;
-    ASSERT_TRUE(run.Terminate(10s, status)) << "no end within 10 s of SIGTERM";
-    std::string error;
-    ASSERT_TRUE(capture::ReadWav(run.Capture(), sound, error)) << error;
 }
 
 // The tones heard, in order, without the slivers where one gives way to the
