@@ -12,6 +12,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "Processes.h"
+
 namespace nettest {
 
 namespace fs = std::filesystem;
@@ -61,17 +63,6 @@ bool sendAll(int fd, const char* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return true;
-}
-
-int connectBackend(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
-    ::close(fd);
-    return -1;
 }
 
 // Passes bytes both ways until either side closes or the front stops.
@@ -184,7 +175,7 @@ void TlsFront::serve(int fd) {
     } while (rc < 0 && !gnutls_error_is_fatal(rc) && !stopping_.load());
     if (rc < 0) {
         ++refused_;
-    } else if (const int backend = connectBackend(backendPort_); backend >= 0) {
+    } else if (const int backend = connectTo(backendPort_); backend >= 0) {
         relay(s, fd, backend, stopping_);
         ::close(backend);
     }
