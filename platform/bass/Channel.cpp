@@ -544,11 +544,14 @@ bool Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
     c.avail = ring_.readable() / fmt_.chans;
     // A frame split by the ring's end (more than two channels) takes the slow way.
     const bool whole = ring_.peek(0, c.avail * fmt_.chans).size[0] % fmt_.chans == 0;
-    const bool dry = rate == deviceRate && sameRateReady() && whole
-                         ? !mixSameRate(acc, frames, gl, gr, c)
-                         : !mixResampled(acc, frames, step, gl, gr, eof, c);
+    const bool sameRate = rate == deviceRate && sameRateReady() && whole;
+    const bool dry = sameRate ? !mixSameRate(acc, frames, gl, gr, c)
+                              : !mixResampled(acc, frames, step, gl, gr, eof, c);
     ring_.consume(c.used * fmt_.chans);
-    const bool finished = dry && eof;
+    // A source at the device's rate whose last frame this pass played ends in
+    // it, not in the next (silent) pass: what follows starts a period sooner.
+    const bool drained = sameRate && eof && ring_.readable() == 0;
+    const bool finished = (dry || drained) && eof;
     if (finished) {
         // The source is exhausted: the frame in hand, if any, has been heard.
         if (haveA_ && shift_ > 0) ++c.heard;
