@@ -499,6 +499,13 @@ bool Channel::mixSameRate(float* acc, size_t frames, float gl, float gr, Cursor&
     return n == frames;
 }
 
+// Every frame of the ring has been taken and the next output would have
+// none to move on to: no frame looked ahead at, and the one in hand (if any)
+// already moved past.
+bool Channel::nothingLeft() const {
+    return ring_.readable() == 0 && !haveB_ && (!haveA_ || shift_ > 0);
+}
+
 // A live stream waiting for its refill: true while this pass is silence
 // (finished: it has waited too long and ends now).
 bool Channel::waitRefill(size_t frames, DWORD deviceRate, uint64_t pass, bool eof, bool& finished) {
@@ -544,14 +551,13 @@ bool Channel::mixInto(float* acc, size_t frames, DWORD deviceRate, float masterG
     c.avail = ring_.readable() / fmt_.chans;
     // A frame split by the ring's end (more than two channels) takes the slow way.
     const bool whole = ring_.peek(0, c.avail * fmt_.chans).size[0] % fmt_.chans == 0;
-    const bool sameRate = rate == deviceRate && sameRateReady() && whole;
-    const bool dry = sameRate ? !mixSameRate(acc, frames, gl, gr, c)
-                              : !mixResampled(acc, frames, step, gl, gr, eof, c);
+    const bool dry = rate == deviceRate && sameRateReady() && whole
+                         ? !mixSameRate(acc, frames, gl, gr, c)
+                         : !mixResampled(acc, frames, step, gl, gr, eof, c);
     ring_.consume(c.used * fmt_.chans);
-    // A source at the device's rate whose last frame this pass played ends in
-    // it, not in the next (silent) pass: what follows starts a period sooner.
-    const bool drained = sameRate && eof && ring_.readable() == 0;
-    const bool finished = (dry || drained) && eof;
+    // A source whose last frame this pass played ends in it, not in the next
+    // (silent) pass: what follows starts a period sooner.
+    const bool finished = eof && (dry || nothingLeft());
     if (finished) {
         // The source is exhausted: the frame in hand, if any, has been heard.
         if (haveA_ && shift_ > 0) ++c.heard;

@@ -146,6 +146,7 @@ class Channel final : public Mixable {
     // The channel's rate is the device's: whole runs of frames, no interpolation.
     bool sameRateReady() const;
     bool mixSameRate(float* acc, size_t frames, float gl, float gr, Cursor& c);
+    bool nothingLeft() const;
 
     const DWORD handle_;
     const ChannelFormat fmt_;
