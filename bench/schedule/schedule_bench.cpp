@@ -10,7 +10,8 @@
 //     first sound against the due time itself;
 //  c) the silence at each join of many short playlist tracks, sample by sample.
 //
-//   schedule_bench [--runs N] [--entries N] [--tracks N] [--only a|b|c] [--values] DIR...
+//   schedule_bench [--runs N] [--entries N] [--tracks N] [--lengths N] [--only a|b|c]
+//                  [--values] DIR...
 //
 // Every tone is a sine on the left and a cosine on the right, so no sample of
 // a track is quiet on both channels (each frame has one channel above 0.35 of
@@ -61,6 +62,9 @@ struct Options {
     int runs = 8;
     int entries = 6;
     int tracks = 101;
+    // c): distinct track lengths, from 1 s up to one output period longer, so
+    // that tracks end at as many places of a period (1: every track 1 s).
+    int lengths = 1;
     std::string only;
     std::vector<std::string> dirs;
 };
@@ -323,19 +327,39 @@ bool EntryRun(const std::string& dir, int device, const std::string& ext, int co
     return true;
 }
 
-// `tracks` 1 s tracks of alternating pitch, started by a kick entry and left to
-// follow each other. Adds, per join, the silent samples between the middle of
-// one track and the middle of the next.
-bool JoinRun(const std::string& dir, int device, const std::string& ext, int tracks, Result& out) {
+// The files of one pitch for the join run: `copies` of each of `lengths`
+// lengths between 1 s and one output period (10 ms) more, length by length.
+std::vector<std::vector<std::string>> JoinFiles(e2e::ProgramRun& run, const std::string& name,
+                                                int frequency, const std::string& ext, int lengths,
+                                                int copies) {
+    std::vector<std::vector<std::string>> files;
+    for (int k = 0; k < lengths; ++k) {
+        const double seconds = 1.0 + 0.010 * k / lengths;
+        files.push_back(
+            ToneFiles(run, name + std::to_string(k) + "_", seconds, frequency, ext, copies));
+        if (files.back().empty()) return {};
+    }
+    return files;
+}
+
+// `tracks` tracks of alternating pitch and about 1 s (`lengths` lengths in
+// turn), started by a kick entry and left to follow each other. Adds, per
+// join, the silent samples between the middle of one track and the middle of
+// the next.
+bool JoinRun(const std::string& dir, int device, const std::string& ext, int tracks, int lengths,
+             Result& out) {
     setenv("KAV_BIN_DIR", dir.c_str(), 1);
     e2e::ProgramRun run;
-    const auto a = ToneFiles(run, "a", 1, kMusicA, ext, (tracks + 1) / 2);
-    const auto b = ToneFiles(run, "b", 1, kMusicB, ext, tracks / 2);
+    const int copies = (tracks + 1) / 2 / lengths + 1;
+    const auto a = JoinFiles(run, "a", kMusicA, ext, lengths, copies);
+    const auto b = JoinFiles(run, "b", kMusicB, ext, lengths, copies);
     const auto kick = ToneFiles(run, "k", 0.3, kKick, ext, 1);
     if (a.empty() || b.empty() || kick.empty()) return false;
     std::vector<std::string> playlist = {"#EXTM3U"};
-    for (int i = 0; i < tracks; ++i)
-        playlist.push_back(i % 2 ? b[size_t(i / 2)] : a[size_t(i / 2)]);
+    for (int i = 0; i < tracks; ++i) {
+        const size_t pair = size_t(i / 2), length = pair % size_t(lengths);
+        playlist.push_back((i % 2 ? b : a)[length][pair / size_t(lengths)]);
+    }
     const std::uint32_t kickAt = (e2e::LocalTimeOfDayMs() / 1000 + 3) * 1000;
     run.WriteLines("prgm.m3u", {"#EXTM3U", "#KAVINF:" + e2e::TimeText(kickAt), kick[0]});
     run.WriteLines("pl.m3u", playlist);
@@ -436,6 +460,8 @@ Options Parse(int argc, char** argv) {
             o.entries = std::atoi(argv[++i]);
         else if (arg == "--tracks" && hasValue)
             o.tracks = std::atoi(argv[++i]);
+        else if (arg == "--lengths" && hasValue)
+            o.lengths = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--values")
             o.values = true;
         else if (arg == "--only" && hasValue)
@@ -490,7 +516,7 @@ int main(int argc, char** argv) {
             }
             if (!o.only.empty() && o.only != "c") continue;
             Result& r = figures["c " + path].emplace_back();
-            if (!JoinRun(dir, device, ext, o.tracks, r))
+            if (!JoinRun(dir, device, ext, o.tracks, o.lengths, r))
                 std::fprintf(stderr, "  join run failed\n");
             std::printf("  c %s: %s\n", path.c_str(), Counts(r).c_str());
             std::fflush(stdout);
