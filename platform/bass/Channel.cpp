@@ -69,7 +69,8 @@ void Channel::shutdown() {
 bool Channel::wantsData() const {
     if (seekPending_) return true;
     if (sourceEnded_ || cutOff_.load()) return false;
-    if (!source_->readsAhead() && state_.load() != kPlaying) return false;
+    const int state = state_.load();
+    if (!source_->readsAhead() && state != kPlaying && state != kQueued) return false;
     return roomFrames() >= chunkFrames_;
 }
 
@@ -232,16 +233,23 @@ bool Channel::play(bool restart) {
     return true;
 }
 
+// A source that reads ahead is primed before it is queued; a user stream's
+// procedure is first called once it is queued (it may be asked for data from
+// then on), and it is primed then, before its turn.
 bool Channel::queueAfter(DWORD leader) {
-    if (fmt_.userStream || !source_->readsAhead()) return false;
     const int state = state_.load();
     if (state == kPlaying || state == kPaused) return false;
-    if (ended_.load() && !seekFrames(0)) return false;
-    wakeWorker();
-    waitPrimed();
+    const bool readsAhead = source_->readsAhead();
+    if (!readsAhead && ended_.load()) return false;  // a user stream does not start again
+    if (readsAhead && ended_.load() && !seekFrames(0)) return false;
+    if (readsAhead) {
+        wakeWorker();
+        waitPrimed();
+    }
     leader_.store(leader);
     state_.store(kQueued);
     wakeWorker();
+    if (!readsAhead) waitPrimed();
     return true;
 }
 

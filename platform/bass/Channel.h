@@ -69,8 +69,9 @@ class Channel final : public Mixable {
     // Beyond the 2.0 interface: primes the channel and leaves it to the mixer,
     // which starts it at the sample after the last one of the channel whose
     // handle is leader, in the same pass. play, stop and free cancel it; a
-    // leader that never plays to its end never starts it. False for a channel
-    // that cannot be primed ahead (a user stream) or that plays.
+    // leader that never plays to its end never starts it. A user stream's
+    // procedure is called from the moment it is queued. False for a channel
+    // that plays or is paused, and for a user stream that has ended.
     bool queueAfter(DWORD leader);
     void stop();
     bool pause();

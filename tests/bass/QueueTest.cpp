@@ -4,6 +4,7 @@
 // keeps it from starting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -174,21 +175,55 @@ TEST(QueueTest, StoppingEitherStreamOrFreeingTheQueuedOneKeepsItFromStarting) {
     }
 }
 
-TEST(QueueTest, OnlyAStreamThatCanBePrimedAheadIsQueued) {
+// A user stream's frames of the counted sequence, from `first`, `count` of
+// them, then its end.
+struct CountedProc {
+    size_t next, end;
+    static DWORD proc(HSTREAM, void* buffer, DWORD length, void* user) {
+        auto& self = *static_cast<CountedProc*>(user);
+        auto* out = static_cast<int16_t*>(buffer);
+        const size_t frames = std::min<size_t>(length / 4, self.end - self.next);
+        for (size_t i = 0; i < frames; ++i, ++self.next) {
+            out[2 * i] = countedSample(self.next);
+            out[2 * i + 1] = static_cast<int16_t>(-countedSample(self.next));
+        }
+        const DWORD bytes = static_cast<DWORD>(frames * 4);
+        return self.next == self.end ? (bytes | BASS_STREAMPROC_END) : bytes;
+    }
+};
+
+// A user stream is queued as a file stream is, after a file stream or after
+// another user stream, and follows the last sample of the one before it
+// (its procedure is asked for data from the moment it is queued). One that
+// has played to its end, a stream after itself or after no stream is refused.
+TEST(QueueTest, AUserStreamQueuedAfterAnotherFollowsItsLastSample) {
     Session s("queue-user");
     ASSERT_TRUE(s.ok());
-    const std::string a = countedWav("qu-a.wav", 0, 44100);
+    const size_t kA = 441 * 20 + 7, kB = 30000, kC = 12345;
+    const std::string a = countedWav("qu-a.wav", 0, kA);
     const DWORD ha = BASS_StreamCreateFile(FALSE, a.c_str(), 0, 0, 0);
-    auto silence = [](HSTREAM, void* buffer, DWORD length, void*) -> DWORD {
-        std::memset(buffer, 0, length);
-        return length;
-    };
-    const DWORD user = BASS_StreamCreate(44100, 2, 0, silence, nullptr);
+    ASSERT_NE(ha, 0u);
+    CountedProc b{kA, kA + kB}, c{kA + kB, kA + kB + kC};
+    const DWORD hb = BASS_StreamCreate(44100, 2, 0, CountedProc::proc, &b);
+    const DWORD hc = BASS_StreamCreate(44100, 2, 0, CountedProc::proc, &c);
+    ASSERT_NE(hb, 0u);
+    ASSERT_NE(hc, 0u);
+    SyncCounter endC;
+    ASSERT_NE(BASS_ChannelSetSync(hc, BASS_SYNC_END, 0, SyncCounter::proc, &endC), 0u);
     ASSERT_TRUE(BASS_StreamPlay(ha, FALSE, 0));
-    EXPECT_FALSE(BASS_StreamPlayAfter(user, ha));
-    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_START);
+    ASSERT_TRUE(BASS_StreamPlayAfter(hb, ha)) << BASS_ErrorGetCode();
+    EXPECT_EQ(BASS_ChannelIsActive(hb), BASS_ACTIVE_STOPPED) << "started before its turn";
+    ASSERT_TRUE(waitFor([&] { return BASS_ChannelIsActive(hb) == BASS_ACTIVE_PLAYING; }, 5s));
+    ASSERT_TRUE(BASS_StreamPlayAfter(hc, hb)) << BASS_ErrorGetCode();
+    ASSERT_TRUE(waitFor([&] { return endC.calls.load() > 0; }, 5s));
     EXPECT_FALSE(BASS_StreamPlayAfter(ha, ha));
     EXPECT_FALSE(BASS_StreamPlayAfter(ha, 12345));
-    BASS_StreamFree(user);
+    ASSERT_TRUE(BASS_ChannelSetAttributes(ha, -1, 0, -1));  // heard as silence
+    ASSERT_TRUE(BASS_StreamPlay(ha, TRUE, 0));
+    EXPECT_FALSE(BASS_StreamPlayAfter(hb, ha)) << "a user stream that has ended";
+    BASS_ChannelStop(ha);
+    BASS_StreamFree(hc);
+    BASS_StreamFree(hb);
     BASS_StreamFree(ha);
+    EXPECT_EQ(checkOneRun(loadCapture(s), kA + kB + kC), "");
 }
