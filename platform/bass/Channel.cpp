@@ -240,8 +240,8 @@ bool Channel::queueAfter(DWORD leader) {
     const int state = state_.load();
     if (state == kPlaying || state == kPaused) return false;
     const bool readsAhead = source_->readsAhead();
-    if (!readsAhead && ended_.load()) return false;  // a user stream does not start again
-    if (readsAhead && ended_.load() && !seekFrames(0)) return false;
+    // An ended user stream cannot be rewound: it does not start again.
+    if (ended_.load() && (!readsAhead || !seekFrames(0))) return false;
     if (readsAhead) {
         wakeWorker();
         waitPrimed();
