@@ -91,7 +91,7 @@ void TBASSPlayer::CreateLibraryObjects() {
 TBASSPlayer::~TBASSPlayer() {
     if (FPlayerReady) DropPrepared();
     if (FChannelKind == CHANNEL_PLUGIN) {
-        if (FChannelHandle != 0) PluginStop(FActivePlugin);
+        StopPluginChannel();
     } else if (FPlayState == PLAYSTATE_PLAYING) {
         StopPlayback();
     }
@@ -133,6 +133,7 @@ bool TBASSPlayer::StartPlayback() {
     if (FChannelKind != CHANNEL_PLUGIN) RegisterEndSync();
     const bool startedByQueue = std::exchange(FStartedByQueue, false);
     if (!startedByQueue && !StartChannel(true)) return false;
+    if (startedByQueue && FChannelKind == CHANNEL_PLUGIN) StartAdoptedPlugin();
     if (FChannelKind != CHANNEL_PLUGIN) FSoundStartTick = FirstMixTick();
     if (AfterChannelStart) AfterChannelStart();
     FPlayState = PLAYSTATE_PLAYING;
@@ -237,9 +238,13 @@ TBASSPlayer::StartWait TBASSPlayer::WaitForPluginOutput(uint64_t serial) {
 }
 
 // The plug-in stops (when it plays) and is no longer the active one, so that
-// it may be unloaded.
+// it may be unloaded. One that handed over has stopped already; its stream
+// drains still, and stops now.
 void TBASSPlayer::StopPluginChannel() {
-    if (FChannelHandle != 0) PluginStop(FActivePlugin);
+    if (FHandOver)
+        EndHandOver();
+    else if (FChannelHandle != 0)
+        PluginStop(FActivePlugin);
     FChannelHandle = 0;
     ReleaseActivePlugin();
 }
@@ -291,6 +296,7 @@ uint32_t TBASSPlayer::PositionMs() {
             return BytesToMs(BASS_ChannelGetPosition(FChannelHandle));
         case CHANNEL_PLUGIN:
             if (FPlayState == PLAYSTATE_READY) return 0;
+            if (FHandOver) return static_cast<uint32_t>(ioplug::OutgoingTimeMs());
             return static_cast<uint32_t>(GetPluginOutputTime(FOutputStarted));
         default:
             return 0;
@@ -311,8 +317,10 @@ uint32_t TBASSPlayer::LengthMs() {
     }
 }
 
+// A track that has handed over is not sought: its plug-in has stopped and
+// the next track's output is queued behind its last sample.
 void TBASSPlayer::SetPositionMs(uint32_t ms) {
-    if (FChannelKind == CHANNEL_NONE || FBusy || ms > LengthMs()) return;
+    if (FChannelKind == CHANNEL_NONE || FBusy || FHandOver || ms > LengthMs()) return;
     if (FChannelKind == CHANNEL_STREAM || FChannelKind == CHANNEL_WMA) {
         const float seconds = static_cast<float>(ms / 1000.0);
         BASS_ChannelSetPosition(FChannelHandle, BASS_ChannelSeconds2Bytes(FChannelHandle, seconds));

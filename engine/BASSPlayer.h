@@ -34,6 +34,7 @@ constexpr unsigned WM_BP_PLUGINFIRST = win::WM_USER + 109;
 constexpr unsigned WM_BP_META = win::WM_USER + 110;
 constexpr unsigned WM_BP_DOWNLOADED = win::WM_USER + 111;
 constexpr unsigned WM_BP_CHANNELINFO = win::WM_USER + 112;
+constexpr unsigned WM_BP_ALLWRITTEN = win::WM_USER + 113;
 
 // PlayState values.
 constexpr uint8_t PLAYSTATE_IDLE = 0;
@@ -155,7 +156,9 @@ class TBASSPlayer {
     // the last one of the library channel that plays; false when either side
     // is not a library stream, or the prepared file has gone (it is dropped,
     // queued or not: asked again while queued, it looks for the file again).
-    // Stopping what plays undoes it.
+    // Stopping what plays undoes it. A plug-in track after a plug-in track
+    // is queued too: it is started behind the one that plays once that one's
+    // plug-in has written its whole file (PluginHandOver.cpp).
     bool QueuePrepared();
     void DropPrepared();
     const std::string& PreparedPath() const;  // empty when nothing is prepared
@@ -182,6 +185,21 @@ class TBASSPlayer {
         BASS_CHANNELINFO channelInfo{};
         int32_t pluginIndex = -1;
         bool queued = false;  // the library starts it after the current channel
+        // A plug-in track that follows: its plug-in plays it, and its stream
+        // is queued behind the draining one, or starts once it may.
+        bool following = false;
+        DWORD stream = 0;
+        bool started = false;  // the emulator has started (or queued) its stream
+        uint32_t startTick = 0;
+        bool hasStartInfo = false, hasPluginInfo = false;
+        TChannelInfo startInfo{}, pluginInfo{};
+    };
+    // What the start of an adopted follower brings along (StartPlayback).
+    struct TAdoptedStart {
+        bool started = false;
+        uint32_t tick = 0;
+        bool hasInfo = false, hasPluginInfo = false;
+        TChannelInfo info{}, pluginInfo{};
     };
     void CreateLibraryObjects();
     bool StartChannel(bool showError);
@@ -196,6 +214,15 @@ class TBASSPlayer {
     void CloseChannel();
     bool OpenPrepared(const std::string& path);
     void UnqueuePrepared();
+    // The hand-over between two plug-in tracks (PluginHandOver.cpp).
+    bool QueuePluginFollower();
+    void BeginHandOver();
+    bool StartFollower(TPreparedStream& next);
+    void StopFollower(TPreparedStream& next);
+    void EndHandOver();
+    void AdoptFollower(const TPreparedStream& next);
+    void StartAdoptedPlugin();
+    bool HandOverMessage(const win::Message& message);
     void RaisePlayEnd();
     uint32_t BytesToMs(QWORD bytes);
     void SetPluginPosition(uint32_t ms);
@@ -270,7 +297,12 @@ class TBASSPlayer {
     uint64_t FStreamSerial = 0;
     std::unique_ptr<TPreparedStream> FPrepared;
     bool FStartedByQueue = false;  // the library started the current channel itself
-    bool FFollowsEnd = false;      // OnPlayEnd runs: a start now joins the item that ended
+    // The plug-in track that plays has been stopped once it had written its
+    // whole file: its stream drains as the emulator's outgoing one, and the
+    // prepared track's plug-in plays behind it.
+    bool FHandOver = false;
+    TAdoptedStart FAdopted;
+    bool FFollowsEnd = false;  // OnPlayEnd runs: a start now joins the item that ended
     uint32_t FSoundStartTick = 0;
     // When a channel started at startTick (now by default) is first mixed, on
     // average: the output mixes one period at a time, and a channel started

@@ -34,6 +34,7 @@ win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
         HandleLinkMessage(m);
         return 0;
     }
+    if (HandOverMessage(m)) return 0;
     switch (m.msg) {
         case win::WM_QUERYENDSESSION:
             return 1;
@@ -69,6 +70,9 @@ win::LRESULT TBASSPlayer::WindowProc(const win::Message& m) {
             break;
         case WM_BP_DOWNLOADED:
             if (static_cast<DWORD>(m.wParam) == FChannelHandle) DownloadCompleted();
+            break;
+        case WM_BP_ALLWRITTEN:
+            if (static_cast<DWORD>(m.wParam) == FChannelHandle) BeginHandOver();
             break;
         case WM_BP_CHANNELINFO: {
             TChannelInfo info;
@@ -136,7 +140,13 @@ void TBASSPlayer::HandlePluginEOF(DWORD stream) {
     };
     if (FOutputStarted) win::PumpWhile(draining, DrainLimit());
     if (quit || !SamePluginPlay(serial, channel)) return;
-    StopPlayback();
+    if (FHandOver) {
+        // Its follower plays on: only the track that drained has ended.
+        FPlayState = PLAYSTATE_STOPPED;
+        SendVisRecord(1);
+    } else {
+        StopPlayback();
+    }
     RaisePlayEnd();
 }
 

@@ -42,12 +42,13 @@ bool TBASSPlayer::PrepareStream(const std::string& path) {
 // while queued, it checks that the file is still there: the library would
 // otherwise start a deleted file from the handle kept open on it.
 bool TBASSPlayer::QueuePrepared() {
-    if (!FPrepared || !FPrepared->handle) return false;
+    if (!FPrepared) return false;
     if (!StillAFile(FPrepared->path)) {
         DropPrepared();
         return false;
     }
     if (FPrepared->queued) return true;
+    if (FPrepared->kind == CHANNEL_PLUGIN) return QueuePluginFollower();
     if (FPrepared->kind == CHANNEL_MUSIC || FChannelKind == CHANNEL_PLUGIN ||
         FChannelKind == CHANNEL_NONE || FPlayState != PLAYSTATE_PLAYING)
         return false;
@@ -58,13 +59,15 @@ bool TBASSPlayer::QueuePrepared() {
 void TBASSPlayer::DropPrepared() {
     if (!FPrepared) return;
     if (FPrepared->handle) FreeLibraryChannel(FPrepared->handle);
+    StopFollower(*FPrepared);
     FPrepared.reset();
 }
 
 // What plays is stopped: the prepared stream no longer follows it.
 void TBASSPlayer::UnqueuePrepared() {
     if (!FPrepared || !FPrepared->queued) return;
-    BASS_ChannelStop(FPrepared->handle);
+    if (FPrepared->handle) BASS_ChannelStop(FPrepared->handle);
+    StopFollower(*FPrepared);
     FPrepared->queued = false;
 }
 
@@ -95,6 +98,7 @@ bool TBASSPlayer::OpenPrepared(const std::string& path) {
     CloseChannel();
     if (prepared->kind == CHANNEL_PLUGIN) {
         ActivatePlugin(prepared->pluginIndex);
+        if (prepared->following) AdoptFollower(*prepared);
     } else {
         FChannelKind = prepared->kind;
         FChannelHandle = prepared->handle;
@@ -113,12 +117,17 @@ bool TBASSPlayer::OpenPrepared(const std::string& path) {
 }
 
 // OnPlayEnd, told that a start made from it joins the item that ended. A
-// stream the library started after that item, which the handler did not take
-// (what follows was decided otherwise), is stopped.
+// stream the library started after that item, or a follower started behind
+// it, which the handler did not take (what follows was decided otherwise),
+// is stopped; so is the drained stream of a track that handed over.
 void TBASSPlayer::RaisePlayEnd() {
     const bool outer = FFollowsEnd;
     FFollowsEnd = true;
     if (OnPlayEnd) OnPlayEnd(this);
     FFollowsEnd = outer;
     if (FPrepared && FPrepared->queued) DropPrepared();
+    if (FHandOver) {
+        EndHandOver();
+        FChannelHandle = 0;
+    }
 }

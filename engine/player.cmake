@@ -6,6 +6,7 @@ add_library(kav_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/BASSPlayer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DSPPlugin.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlayerWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PluginHandOver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreparedStream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StreamOpen.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StationOutput.cpp

@@ -2,6 +2,7 @@
 #include "plugins/ioplug.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -71,10 +72,11 @@ class TMsgHandler {
     std::function<void()> clearActive_;
 };
 
-// Module state. The flags and counters shared with the plug-in's thread or
-// the library's worker are atomics; the rest is touched by the GUI thread or
-// by the plug-in's Open (in a call from the GUI thread) only.
-struct Emulator {
+// One output: a user stream of the library and the ring that feeds it. The
+// flags and counters shared with the plug-in's thread or the library's worker
+// are atomics; the rest is touched by the GUI thread or by the plug-in's Open
+// (in a call from the GUI thread) only.
+struct Output {
     kav::PcmRing ring;
     std::atomic<HSTREAM> stream{0};
     std::atomic<int> sampleRate{0}, bitsPerSample{0}, channels{0};
@@ -90,13 +92,26 @@ struct Emulator {
     // The plug-in has written its whole file (it asked IsPlaying, or posted
     // its end): once the ring is drained the stream ends.
     std::atomic<bool> allWritten{false};
+    std::atomic<bool> allWrittenTold{false};  // the engine has been told, once per Open
     // The reader waits here for the writer's next blocks.
     std::mutex dataMutex;
     std::condition_variable dataArrived;
-    std::atomic<uint32_t> readerWants{0};  // bytes a waiting reader needs, 0: none waits
-    std::atomic<bool> startPosted{false};  // the start is on its way to the GUI thread
-    // The next Open's output starts at its first block, and this one's does.
-    std::atomic<bool> nextAtFirstBlock{false}, atFirstBlock{false};
+    std::atomic<uint32_t> readerWants{0};   // bytes a waiting reader needs, 0: none waits
+    std::atomic<bool> startPosted{false};   // the start is on its way to the GUI thread
+    std::atomic<bool> atFirstBlock{false};  // this Open's output starts at its first block
+    std::atomic<bool> queued{false};        // started behind the outgoing stream
+};
+
+// Module state. There are two outputs: the current one, which the plug-in
+// that plays writes to, and the outgoing one, which drains the track a
+// plug-in closed after KeepOutputPlaying while the next track's output is
+// queued behind its last sample.
+struct Emulator {
+    std::array<Output, 2> outputs;
+    std::atomic<int> current{0};
+    std::atomic<int> outgoing{-1};  // -1: none drains
+    std::atomic<bool> keepNext{false};
+    std::atomic<bool> nextAtFirstBlock{false};  // for the next Open
     TChannelInfo channelInfo{};  // written by the plug-in's thread (SetInfo) and Write
     std::atomic<win::HWND> notifyWindow{0};
     std::unique_ptr<TMsgHandler> handler;  // GUI thread only
@@ -138,59 +153,67 @@ class LibraryUse {
 
 using win::OnGuiThread;
 
-int BytesPerSecond() {
-    return emu->bitsPerSample / 8 * emu->sampleRate * emu->channels;
+Output& Current() {
+    return emu->outputs[static_cast<size_t>(emu->current.load())];
 }
 
-int MsOfBytes(uint64_t bytes) {
-    const int b = BytesPerSecond();
-    if (b == 0) return emu->timeOffset;
-    return static_cast<int>(std::nearbyint(static_cast<double>(bytes) * 1000.0 / b)) +
-           emu->timeOffset;
+Output* Outgoing() {
+    const int index = emu->outgoing.load();
+    return index < 0 ? nullptr : &emu->outputs[static_cast<size_t>(index)];
 }
 
-void Notify(unsigned msg, win::WPARAM wParam = 0, std::string text = {}) {
+int BytesPerSecond(const Output& o) {
+    return o.bitsPerSample / 8 * o.sampleRate * o.channels;
+}
+
+int MsOfBytes(const Output& o, uint64_t bytes) {
+    const int b = BytesPerSecond(o);
+    if (b == 0) return o.timeOffset;
+    return static_cast<int>(std::nearbyint(static_cast<double>(bytes) * 1000.0 / b)) + o.timeOffset;
+}
+
+void Notify(unsigned msg, win::WPARAM wParam = 0, std::string text = {}, win::LPARAM lParam = 0) {
     const win::HWND target = emu->notifyWindow.load();
-    if (target != 0) win::PostMessage(target, msg, wParam, 0, std::move(text));
+    if (target != 0) win::PostMessage(target, msg, wParam, lParam, std::move(text));
 }
 
 // Raises the writer's flag once the reader is out of the ring; false when
 // the reader never left (it does not hold its flag for longer than a copy).
 // The writer is the plug-in's thread, or the GUI thread (which keeps
 // dispatching meanwhile).
-bool EnterAsWriter() {
-    const auto readerInside = [] {
-        emu->writerBusy.store(true);
-        if (!emu->readerBusy.load()) return false;
-        emu->writerBusy.store(false);
+bool EnterAsWriter(Output& o) {
+    const auto readerInside = [&o] {
+        o.writerBusy.store(true);
+        if (!o.readerBusy.load()) return false;
+        o.writerBusy.store(false);
         return true;
     };
     return win::PumpWhile(readerInside, kWriterWaitLimit);
 }
 
-void LeaveAsWriter() {
-    emu->writerBusy.store(false);
+void LeaveAsWriter(Output& o) {
+    o.writerBusy.store(false);
 }
 
-bool MayStart() {
-    const uint32_t used = emu->ring.used();
-    return (emu->atFirstBlock.load() && used > 0) || emu->ring.free() <= kStartFreeBytes ||
-           used >= 2 * static_cast<uint32_t>(emu->threshold.load());
+bool MayStart(const Output& o) {
+    const uint32_t used = o.ring.used();
+    return (o.atFirstBlock.load() && used > 0) || o.ring.free() <= kStartFreeBytes ||
+           used >= 2 * static_cast<uint32_t>(o.threshold.load());
 }
 
 // The start names its stream: one closed before the message is handled is
 // not started (nor is the stream opened after it).
-void DecideStart(bool allWritten = false) {
-    if (!emu->waitingToStart.load() || !(allWritten || MayStart())) return;
-    if (!emu->waitingToStart.exchange(false)) return;
-    const HSTREAM stream = emu->stream.load();
+void DecideStart(Output& o, bool allWritten = false) {
+    if (!o.waitingToStart.load() || !(allWritten || MayStart(o))) return;
+    if (!o.waitingToStart.exchange(false)) return;
+    const HSTREAM stream = o.stream.load();
     const win::HWND window = emu->window.load();
     if (stream == 0 || window == 0) return;
     TChannelInfo& info = emu->channelInfo;
-    info.BitsPerSample = static_cast<uint16_t>(emu->bitsPerSample.load());
-    info.SampleRate = emu->sampleRate.load();
-    info.Channels = static_cast<uint16_t>(emu->channels.load());
-    emu->startPosted = true;
+    info.BitsPerSample = static_cast<uint16_t>(o.bitsPerSample.load());
+    info.SampleRate = o.sampleRate.load();
+    info.Channels = static_cast<uint16_t>(o.channels.load());
+    o.startPosted = true;
     win::PostMessage(window, WM_START_OUTPUT, 0, static_cast<win::LPARAM>(stream), Pack(info));
 }
 
@@ -199,49 +222,59 @@ void ShowBox(Box box) {
     if (window != 0) win::PostMessage(window, WM_SHOW_BOX, static_cast<win::WPARAM>(box));
 }
 
+// The engine hears once per Open that the plug-in has written its whole
+// file: the moment a track that follows may be started behind it.
+void TellAllWritten(Output& o) {
+    const HSTREAM stream = o.stream.load();
+    if (stream == 0 || o.allWrittenTold.exchange(true)) return;
+    Notify(WM_NOTIFY_ALLWRITTEN, stream);
+}
+
 // --- the stream procedure (library's worker thread) --------------------------
 
-bool AllWritten() {
-    return emu->allWritten.load() || emu->closing.load();
+bool AllWritten(const Output& o) {
+    return o.allWritten.load() || o.closing.load();
 }
 
 // Wakes a reader waiting for data (once the ring holds what it waits for) or
 // for the end; cheap when none waits. A wake-up lost to a reader just about
 // to wait costs it one bounded wait.
-void WakeReader(bool end = false) {
-    const uint32_t wanted = emu->readerWants.load();
-    if (wanted == 0 || (!end && emu->ring.used() < wanted)) return;
+void WakeReader(Output& o, bool end = false) {
+    const uint32_t wanted = o.readerWants.load();
+    if (wanted == 0 || (!end && o.ring.used() < wanted)) return;
     // Through the lock, so a reader between its check and its wait is woken;
     // notified after it, so the woken reader does not wait for the lock.
-    { std::lock_guard<std::mutex> lock(emu->dataMutex); }
-    emu->dataArrived.notify_one();
+    { std::lock_guard<std::mutex> lock(o.dataMutex); }
+    o.dataArrived.notify_one();
 }
 
 // Bounded: a plug-in that has stopped writing costs the library's worker one
 // wait, never more.
-void WaitForData(uint32_t wanted) {
-    std::unique_lock<std::mutex> lock(emu->dataMutex);
-    emu->readerWants.store(wanted);
-    emu->dataArrived.wait_for(lock, kReaderWait,
-                              [wanted] { return emu->ring.used() >= wanted || AllWritten(); });
-    emu->readerWants.store(0);
+void WaitForData(Output& o, uint32_t wanted) {
+    std::unique_lock<std::mutex> lock(o.dataMutex);
+    o.readerWants.store(wanted);
+    o.dataArrived.wait_for(lock, kReaderWait,
+                           [&o, wanted] { return o.ring.used() >= wanted || AllWritten(o); });
+    o.readerWants.store(0);
 }
 
 // Hands on what the ring holds, possibly nothing: a plug-in behind the output
 // is waited for (the library asks again). The stream ends only once the
 // plug-in has written everything, or is closing, and the ring is drained.
-DWORD StreamProc(HSTREAM, void* buffer, DWORD length, void*) {
-    if (emu->ring.used() < length && !AllWritten())
-        WaitForData(std::min<uint32_t>(length, kReaderBatchBytes));
+// user: the stream's Output.
+DWORD StreamProc(HSTREAM, void* buffer, DWORD length, void* user) {
+    Output& o = *static_cast<Output*>(user);
+    if (o.ring.used() < length && !AllWritten(o))
+        WaitForData(o, std::min<uint32_t>(length, kReaderBatchBytes));
     // Read before the ring: every write came before the flag was raised.
-    const bool last = AllWritten();
-    emu->readerBusy.store(true);
-    if (emu->writerBusy.load()) {
-        emu->readerBusy.store(false);
+    const bool last = AllWritten(o);
+    o.readerBusy.store(true);
+    if (o.writerBusy.load()) {
+        o.readerBusy.store(false);
         return 0;  // the writer is inside: nothing now, the library asks again
     }
-    const uint32_t got = emu->ring.read(static_cast<uint8_t*>(buffer), length);
-    emu->readerBusy.store(false);
+    const uint32_t got = o.ring.read(static_cast<uint8_t*>(buffer), length);
+    o.readerBusy.store(false);
     return got < length && last ? (got | BASS_STREAMPROC_END) : got;
 }
 
@@ -273,86 +306,126 @@ void Quit() {
     emu->handler.reset();
 }
 
-void ResetRing() {
-    emu->startPosted = false;
-    emu->ring.reset();
-    emu->written = 0;
-    emu->readerBusy = false;
-    emu->writerBusy = false;
-    emu->seekPending = false;
-    emu->allWritten = false;
-    emu->waitingToStart = true;
+void ResetRing(Output& o) {
+    o.startPosted = false;
+    o.ring.reset();
+    o.written = 0;
+    o.readerBusy = false;
+    o.writerBusy = false;
+    o.seekPending = false;
+    o.allWritten = false;
+    o.allWrittenTold = false;
+    o.queued = false;
+    o.waitingToStart = true;
+}
+
+// Stops and frees an output's stream; its ring stays as it is until the
+// output's next Open.
+void FreeStream(Output& o) {
+    const HSTREAM stream = o.stream.exchange(0);
+    if (stream == 0) return;
+    o.closing = true;
+    WakeReader(o, true);
+    if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING) BASS_ChannelStop(stream);
+    BASS_StreamFree(stream);
 }
 
 int Open(int samplerate, int numchannels, int bitspersamp, int, int) {
     int result = -1;
-    emu->atFirstBlock = emu->nextAtFirstBlock.exchange(false);
+    Output& o = Current();
+    o.atFirstBlock = emu->nextAtFirstBlock.exchange(false);
     const LibraryUse library;
     if (emu->ready && library) {
         const DWORD flags = bitspersamp == 8 ? BASS_SAMPLE_8BITS : 0;
-        emu->closing = false;
-        const HSTREAM stream =
-            BASS_StreamCreate(static_cast<DWORD>(samplerate), static_cast<DWORD>(numchannels),
-                              flags, StreamProc, nullptr);
+        o.closing = false;
+        const HSTREAM stream = BASS_StreamCreate(
+            static_cast<DWORD>(samplerate), static_cast<DWORD>(numchannels), flags, StreamProc, &o);
         if (stream != 0) {
-            emu->stream = stream;
-            emu->sampleRate = samplerate;
-            emu->bitsPerSample = bitspersamp;
-            emu->channels = numchannels;
-            emu->threshold = (bitspersamp / 8) * samplerate * numchannels * 2 / 10;
-            emu->timeOffset = 0;
+            o.stream = stream;
+            o.sampleRate = samplerate;
+            o.bitsPerSample = bitspersamp;
+            o.channels = numchannels;
+            o.threshold = (bitspersamp / 8) * samplerate * numchannels * 2 / 10;
+            o.timeOffset = 0;
             Notify(WM_NOTIFY_STREAMHANDLE, stream);
             result = 0;
         }
     }
-    ResetRing();
+    ResetRing(o);
     return result;
+}
+
+// After KeepOutputPlaying, a stream that sounds with the whole file written
+// goes on draining as the outgoing one, and the next Open takes the other
+// output (whose earlier stream, if any is left, is freed first).
+bool KeepAsOutgoing(Output& o) {
+    if (!emu->keepNext.exchange(false) || !o.allWritten.load()) return false;
+    const HSTREAM stream = o.stream.load();
+    const DWORD state = BASS_ChannelIsActive(stream);
+    if (state != BASS_ACTIVE_PLAYING && state != BASS_ACTIVE_STALLED) return false;
+    const int index = emu->current.load();
+    Output& next = emu->outputs[static_cast<size_t>(1 - index)];
+    FreeStream(next);
+    o.closing = true;
+    WakeReader(o, true);
+    emu->outgoing = index;
+    emu->current = 1 - index;
+    return true;
 }
 
 void Close() {
     const LibraryUse library;
     if (!library) return;
-    const HSTREAM stream = emu->stream.exchange(0);
-    if (stream == 0) return;
-    emu->closing = true;
-    WakeReader(true);
-    if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING) BASS_ChannelStop(stream);
-    BASS_StreamFree(stream);
+    Output& o = Current();
+    if (o.stream.load() == 0 || KeepAsOutgoing(o)) return;
+    FreeStream(o);
 }
 
 // A block that does not fit is refused at once; the box is shown on the GUI
 // thread, so the decoding thread never waits on it.
 int Write(char* buf, int len) {
-    if (len < 0 || !EnterAsWriter()) return 1;
-    emu->allWritten = false;  // still writing: it asked IsPlaying too early
+    Output& o = Current();
+    if (len < 0 || !EnterAsWriter(o)) return 1;
+    o.allWritten = false;  // still writing: it asked IsPlaying too early
     const bool stored =
-        emu->ring.write(reinterpret_cast<const uint8_t*>(buf), static_cast<uint32_t>(len));
-    if (stored) emu->written += static_cast<uint64_t>(len);
-    LeaveAsWriter();
-    if (stored) WakeReader();
+        o.ring.write(reinterpret_cast<const uint8_t*>(buf), static_cast<uint32_t>(len));
+    if (stored) o.written += static_cast<uint64_t>(len);
+    LeaveAsWriter(o);
+    if (stored) WakeReader(o);
     if (!stored) ShowBox(Box::NoSpace);
-    DecideStart();
+    DecideStart(o);
     return stored ? 0 : 1;
 }
 
 int CanWrite() {
-    if (emu->readerBusy.load()) return 0;
-    return static_cast<int>(emu->ring.free()) - 1;
+    const Output& o = Current();
+    if (o.readerBusy.load()) return 0;
+    return static_cast<int>(o.ring.free()) - 1;
+}
+
+// A stream queued behind the outgoing one that has not had its turn yet.
+bool WaitingForItsTurn(const Output& o, HSTREAM stream) {
+    return o.queued.load() && BASS_ChannelIsActive(stream) == BASS_ACTIVE_STOPPED &&
+           BASS_ChannelGetPosition(stream) == 0;
 }
 
 // A plug-in asks this once it has written its whole file and waits for it to
 // be heard. A file shorter than the start threshold would otherwise never
 // start, so what it has written starts now; a start on its way to the GUI
-// thread counts as playing, and so does a stream waiting for the ring.
+// thread counts as playing, and so do a stream waiting for the ring and one
+// queued behind the outgoing stream.
 int IsPlaying() {
-    emu->allWritten = true;
-    WakeReader(true);
-    if (emu->waitingToStart.load() && emu->ring.used() > 0) DecideStart(true);
+    Output& o = Current();
+    o.allWritten = true;
+    WakeReader(o, true);
+    if (o.waitingToStart.load() && o.ring.used() > 0) DecideStart(o, true);
+    TellAllWritten(o);
     const LibraryUse library;
-    const HSTREAM stream = emu->stream.load();
+    const HSTREAM stream = o.stream.load();
     if (stream == 0 || !library) return 0;
     const DWORD state = BASS_ChannelIsActive(stream);
-    return emu->startPosted.load() || state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED
+    return o.startPosted.load() || state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED ||
+                   WaitingForItsTurn(o, stream)
                ? 1
                : 0;
 }
@@ -360,7 +433,7 @@ int IsPlaying() {
 int Pause(int pause) {
     const LibraryUse library;
     if (!library) return 0;
-    const HSTREAM stream = emu->stream.load();
+    const HSTREAM stream = Current().stream.load();
     const bool previous = BASS_ChannelIsActive(stream) == BASS_ACTIVE_PAUSED;
     if (pause == 0) {
         if (previous)
@@ -388,38 +461,46 @@ void SetPan(int pan) {
     const LibraryUse library;
     if (!library) return;
     const int scaled = static_cast<int>(std::nearbyint(pan * 0.78125));
-    BASS_ChannelSetAttributes(emu->stream.load(), -1, -1, std::clamp(scaled, -kPanMax, kPanMax));
+    BASS_ChannelSetAttributes(Current().stream.load(), -1, -1,
+                              std::clamp(scaled, -kPanMax, kPanMax));
 }
 
 void Flush(int t) {
     const LibraryUse library;
     if (!library) return;
-    const HSTREAM stream = emu->stream.load();
+    Output& o = Current();
+    const HSTREAM stream = o.stream.load();
     const DWORD state = BASS_ChannelIsActive(stream);
     const bool rearm = state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED;
-    if (state == BASS_ACTIVE_PAUSED && !emu->seekPending.load()) return;
-    emu->allWritten = false;
+    if (state == BASS_ACTIVE_PAUSED && !o.seekPending.load()) return;
+    o.allWritten = false;
+    o.allWrittenTold = false;
     // The writer's flag keeps the reader out while both positions move.
-    const bool entered = EnterAsWriter();
+    const bool entered = EnterAsWriter(o);
     BASS_ChannelStop(stream);
-    emu->atFirstBlock = false;  // a restart after a seek waits for the threshold
-    if (rearm) emu->waitingToStart = true;
-    emu->timeOffset = t;
-    emu->ring.reset();
-    emu->written = 0;
-    emu->seekPending = false;
-    if (entered) LeaveAsWriter();
+    o.atFirstBlock = false;  // a restart after a seek waits for the threshold
+    if (rearm) o.waitingToStart = true;
+    o.timeOffset = t;
+    o.ring.reset();
+    o.written = 0;
+    o.seekPending = false;
+    if (entered) LeaveAsWriter(o);
+}
+
+int OutputTimeOf(const Output& o) {
+    const LibraryUse library;
+    const HSTREAM stream = o.stream.load();
+    if (stream == 0 || !library) return MsOfBytes(o, 0);
+    return MsOfBytes(o, BASS_ChannelGetPosition(stream));
 }
 
 int GetOutputTime() {
-    const LibraryUse library;
-    const HSTREAM stream = emu->stream.load();
-    if (stream == 0 || !library) return MsOfBytes(0);
-    return MsOfBytes(BASS_ChannelGetPosition(stream));
+    return OutputTimeOf(Current());
 }
 
 int GetWrittenTime() {
-    return MsOfBytes(emu->written.load());
+    const Output& o = Current();
+    return MsOfBytes(o, o.written.load());
 }
 
 // --- In_Module host functions ----------------------------------------------
@@ -475,6 +556,21 @@ TMsgHandler::~TMsgHandler() {
     win::DestroyMessageWindow(handle_);
 }
 
+// A stream that follows one still draining is queued behind its last
+// sample; any other starts now. Its start is told with the stream (lParam).
+void StartOutput(HSTREAM stream, const std::string& info) {
+    Output& o = Current();
+    if (stream == 0 || stream != o.stream.load()) return;  // closed meanwhile
+    const Output* outgoing = Outgoing();
+    const HSTREAM before = outgoing ? outgoing->stream.load() : 0;
+    const DWORD state = before ? BASS_ChannelIsActive(before) : BASS_ACTIVE_STOPPED;
+    const bool draining = state == BASS_ACTIVE_PLAYING || state == BASS_ACTIVE_STALLED;
+    o.queued = draining && BASS_StreamPlayAfter(stream, before);
+    if (!o.queued) BASS_StreamPlay(stream, FALSE, 0);
+    o.startPosted = false;
+    Notify(WM_NOTIFY_PLUGINSTART, win::GetTickCount(), info, static_cast<win::LPARAM>(stream));
+}
+
 win::LRESULT TMsgHandler::Handle(const win::Message& m) {
     switch (m.msg) {
         case win::WM_QUERYENDSESSION:
@@ -483,20 +579,17 @@ win::LRESULT TMsgHandler::Handle(const win::Message& m) {
             // Stamped with the stream open when it was posted (PostMessageA):
             // the end of a stream closed since is dropped.
             const auto stream = static_cast<HSTREAM>(m.lParam);
-            if (stream != 0 && stream != emu->stream.load()) break;
-            emu->allWritten = true;
-            WakeReader(true);
+            Output& o = Current();
+            if (stream != 0 && stream != o.stream.load()) break;
+            o.allWritten = true;
+            WakeReader(o, true);
+            TellAllWritten(o);
             Notify(WM_NOTIFY_PLUGINEOF, stream);
             break;
         }
-        case WM_START_OUTPUT: {
-            const auto stream = static_cast<HSTREAM>(m.lParam);
-            if (stream == 0 || stream != emu->stream.load()) break;  // closed meanwhile
-            BASS_StreamPlay(stream, FALSE, 0);
-            emu->startPosted = false;
-            Notify(WM_NOTIFY_PLUGINSTART, win::GetTickCount(), m.text);
+        case WM_START_OUTPUT:
+            StartOutput(static_cast<HSTREAM>(m.lParam), m.text);
             break;
-        }
         case WM_CLEAR_ACTIVE:
             if (clearActive_) clearActive_();
             break;
@@ -544,16 +637,21 @@ void FillRecord() {
     o.GetWrittenTime = GetWrittenTime;
 }
 
-// The state of a new run: no stream, an empty ring, the library held.
+// The state of a new run: no stream, empty rings, the library held.
 void StartAfresh(std::function<void()> clearActive) {
     emu->clearActive = std::move(clearActive);
-    emu->stream = 0;
-    emu->closing = false;
-    ResetRing();
-    emu->waitingToStart = false;
-    emu->sampleRate = emu->bitsPerSample = emu->channels = 0;
-    emu->threshold = 0;
-    emu->timeOffset = 0;
+    for (Output& o : emu->outputs) {
+        o.stream = 0;
+        o.closing = false;
+        ResetRing(o);
+        o.waitingToStart = false;
+        o.sampleRate = o.bitsPerSample = o.channels = 0;
+        o.threshold = 0;
+        o.timeOffset = 0;
+    }
+    emu->current = 0;
+    emu->outgoing = -1;
+    emu->keepNext = false;
     emu->libraryHeld = true;
 }
 
@@ -574,10 +672,13 @@ bool Setup(std::function<void()> clearActive, win::HWND applicationWindow) {
 
 bool Teardown() {
     if (!emu || !emu->libraryHeld.load()) return true;
-    if (BASS_Loaded())
+    if (BASS_Loaded()) {
+        FreeOutgoing();
         Close();
-    else
-        emu->stream = 0;
+    } else {
+        for (Output& o : emu->outputs) o.stream = 0;
+        emu->outgoing = -1;
+    }
     emu->out.Quit();
     return LetGoOfLibrary();
 }
@@ -596,7 +697,7 @@ win::HWND Window() {
 
 win::LPARAM StampPluginEnd(win::HWND window, unsigned msg, win::LPARAM lParam) {
     if (!emu || msg != WM_PLUGIN_EOF || window == 0 || window != emu->window.load()) return lParam;
-    return static_cast<win::LPARAM>(emu->stream.load());
+    return static_cast<win::LPARAM>(Current().stream.load());
 }
 
 void SetNotifyWindow(win::HWND window) {
@@ -604,11 +705,42 @@ void SetNotifyWindow(win::HWND window) {
 }
 
 void SetSeekPending() {
-    if (emu) emu->seekPending = true;
+    if (emu) Current().seekPending = true;
 }
 
 void StartNextOutputAtFirstBlock(bool atFirstBlock) {
     if (emu) emu->nextAtFirstBlock = atFirstBlock;
+}
+
+void KeepOutputPlaying(bool keep) {
+    if (emu) emu->keepNext = keep;
+}
+
+HSTREAM CurrentStream() {
+    return emu ? Current().stream.load() : 0;
+}
+
+HSTREAM OutgoingStream() {
+    const Output* o = emu ? Outgoing() : nullptr;
+    return o ? o->stream.load() : 0;
+}
+
+int OutgoingTimeMs() {
+    const Output* o = emu ? Outgoing() : nullptr;
+    return o ? OutputTimeOf(*o) : 0;
+}
+
+bool AllWritten() {
+    return emu && Current().stream.load() != 0 && Current().allWritten.load();
+}
+
+// GUI thread.
+void FreeOutgoing() {
+    if (!emu) return;
+    const int index = emu->outgoing.exchange(-1);
+    if (index < 0) return;
+    const LibraryUse library;
+    if (library) FreeStream(emu->outputs[static_cast<size_t>(index)]);
 }
 
 void InstallHostFunctions(In_Module* m) {
@@ -628,7 +760,7 @@ void InstallHostFunctions(In_Module* m) {
 
 uint32_t RingCapacityMs() {
     if (!emu) return 0;
-    const int b = BytesPerSecond();
+    const int b = BytesPerSecond(Current());
     return b > 0 ? static_cast<uint32_t>(uint64_t{kav::PcmRing::Size} * 1000 / b) : 0;
 }
 
@@ -644,8 +776,9 @@ bool Unpack(const win::Message& message, TChannelInfo& info) {
 
 RingState State() {
     if (!emu) return {};
-    return {emu->ring.readPos(), emu->ring.writePos(),       emu->ring.used(),  emu->ring.free(),
-            emu->written.load(), emu->waitingToStart.load(), emu->stream.load()};
+    const Output& o = Current();
+    return {o.ring.readPos(), o.ring.writePos(),       o.ring.used(),  o.ring.free(),
+            o.written.load(), o.waitingToStart.load(), o.stream.load()};
 }
 
 }  // namespace ioplug

@@ -17,12 +17,17 @@
 //   the ring holds less than it asks for, it waits for the plug-in's next
 //   blocks at most 20 ms, then hands on what there is; when the writer is
 //   inside the ring it hands back nothing and is asked again.
+//
+// There are two outputs, each a stream and its ring: the current one, which
+// the plug-in writes to, and after KeepOutputPlaying an outgoing one that
+// drains the track before it.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "platform/bass/bass_types.h"
 #include "platform/win/Messages.h"
 
 struct In_Module;
@@ -37,9 +42,12 @@ constexpr unsigned WM_CLEAR_ACTIVE = 1127;  // from anyone: no plug-in is active
 constexpr unsigned WM_SHOW_BOX = 1128;      // from any thread: one of the emulator's boxes
 // Messages posted to the notify window (the engine's).
 constexpr unsigned WM_NOTIFY_PLUGINEOF = 1026;
-constexpr unsigned WM_NOTIFY_PLUGINSTART = 1125;  // wParam: the tick count it started at
+// wParam: the tick count it started (or was queued) at; lParam: the stream.
+constexpr unsigned WM_NOTIFY_PLUGINSTART = 1125;
 constexpr unsigned WM_NOTIFY_STREAMHANDLE = 1129;
 constexpr unsigned WM_NOTIFY_CHANNELINFO = 1136;
+// wParam: the stream whose plug-in has written its whole file (once per Open).
+constexpr unsigned WM_NOTIFY_ALLWRITTEN = 1137;
 
 // Allocates the ring (once per process), fills the Out_Module, whose
 // hMainWindow is the application's window, and runs its Init (the hidden
@@ -61,6 +69,19 @@ void SetSeekPending();
 // its first block is written (a track that follows another, whose join
 // should cost no more than the output's own period). Any thread.
 void StartNextOutputAtFirstBlock(bool atFirstBlock);
+// A join without a gap between two plug-in tracks. Called before the plug-in
+// that has written its whole file is stopped: its Close then leaves the
+// stream draining as the outgoing one, and the next Open takes the other
+// output, whose stream is queued behind the outgoing one's last sample when
+// it starts. False undoes it before any Close. Any thread.
+void KeepOutputPlaying(bool keep = true);
+HSTREAM CurrentStream();
+HSTREAM OutgoingStream();  // 0 when none drains
+int OutgoingTimeMs();      // the outgoing stream's output time, as GetOutputTime
+// The current stream's plug-in has written its whole file.
+bool AllWritten();
+// Stops and frees the outgoing stream. GUI thread.
+void FreeOutgoing();
 // Fills the twelve host functions of a loaded plug-in.
 void InstallHostFunctions(In_Module* module);
 // What PostMessageA posts for a plug-in: its end of file, posted to the
