@@ -133,7 +133,7 @@ bool TBASSPlayer::StartPlayback() {
     if (FChannelKind != CHANNEL_PLUGIN) RegisterEndSync();
     const bool startedByQueue = std::exchange(FStartedByQueue, false);
     if (!startedByQueue && !StartChannel(true)) return false;
-    if (startedByQueue && FChannelKind == CHANNEL_PLUGIN) StartAdoptedPlugin();
+    if (startedByQueue && FChannelKind == CHANNEL_PLUGIN && !StartAdoptedPlugin()) return false;
     if (FChannelKind != CHANNEL_PLUGIN) FSoundStartTick = FirstMixTick();
     if (AfterChannelStart) AfterChannelStart();
     FPlayState = PLAYSTATE_PLAYING;
@@ -185,19 +185,23 @@ bool TBASSPlayer::StartChannel(bool showError) {
 // once, so that nothing of it goes on and it may be unloaded. A start whose
 // stream is replaced by an open made from the messages its wait dispatches
 // (a programme time, the operator) gives way to it: it has not started, and
-// leaves the new stream alone.
-bool TBASSPlayer::StartPlugin(bool showError) {
+// leaves the new stream alone. alreadyPlaying: the plug-in was started ahead
+// (an adopted follower), only its output is waited for.
+bool TBASSPlayer::StartPlugin(bool showError, bool alreadyPlaying) {
     if (!PluginUsable(FActivePlugin)) return false;  // unloaded or retired since the open
     SelectInputPlugin(FPluginIndex);
     FBusy = true;
     FOutputStarted = false;
     FEndDuringStart = false;
     FPluginStarting = true;
-    FChannelHandle = 1;
+    if (!alreadyPlaying) FChannelHandle = 1;
     const uint64_t serial = ++FStreamSerial;
-    ioplug::StartNextOutputAtFirstBlock(FFollowsEnd);
-    const bool playing = PluginPlay(FActivePlugin, FCurrentFile) == 0;
-    ioplug::StartNextOutputAtFirstBlock(false);
+    bool playing = alreadyPlaying;
+    if (!alreadyPlaying) {
+        ioplug::StartNextOutputAtFirstBlock(FFollowsEnd);
+        playing = PluginPlay(FActivePlugin, FCurrentFile) == 0;
+        ioplug::StartNextOutputAtFirstBlock(false);
+    }
     const StartWait wait = playing ? WaitForPluginOutput(serial) : StartWait::Failed;
     FPluginStarting = false;
     if (wait == StartWait::Superseded) return false;

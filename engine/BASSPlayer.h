@@ -98,6 +98,10 @@ class TBASSPlayer {
     // Called by StartPlayback right after a channel has started, before the
     // player counts as playing: lets a test stretch that moment.
     std::function<void()> AfterChannelStart;
+    // Called before the plug-in of the prepared track is started ahead of its
+    // turn, while the track before it drains (PluginHandOver.cpp): a Play
+    // that brings the program down is that track's and its plug-in's.
+    std::function<void(const std::string& path, int32_t pluginIndex)> BeforeFollowerPlay;
 
     // State read by the main window and the tools.
     bool PlayerReady() const { return FPlayerReady; }
@@ -203,7 +207,7 @@ class TBASSPlayer {
     };
     void CreateLibraryObjects();
     bool StartChannel(bool showError);
-    bool StartPlugin(bool showError);
+    bool StartPlugin(bool showError, bool alreadyPlaying = false);
     enum class StartWait { Started, Failed, Superseded };
     StartWait WaitForPluginOutput(uint64_t serial);
     void StopPluginChannel();
@@ -221,7 +225,7 @@ class TBASSPlayer {
     void StopFollower(TPreparedStream& next);
     void EndHandOver();
     void AdoptFollower(const TPreparedStream& next);
-    void StartAdoptedPlugin();
+    bool StartAdoptedPlugin();
     bool HandOverMessage(const win::Message& message);
     void RaisePlayEnd();
     uint32_t BytesToMs(QWORD bytes);

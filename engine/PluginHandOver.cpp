@@ -58,6 +58,7 @@ void TBASSPlayer::BeginHandOver() {
 bool TBASSPlayer::StartFollower(TPreparedStream& next) {
     SelectInputPlugin(next.pluginIndex);
     next.following = true;
+    if (BeforeFollowerPlay) BeforeFollowerPlay(next.path, next.pluginIndex);
     ioplug::StartNextOutputAtFirstBlock(true);
     const bool playing = PluginPlay(GetPlugin(next.pluginIndex), next.path) == 0;
     ioplug::StartNextOutputAtFirstBlock(false);
@@ -102,15 +103,17 @@ void TBASSPlayer::AdoptFollower(const TPreparedStream& next) {
 }
 
 // A follower whose output has started is told as started now; one whose
-// output has not is told when it starts (WM_BP_PLUGINSTART).
-void TBASSPlayer::StartAdoptedPlugin() {
+// output has not is waited for as any plug-in start is, and has failed as
+// one when it does not start in time.
+bool TBASSPlayer::StartAdoptedPlugin() {
     const TAdoptedStart adopted = std::exchange(FAdopted, TAdoptedStart{});
     FSoundStartTick = FirstMixTick();
     TChannelInfo pluginInfo = adopted.pluginInfo;
     if (adopted.hasPluginInfo) HandleChannelInfo(&pluginInfo);
-    if (!adopted.started) return;
+    if (!adopted.started) return StartPlugin(true, true);
     TChannelInfo info = adopted.info;
     HandlePluginStart(adopted.hasInfo ? &info : nullptr, adopted.tick);
+    return true;
 }
 
 // While handing over, the emulator's notices are the follower's: the plug-in

@@ -116,15 +116,19 @@ bool TBASSPlayer::OpenPrepared(const std::string& path) {
     return true;
 }
 
-// OnPlayEnd, told that a start made from it joins the item that ended. A
-// stream the library started after that item, or a follower started behind
-// it, which the handler did not take (what follows was decided otherwise),
-// is stopped; so is the drained stream of a track that handed over.
+// OnPlayEnd, told that a start made from it joins the item that ended. When
+// the handler opens nothing (what follows was decided otherwise), a stream
+// the library started after that item, or a follower started behind it, is
+// stopped, and so is the drained stream of a track that handed over. An
+// open made by the handler has dealt with both already, and what it
+// prepared and queued since is its own.
 void TBASSPlayer::RaisePlayEnd() {
     const bool outer = FFollowsEnd;
+    const uint64_t serial = FStreamSerial;
     FFollowsEnd = true;
     if (OnPlayEnd) OnPlayEnd(this);
     FFollowsEnd = outer;
+    if (FStreamSerial != serial) return;
     if (FPrepared && FPrepared->queued) DropPrepared();
     if (FHandOver) {
         EndHandOver();

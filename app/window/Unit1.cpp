@@ -93,6 +93,9 @@ void TForm1::FormCreate() {
     BASSPlayer1 = std::make_unique<TBASSPlayer>();
     BASSPlayer1->OnPlayEnd = [this](TBASSPlayer*) { BASSPlayer1PlayEnd(); };
     BASSPlayer1->OnGetMeta = [this](TBASSPlayer*, const std::string& title) { streamTitle(title); };
+    BASSPlayer1->BeforeFollowerPlay = [this](const std::string& path, std::int32_t plugin) {
+        followerStarting(path, plugin);
+    };
     // How the last run ended is known before the plug-ins load: one that
     // brought it down is left out.
     startStation();

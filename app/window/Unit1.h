@@ -219,6 +219,7 @@ class TForm1 : public QMainWindow {
     void stationTick();
     void answerDeadAir(const station::DeadAirVerdict& verdict);
     void itemStarting(const StartingItem& item);
+    void followerStarting(const std::string& path, std::int32_t pluginIndex);
     void itemFailed(const std::string& path);
     void tellStatus(const std::string& status);
     void stationClosing();

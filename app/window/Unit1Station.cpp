@@ -204,6 +204,22 @@ void TForm1::itemStarting(const StartingItem& item) {
         reportOnce(st.stateReported, error);
 }
 
+// The next track's plug-in is started while the track before it drains. A
+// Play that brings the program down is blamed on that file and plug-in: the
+// plug-in is left out after enough of them. The row stays the current one
+// (the file on it is not the suspect, so it is not skipped): the next start
+// resumes it and the track after it is played without that plug-in.
+void TForm1::followerStarting(const std::string& path, std::int32_t pluginIndex) {
+    if (!Station) return;
+    TStationParts& st = *Station;
+    const bool programme = Run().PlayingFromProgramme;
+    const unsigned row = programme ? Run().CurrentProgrammeRow : Run().CurrentPlaylistRow;
+    const char* list = programme ? station::kProgrammeName : station::kPlaylistName;
+    st.state.SetValue(station::kPluginKey, GetPluginInfo(pluginIndex).Name);
+    std::string error;
+    if (!st.state.ItemStarting({list, row, path}, &error)) reportOnce(st.stateReported, error);
+}
+
 // The row that failed is the current row of its list.
 void TForm1::itemFailed(const std::string& path) {
     if (!Station) return;

@@ -21,32 +21,9 @@ namespace {
 
 // A 16-bit stereo WAV of frames [first, first + count) of the counted sequence.
 std::string countedWav(const std::string& name, size_t first, size_t count) {
-    std::vector<int16_t> samples;
-    samples.reserve(count * 2);
-    for (size_t i = first; i < first + count; ++i) {
-        samples.push_back(countedSample(i));
-        samples.push_back(static_cast<int16_t>(-countedSample(i)));
-    }
     const std::string path = workDir() + "/" + name;
-    testsound::writeWav(path, samples, 2, 44100);
+    writeCountedWav(path, first, count);
     return path;
-}
-
-// Empty when the capture holds frames 0..frames-1 of the counted sequence in
-// one run, with silence only before and after it; else what is wrong.
-std::string checkOneRun(const Capture& heard, size_t frames) {
-    size_t at = 0;
-    while (at < heard.frames() && heard.left[at] == 0 && heard.right[at] == 0) ++at;
-    for (size_t next = 0; next < frames; ++next, ++at) {
-        if (at >= heard.frames()) return "only " + std::to_string(next) + " frames heard";
-        if (heard.left[at] != countedSample(next) || heard.right[at] != -countedSample(next))
-            return "frame " + std::to_string(next) + " heard as " + std::to_string(heard.left[at]) +
-                   " at " + std::to_string(at);
-    }
-    for (; at < heard.frames(); ++at)
-        if (heard.left[at] != 0 || heard.right[at] != 0)
-            return "sound after the last frame, at " + std::to_string(at);
-    return "";
 }
 
 Capture loadCapture(Session& s) {

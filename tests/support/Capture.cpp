@@ -92,4 +92,29 @@ std::string checkCounted(const Capture& heard, size_t frames) {
     return next == frames ? "" : "only " + std::to_string(next) + " frames heard";
 }
 
+std::string checkOneRun(const Capture& heard, size_t frames) {
+    size_t at = 0;
+    while (at < heard.frames() && heard.left[at] == 0 && heard.right[at] == 0) ++at;
+    for (size_t next = 0; next < frames; ++next, ++at) {
+        if (at >= heard.frames()) return "only " + std::to_string(next) + " frames heard";
+        if (heard.left[at] != countedSample(next) || heard.right[at] != -countedSample(next))
+            return "frame " + std::to_string(next) + " heard as " + std::to_string(heard.left[at]) +
+                   " at " + std::to_string(at);
+    }
+    for (; at < heard.frames(); ++at)
+        if (heard.left[at] != 0 || heard.right[at] != 0)
+            return "sound after the last frame, at " + std::to_string(at);
+    return "";
+}
+
+void writeCountedWav(const std::string& path, size_t first, size_t count) {
+    std::vector<int16_t> samples;
+    samples.reserve(count * 2);
+    for (size_t i = first; i < first + count; ++i) {
+        samples.push_back(countedSample(i));
+        samples.push_back(static_cast<int16_t>(-countedSample(i)));
+    }
+    testsound::writeWav(path, samples, 2, 44100);
+}
+
 }  // namespace bass_test

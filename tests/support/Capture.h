@@ -40,5 +40,11 @@ int16_t countedSample(size_t frame);
 // between them is passed over: a source that is late makes the output play a
 // gap (heard, but nothing lost or repeated).
 std::string checkCounted(const Capture& heard, size_t frames);
+// Empty when the capture holds frames 0..frames-1 of the counted sequence in
+// one run, with silence only before and after it; else what is wrong.
+std::string checkOneRun(const Capture& heard, size_t frames);
+// Writes frames first..first+count-1 of the counted sequence as a 44.1 kHz
+// 16-bit stereo WAV file.
+void writeCountedWav(const std::string& path, size_t first, size_t count);
 
 }  // namespace bass_test
