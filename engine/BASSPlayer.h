@@ -217,6 +217,7 @@ class TBASSPlayer {
     void RegisterPluginEndSync(DWORD stream);
     void CloseChannel();
     bool OpenPrepared(const std::string& path);
+    static bool StillAFile(const std::string& path);
     void UnqueuePrepared();
     // The hand-over between two plug-in tracks (PluginHandOver.cpp).
     bool QueuePluginFollower();

@@ -7,7 +7,6 @@
 // one, and the next track's plug-in is started at once: its stream is
 // queued behind the outgoing one's last sample. The track that drains still
 // counts as what plays (position, stop, end); its end adopts the follower.
-#include <filesystem>
 #include <utility>
 
 #include "engine/BASSPlayer.h"
@@ -15,15 +14,6 @@
 #include "plugins/ioplug.h"
 
 static_assert(ioplug::WM_NOTIFY_ALLWRITTEN == WM_BP_ALLWRITTEN);
-
-namespace {
-
-bool StillAFile(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::is_regular_file(path, error);
-}
-
-}  // namespace
 
 // Marked to follow; the hand-over begins now when the plug-in that plays has
 // already written its whole file, or when it says it has.

@@ -9,16 +9,12 @@
 #include "engine/StreamText.h"
 #include "platform/bassbind/Dynamic_BASS.h"
 
-namespace {
-
 // The file is still there to be played: one removed since it was prepared
 // is not played from the handle kept open on it.
-bool StillAFile(const std::string& path) {
+bool TBASSPlayer::StillAFile(const std::string& path) {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error);
 }
-
-}  // namespace
 
 bool TBASSPlayer::PrepareStream(const std::string& path) {
     DropPrepared();

@@ -92,7 +92,7 @@ struct Output {
     // The plug-in has written its whole file (it asked IsPlaying, or posted
     // its end): once the ring is drained the stream ends.
     std::atomic<bool> allWritten{false};
-    std::atomic<bool> allWrittenTold{false};  // the engine has been told, once per Open
+    std::atomic<bool> allWrittenTold{false};  // the engine has been told (once until a Write)
     // The reader waits here for the writer's next blocks.
     std::mutex dataMutex;
     std::condition_variable dataArrived;
@@ -222,8 +222,9 @@ void ShowBox(Box box) {
     if (window != 0) win::PostMessage(window, WM_SHOW_BOX, static_cast<win::WPARAM>(box));
 }
 
-// The engine hears once per Open that the plug-in has written its whole
-// file: the moment a track that follows may be started behind it.
+// The engine hears once that the plug-in has written its whole file (again
+// only if it writes more after all): the moment a track that follows may be
+// started behind it.
 void TellAllWritten(Output& o) {
     const HSTREAM stream = o.stream.load();
     if (stream == 0 || o.allWrittenTold.exchange(true)) return;
@@ -386,7 +387,9 @@ void Close() {
 int Write(char* buf, int len) {
     Output& o = Current();
     if (len < 0 || !EnterAsWriter(o)) return 1;
-    o.allWritten = false;  // still writing: it asked IsPlaying too early
+    // Still writing: it asked IsPlaying (or posted its end) too early, and
+    // says so again when it is done.
+    if (o.allWritten.exchange(false)) o.allWrittenTold = false;
     const bool stored =
         o.ring.write(reinterpret_cast<const uint8_t*>(buf), static_cast<uint32_t>(len));
     if (stored) o.written += static_cast<uint64_t>(len);

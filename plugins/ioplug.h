@@ -46,7 +46,8 @@ constexpr unsigned WM_NOTIFY_PLUGINEOF = 1026;
 constexpr unsigned WM_NOTIFY_PLUGINSTART = 1125;
 constexpr unsigned WM_NOTIFY_STREAMHANDLE = 1129;
 constexpr unsigned WM_NOTIFY_CHANNELINFO = 1136;
-// wParam: the stream whose plug-in has written its whole file (once per Open).
+// wParam: the stream whose plug-in has written its whole file (told again only
+// after it has written more).
 constexpr unsigned WM_NOTIFY_ALLWRITTEN = 1137;
 
 // Allocates the ring (once per process), fills the Out_Module, whose
